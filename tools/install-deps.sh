@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the simulated router and the tests
+# need. Does nothing when they are all present already.
+set -euo pipefail
+
+PACKAGES=(
+    g++ clang cmake ninja-build make pkg-config
+    libgtest-dev googletest libgmock-dev libbenchmark-dev
+    linux-libc-dev
+    bubblewrap faketime libfaketime
+    bzip2 tar coreutils util-linux procps python3
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root or install them)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
