@@ -61,6 +61,10 @@ int up_upgrade_check_modem_state(void);
 // 0 when the header's record table fits inside the package behind fd, so that
 // the caller may allocate it; -1 (logged) for a count the package cannot hold.
 int up_check_record_count(const package_signature_t *p_pack_head_attr, int i_flash_fd);
+// Descriptors the readers take from the table: num_records compared as a
+// signed number, so a count of 0x80000000 or more (an erased partition
+// reads 0xFFFFFFFF) means an empty table. Size the caller's array by this.
+uint32_t up_record_table_count(const package_signature_t *p_pack_head_attr);
 
 // CRC-32 (reflected, polynomial 0xEDB88320).
 uint32_t Crc32_ComputeBuf(uint32_t inCrc32, const void *buf, uint32_t bufLen);
