@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -11,7 +13,6 @@
 #include "up_api.h"
 #include "up_extract.h"
 #include "up_fd.h"
-#include "up_record_bounds.h"
 
 namespace {
 
@@ -78,6 +79,43 @@ int unpack_archive(const char *dir, const char *name, const char *tar_tool, cons
 
 } // namespace
 
+int up_package_size(int i_flash_fd, uint64_t *size)
+{
+    struct stat st {};
+    if (size == nullptr || fstat(i_flash_fd, &st) != 0)
+        return -1;
+    if (S_ISREG(st.st_mode)) {
+        *size = (uint64_t)st.st_size;
+        return 0;
+    }
+    mtd_info_user info {};
+    if (ioctl(i_flash_fd, MEMGETINFO, &info) == 0) {
+        *size = info.size;
+        return 0;
+    }
+    return -1;
+}
+
+int up_check_record_in_package(int i_flash_fd, const package_record_t *p_pack_record_t)
+{
+    if (p_pack_record_t == nullptr)
+        return -1;
+    uint64_t size = 0;
+    if (up_package_size(i_flash_fd, &size) != 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot tell the package size\n\n");
+        return -1;
+    }
+    uint64_t end = (uint64_t)p_pack_record_t->record_offset + p_pack_record_t->record_length;
+    if (end > size) {
+        UP_LOG(KQ_LOG_ERROR,
+               "[%s:%d]record at %lu of %lu bytes reaches beyond the package (%llu bytes)\n\n",
+               (unsigned long)p_pack_record_t->record_offset,
+               (unsigned long)p_pack_record_t->record_length, (unsigned long long)size);
+        return -1;
+    }
+    return 0;
+}
+
 int up_extract_record_into(int i_flash_fd, const package_record_t *p_pack_record_t,
                            const char *dir, const char *tar_tool, const char *unpack_dir)
 {
@@ -91,7 +129,7 @@ int up_extract_record_into(int i_flash_fd, const package_record_t *p_pack_record
     char name[UP_RECORD_NAME_MAX];
     if (up_record_file_name(p_pack_record_t, name, sizeof name) != 0)
         return -1;
-    if (up_check_record_bounds(i_flash_fd, p_pack_record_t) != 0)
+    if (up_check_record_in_package(i_flash_fd, p_pack_record_t) != 0)
         return -1;
     char path[256];
     int n = snprintf(path, sizeof path, "%s/%s", dir, name);
