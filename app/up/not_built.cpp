@@ -48,15 +48,3 @@ int Read_Normal_NV_ITEM(const char *diagnose_interface, const char *backup_file)
     (void)backup_file;
     UP_NOT_BUILT("nv_normal");
 }
-
-int32_t uboot_test(int option)
-{
-    (void)option;
-    UP_NOT_BUILT("uboot");
-}
-
-int32_t kernel_test(int option)
-{
-    (void)option;
-    UP_NOT_BUILT("kernel");
-}

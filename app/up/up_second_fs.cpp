@@ -2,11 +2,9 @@
 // installed into the mounted second file system.
 #include "kq_log.h"
 #include "up_api.h"
+#include "up_driver.h"
 #include "up_extract.h"
 #include "up_records.h"
-
-// The driver's table of installed components (image update driver).
-int up_set_step_flag(int step_id);
 
 int up_process_update_database(void)
 {
