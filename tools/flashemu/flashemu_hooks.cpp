@@ -1,0 +1,320 @@
+// The C library entry points the flash emulation interposes when preloaded.
+//
+// Everything that is not an emulated partition goes straight to the next
+// definition (the C library, or libfaketime when it is preloaded too).
+#include "flashemu_devices.h"
+#include "flashemu_nand.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+using namespace flashemu;
+
+namespace {
+
+template <typename Fn>
+Fn next_symbol(Fn &slot, const char *name)
+{
+    Fn f = __atomic_load_n(&slot, __ATOMIC_ACQUIRE);
+    if (f == nullptr) {
+        f = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+        __atomic_store_n(&slot, f, __ATOMIC_RELEASE);
+    }
+    return f;
+}
+
+// Each hook keeps its own slot for the next definition of its name.
+#define NEXT(name, type)                          \
+    static type next_##name##_slot = nullptr;     \
+    type next_##name = next_symbol(next_##name##_slot, #name)
+
+using close_fn = int (*)(int);
+using dup_fn = int (*)(int);
+using dup2_fn = int (*)(int, int);
+using dup3_fn = int (*)(int, int, int);
+using fcntl_fn = int (*)(int, int, ...);
+using ioctl_fn = int (*)(int, unsigned long, ...);
+using write_fn = ssize_t (*)(int, const void *, size_t);
+using pwrite_fn = ssize_t (*)(int, const void *, size_t, off_t);
+using pwrite64_fn = ssize_t (*)(int, const void *, size_t, off64_t);
+using writev_fn = ssize_t (*)(int, const struct iovec *, int);
+using copy_range_fn = ssize_t (*)(int, off64_t *, int, off64_t *, size_t, unsigned);
+using sendfile_fn = ssize_t (*)(int, int, off_t *, size_t);
+using sendfile64_fn = ssize_t (*)(int, int, off64_t *, size_t);
+using ftruncate_fn = int (*)(int, off_t);
+using ftruncate64_fn = int (*)(int, off64_t);
+
+using openat_fn = int (*)(int, const char *, int, ...);
+
+bool takes_mode(int flags)
+{
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+// A character device ignores O_TRUNC; on the image file it would wipe the partition.
+int open_common(int dirfd, const char *path, int flags, mode_t mode)
+{
+    NEXT(openat, openat_fn);
+    if (next_openat == nullptr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    if ((flags & O_TRUNC) != 0 && path_is_device(path))
+        flags &= ~O_TRUNC;
+    int fd = next_openat(dirfd, path, flags, mode);
+    forget_fd(fd);
+    return fd;
+}
+
+int fresh_fd(int fd)
+{
+    forget_fd(fd);
+    return fd;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = (mode_t)va_arg(ap, int);
+        va_end(ap);
+    }
+    return open_common(AT_FDCWD, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int open64(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = (mode_t)va_arg(ap, int);
+        va_end(ap);
+    }
+    return open_common(AT_FDCWD, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat(int dirfd, const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = (mode_t)va_arg(ap, int);
+        va_end(ap);
+    }
+    return open_common(dirfd, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat64(int dirfd, const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = (mode_t)va_arg(ap, int);
+        va_end(ap);
+    }
+    return open_common(dirfd, path, flags, mode);
+}
+
+// Entry points of programs built with _FORTIFY_SOURCE.
+__attribute__((visibility("default"))) int __open_2(const char *path, int flags)
+{
+    return open_common(AT_FDCWD, path, flags, 0);
+}
+
+__attribute__((visibility("default"))) int __open64_2(const char *path, int flags)
+{
+    return open_common(AT_FDCWD, path, flags, 0);
+}
+
+__attribute__((visibility("default"))) int __openat_2(int dirfd, const char *path, int flags)
+{
+    return open_common(dirfd, path, flags, 0);
+}
+
+__attribute__((visibility("default"))) int __openat64_2(int dirfd, const char *path, int flags)
+{
+    return open_common(dirfd, path, flags, 0);
+}
+
+__attribute__((visibility("default"))) int creat(const char *path, mode_t mode)
+{
+    return open_common(AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
+}
+
+__attribute__((visibility("default"))) int creat64(const char *path, mode_t mode)
+{
+    return open_common(AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
+}
+
+__attribute__((visibility("default"))) int close(int fd)
+{
+    NEXT(close, close_fn);
+    forget_fd(fd);
+    return next_close(fd);
+}
+
+__attribute__((visibility("default"))) int dup(int fd) noexcept
+{
+    NEXT(dup, dup_fn);
+    return fresh_fd(next_dup(fd));
+}
+
+__attribute__((visibility("default"))) int dup2(int fd, int fd2) noexcept
+{
+    NEXT(dup2, dup2_fn);
+    return fresh_fd(next_dup2(fd, fd2));
+}
+
+__attribute__((visibility("default"))) int dup3(int fd, int fd2, int flags) noexcept
+{
+    NEXT(dup3, dup3_fn);
+    return fresh_fd(next_dup3(fd, fd2, flags));
+}
+
+static int fcntl_common(fcntl_fn next, int fd, int cmd, void *arg)
+{
+    int r = next(fd, cmd, arg);
+    if (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC)
+        forget_fd(r);
+    return r;
+}
+
+__attribute__((visibility("default"))) int fcntl(int fd, int cmd, ...)
+{
+    NEXT(fcntl, fcntl_fn);
+    va_list ap;
+    va_start(ap, cmd);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    return fcntl_common(next_fcntl, fd, cmd, arg);
+}
+
+__attribute__((visibility("default"))) int fcntl64(int fd, int cmd, ...)
+{
+    NEXT(fcntl64, fcntl_fn);
+    va_list ap;
+    va_start(ap, cmd);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    return fcntl_common(next_fcntl64, fd, cmd, arg);
+}
+
+__attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    va_list ap;
+    va_start(ap, request);
+    void *arg = va_arg(ap, void *);
+    va_end(ap);
+    if (const mtd_device *dev = device_of_fd(fd))
+        return nand_ioctl(*dev, fd, request, arg);
+    NEXT(ioctl, ioctl_fn);
+    return next_ioctl(fd, request, arg);
+}
+
+__attribute__((visibility("default"))) ssize_t write(int fd, const void *buf, size_t len)
+{
+    if (const mtd_device *dev = device_of_fd(fd))
+        return nand_write(*dev, fd, buf, len);
+    NEXT(write, write_fn);
+    return next_write(fd, buf, len);
+}
+
+__attribute__((visibility("default"))) ssize_t pwrite(int fd, const void *buf, size_t len, off_t off)
+{
+    if (const mtd_device *dev = device_of_fd(fd))
+        return nand_pwrite(*dev, fd, buf, len, off);
+    NEXT(pwrite, pwrite_fn);
+    return next_pwrite(fd, buf, len, off);
+}
+
+__attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void *buf, size_t len, off64_t off)
+{
+    if (const mtd_device *dev = device_of_fd(fd))
+        return nand_pwrite(*dev, fd, buf, len, (off_t)off);
+    NEXT(pwrite64, pwrite64_fn);
+    return next_pwrite64(fd, buf, len, off);
+}
+
+// Gathered writes are not modelled; refusing them keeps a partition from
+// being changed without NAND rules.
+__attribute__((visibility("default"))) ssize_t writev(int fd, const struct iovec *iov, int count)
+{
+    if (device_of_fd(fd) != nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    NEXT(writev, writev_fn);
+    return next_writev(fd, iov, count);
+}
+
+// In-kernel copies would bypass the page rules; EINVAL makes cp and friends
+// fall back to read and write, as they do for real character devices.
+__attribute__((visibility("default"))) ssize_t copy_file_range(int in, off64_t *in_off, int out, off64_t *out_off,
+                                                                size_t len, unsigned flags)
+{
+    if (device_of_fd(out) != nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    NEXT(copy_file_range, copy_range_fn);
+    return next_copy_file_range(in, in_off, out, out_off, len, flags);
+}
+
+__attribute__((visibility("default"))) ssize_t sendfile(int out, int in, off_t *off, size_t len) noexcept
+{
+    if (device_of_fd(out) != nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    NEXT(sendfile, sendfile_fn);
+    return next_sendfile(out, in, off, len);
+}
+
+__attribute__((visibility("default"))) ssize_t sendfile64(int out, int in, off64_t *off, size_t len) noexcept
+{
+    if (device_of_fd(out) != nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    NEXT(sendfile64, sendfile64_fn);
+    return next_sendfile64(out, in, off, len);
+}
+
+// A partition has a fixed size; shrinking the image would lose flash.
+__attribute__((visibility("default"))) int ftruncate(int fd, off_t len) noexcept
+{
+    if (device_of_fd(fd) != nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    NEXT(ftruncate, ftruncate_fn);
+    return next_ftruncate(fd, len);
+}
+
+__attribute__((visibility("default"))) int ftruncate64(int fd, off64_t len) noexcept
+{
+    if (device_of_fd(fd) != nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    NEXT(ftruncate64, ftruncate64_fn);
+    return next_ftruncate64(fd, len);
+}
+
+}  // extern "C"
