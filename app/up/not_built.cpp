@@ -13,17 +13,6 @@
         exit(2);                                                                    \
     } while (0)
 
-int up_upgrade_all(void)
-{
-    UP_NOT_BUILT("up");
-}
-
-int up_process_fail_to_recover(int i_recover_flag)
-{
-    (void)i_recover_flag;
-    UP_NOT_BUILT("up");
-}
-
 int modem_high_nv(int just_write)
 {
     UP_NOT_BUILT(just_write == 0 ? "nv_get" : "nv_set");

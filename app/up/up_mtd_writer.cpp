@@ -1,0 +1,147 @@
+// Direct writer: erases a partition and streams a record from the package into
+// it, one 128 KiB erase block at a time.
+#include <array>
+#include <cstring>
+#include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "kq_log.h"
+#include "up_api.h"
+#include "up_fd.h"
+#include "up_partition.h"
+#include "up_record_bounds.h"
+
+namespace {
+
+std::array<uint8_t, UP_ERASE_BLOCK> s_block;
+
+uint32_t round_up_block(uint32_t len)
+{
+    return (uint32_t)(((uint64_t)len + UP_ERASE_BLOCK - 1) / UP_ERASE_BLOCK * UP_ERASE_BLOCK);
+}
+
+// The erase length for row on this device: the table's length, cut to what
+// the device really holds, so that a smaller partition is never erased half
+// way and then abandoned. -1 when the device cannot say its size.
+int64_t erase_length_for_device(int mtd_fd, const flash_partition_tab_t *row)
+{
+    mtd_info_user info{};
+    if (ioctl(mtd_fd, MEMGETINFO, &info) != 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]get mtd info of %s failed\n\n", row->ac_partition_name);
+        return -1;
+    }
+    if (info.size <= row->i_start_addr)
+        return 0;
+    uint32_t room = info.size - row->i_start_addr;
+    uint32_t len = row->i_len < room ? row->i_len : room;
+    return (int64_t)(len / UP_ERASE_BLOCK * UP_ERASE_BLOCK);
+}
+
+} // namespace
+
+int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record_t,
+                           int mtd_fd, const flash_partition_tab_t *row)
+{
+    const uint32_t length = p_pack_record_t->record_length;
+
+    // Everything that can be known before the erase is checked before it: an
+    // empty record, a record the package does not hold whole, a record the
+    // device has no room for. Only a failing flash can stop us after the erase.
+    if (length == 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]extract the record item fail \n\n");
+        return -1;
+    }
+    if (up_check_record_readable(i_flash_fd, p_pack_record_t) != 0)
+        return -1;
+    int64_t erase_len = erase_length_for_device(mtd_fd, row);
+    if (erase_len < 0)
+        return -1;
+    if ((int64_t)round_up_block(length) > erase_len) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s holds %ld bytes, too small for %ld\n\n",
+               row->ac_partition_name, (long)erase_len, (long)length);
+        return -1;
+    }
+    if (lseek(i_flash_fd, (off_t)p_pack_record_t->record_offset, SEEK_SET) < 0 ||
+        lseek(mtd_fd, (off_t)row->i_start_addr, SEEK_SET) < 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
+        return -1;
+    }
+
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]begin to erase mtd\n\n");
+    if (up_mtd_erase(mtd_fd, row->i_start_addr, (uint32_t)erase_len) != 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]erase the destnation partition failed\n\n");
+        return -1;
+    }
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]erase mtd successful and begin to write \n\n");
+
+    uint32_t remain = length;
+    uint64_t total = 0;
+    size_t last_read = 0;
+    while (remain > 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the module length is %ld\n\n", (long)remain);
+        size_t want = remain < UP_ERASE_BLOCK ? remain : UP_ERASE_BLOCK;
+        ssize_t got = read_full(i_flash_fd, s_block.data(), want);
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the read length is %ld\n\n", (long)got);
+        if (got != (ssize_t)want) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
+            return -1;
+        }
+        // Erased NAND reads 0xFF; padding with it leaves the tail of the last
+        // block as if never written, and keeps every write whole pages.
+        memset(s_block.data() + got, 0xFF, s_block.size() - (size_t)got);
+        if (write_full(mtd_fd, s_block.data(), s_block.size()) != (ssize_t)s_block.size()) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]write file error \n\n");
+            return -1;
+        }
+        total += s_block.size();
+        remain -= (uint32_t)got;
+        last_read = (size_t)got;
+    }
+
+    uint32_t fill = (uint32_t)(UP_ERASE_BLOCK - last_read);
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the read cy len is %ld\n\n", (long)fill);
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the read write actual len is %ld and in package len is %ld\n\n",
+           (long)total, (long)length);
+    if (total != (uint64_t)length + fill) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]extract the record item fail \n\n");
+        return -1;
+    }
+    return 0;
+}
+
+int up_process_direct_write_submodule_file(int i_flash_fd, const package_record_t *p_pack_record_t)
+{
+    if (p_pack_record_t == nullptr) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_record_t \n\n");
+        return -1;
+    }
+    const flash_partition_tab_t *row = up_find_partition(p_pack_record_t->record_id);
+    if (row == nullptr) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]write sub-image file directly success \n\n");
+        return 0;
+    }
+    if (up_check_partition_size(p_pack_record_t, row) != 0)
+        return -1;
+
+    unique_fd dev(open(row->ac_partition_name, O_RDWR));
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the partition name is %s\n\n", row->ac_partition_name);
+    if (!dev.ok()) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]open destnation partition path error\n\n");
+        return -1;
+    }
+    if (up_direct_write_to_mtd(i_flash_fd, p_pack_record_t, dev.get(), row) != 0)
+        return -1;
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]write sub-image file directly success \n\n");
+    return 0;
+}
+
+int up_update_fix_rule(int i_flash_fd, const package_record_t *p_pack_record_t)
+{
+    if (up_process_direct_write_submodule_file(i_flash_fd, p_pack_record_t) != 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]directly write sub-image to mtd error\n\n");
+        return -1;
+    }
+    return 0;
+}
