@@ -1,0 +1,49 @@
+// The normal firmware's DIAG task on the diag port: mode changes and the
+// switch into the boot loader's download mode. (NV requests join here.)
+#include <cstring>
+
+#include "exchange_log.h"
+#include "modem_core.h"
+
+namespace {
+
+constexpr uint8_t DIAG_CONTROL = 0x29;      // mode change, answered by echo
+constexpr uint8_t DIAG_DLOAD = 0x3A;        // jump into the boot loader
+constexpr uint8_t DIAG_BAD_CMD = 0x13;
+constexpr uint8_t DIAG_BAD_LEN = 0x15;
+
+// DIAG errors echo the start of the request behind the error code.
+void reply_diag_error(modem_reply *r, uint8_t code, const uint8_t *req, size_t len, const char *name)
+{
+    uint8_t p[17];
+    p[0] = code;
+    size_t n = len < 16 ? len : 16;
+    memcpy(p + 1, req, n);
+    reply_set(r, name, p, n + 1);
+    r->leading_flag = false;
+}
+
+} // namespace
+
+void diag_normal_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply)
+{
+    switch (payload[0]) {
+    case DIAG_CONTROL:
+        if (len != 3) {
+            reply_diag_error(reply, DIAG_BAD_LEN, payload, len, "diag-bad-len");
+            return;
+        }
+        modem_log("mode change to %u", (unsigned)(payload[1] | payload[2] << 8));
+        reply_set(reply, "offline-echo", payload, len);
+        reply->leading_flag = false;
+        return;
+    case DIAG_DLOAD:
+        reply_set(reply, "switch-echo", payload, 1);
+        reply->leading_flag = false;
+        modem_reenumerate(m, STAGE_BOOTLOADER);
+        return;
+    default:
+        reply_diag_error(reply, DIAG_BAD_CMD, payload, len, "diag-bad-cmd");
+        return;
+    }
+}

@@ -1,0 +1,88 @@
+// Faults injected on demand: from --fault options and from a control file that
+// is looked at again before every frame. One rule a line:
+//
+//   drop     KIND[@ADDR] WHEN         the frame is lost on the way in
+//   noreply  KIND[@ADDR] WHEN         the frame is acted on, its answer is lost
+//   nak      KIND[@ADDR] WHEN [CODE]  answered with a NAK (default code 7)
+//   badfcs   KIND[@ADDR] WHEN         acted on, answered with a wrong check sequence
+//   late     KIND[@ADDR] WHEN MS      acted on, answered MS milliseconds late
+//   silent   KIND[@ADDR] WHEN         the modem hangs: no answer until a power cycle
+//   fail-image IMAGE [WHEN]           the transfer of IMAGE is refused at its close
+//                                     (every close try), nothing is stored
+//
+// KIND is a frame kind (offline, switch, diag, nop, preq, write32, go, hello,
+// security, partition, open, stream-write, close, reset) or "any"; ADDR limits
+// write32 and stream-write rules to one address. WHEN counts the matching
+// frames since the rule was loaded: N, N-M, N- (N and all later ones) or *;
+// for fail-image it counts the opens of that image.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <sys/types.h>
+
+enum fault_action_t {
+    FAULT_DROP,
+    FAULT_NOREPLY,
+    FAULT_NAK,
+    FAULT_BADFCS,
+    FAULT_LATE,
+    FAULT_SILENT,
+    FAULT_FAIL_IMAGE,
+};
+
+struct fault_rule {
+    fault_action_t action = FAULT_DROP;
+    std::array<char, 24> kind{};
+    bool has_addr = false;
+    uint32_t addr = 0;
+    uint32_t first = 1;          // 1-based, inclusive
+    uint32_t last = 1;           // UINT32_MAX: no end
+    uint32_t arg = 0;            // NAK code or delay in ms
+    uint32_t seen = 0;           // matching frames so far
+};
+
+constexpr int FAULT_MAX_RULES = 32;
+
+struct fault_set {
+    std::array<fault_rule, FAULT_MAX_RULES> rules{};
+    int count = 0;
+    int option_count = 0;        // rules [0, option_count) came from the command line
+    // Identity of the control file as last read, to notice a rewrite.
+    bool file_seen = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    struct timespec mtime = {0, 0};
+};
+
+// What the rules say about one frame.
+struct fault_decision {
+    bool drop = false;
+    bool noreply = false;
+    bool nak = false;
+    uint16_t nak_code = 0;
+    bool badfcs = false;
+    bool silent = false;
+    uint32_t late_ms = 0;
+};
+
+// Parses one rule. Returns 0, 1 for a blank or comment line, or -1 with err set.
+int fault_rule_parse(const char *line, fault_rule *rule, char *err, size_t err_size);
+
+// Adds a command-line rule. Returns 0 or -1 with err set.
+int fault_set_add_option(fault_set *set, const char *text, char *err, size_t err_size);
+
+// Re-reads the control file when it changed since the last look; its rules
+// replace the previous file's rules, counted afresh. A missing file means no
+// file rules. Lines that do not parse are reported through the log callback
+// and skipped.
+void fault_set_reload(fault_set *set, const char *path);
+
+// Counts the frame against every rule of its kind and collects the faults due.
+fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, uint32_t addr);
+
+// Counts one open of the image (dbl, osbl, ...); true when that transfer is to fail.
+bool fault_set_image_fails(fault_set *set, const char *image);

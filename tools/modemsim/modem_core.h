@@ -1,0 +1,100 @@
+// The virtual modem's state, shared by the port lifecycle, the frame
+// dispatcher and the responder of each stage.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "fault_rules.h"
+#include "modem_options.h"
+#include "pty_port.h"
+#include "state_dir.h"
+
+constexpr uint32_t MODEM_DLOAD_BASE = 0x100000;        // where the programmer runs
+constexpr uint32_t MODEM_PROGRAMMER_MAX = 4u << 20;    // RAM available to it
+constexpr size_t MODEM_MAX_PAYLOAD = 4096;             // largest unstuffed frame taken
+constexpr size_t MODEM_RAW_MAX = 2 * MODEM_MAX_PAYLOAD + 8;
+
+// An answer a responder wants sent: an unframed payload and whether the frame
+// carries an opening flag (the DIAG echo and the parameter reply do not).
+struct modem_reply {
+    bool send = false;
+    bool leading_flag = true;
+    std::array<uint8_t, 128> payload{};
+    size_t len = 0;
+    const char *name = "";        // for the exchange log
+};
+
+// Collects the stuffed bytes of one incoming frame up to its closing flag.
+struct frame_collector {
+    std::array<uint8_t, MODEM_RAW_MAX> raw{};
+    size_t len = 0;
+    bool overflow = false;
+};
+
+struct boot_state {
+    image_store ram;               // flash/programmer.bin: what was written to RAM
+    uint32_t loaded_end = 0;       // bytes loaded without a gap from DLOAD_BASE
+    bool hole = false;             // a write started beyond loaded_end
+};
+
+struct programmer_state {
+    bool hello = false;
+    bool secure = false;
+    int open_type = -1;            // image type byte of the open image, -1 none
+    bool open_fails = false;       // fail-image fault armed for this transfer
+    image_store image;
+    uint32_t next_addr = 0;        // stream addresses must follow on without gaps
+    uint32_t last_addr = 0;        // the last block may come again (lost answer)
+    uint32_t last_len = 0;
+    bool have_last = false;
+};
+
+struct modem_t {
+    modem_options opts;
+    modem_stage_t stage = STAGE_OFF;
+    bool powered = false;
+    bool hung = false;             // crashed or told to stay silent: until power-off
+    pty_port diag;
+    pty_port at;
+    frame_collector diag_rx;
+    // Scheduled USB events (ms of modem_now_ms, 0 = none).
+    int64_t detach_at = 0;
+    int64_t attach_at = 0;
+    modem_stage_t attach_stage = STAGE_NORMAL;
+    bool leaving = false;          // answered the command that makes it leave the bus
+    boot_state boot;
+    programmer_state prog;
+    fault_set faults;
+};
+
+// Port lifecycle (port_lifecycle.cpp).
+int modem_attach(modem_t *m, modem_stage_t stage);
+void modem_detach(modem_t *m);
+void modem_power_off(modem_t *m);
+// Leaves the bus shortly after the current answer and comes back in stage
+// after the enumeration delay.
+void modem_reenumerate(modem_t *m, modem_stage_t stage);
+// Runs the scheduled USB events that are due; returns ms until the next one
+// (or -1 when none is pending).
+int64_t modem_run_timers(modem_t *m);
+// Follows the power parameter file (with --sysfs).
+void modem_poll_power(modem_t *m);
+
+// Frame dispatch (frame_dispatch.cpp): feeds bytes read from the diag port.
+void modem_diag_input(modem_t *m, const uint8_t *data, size_t len);
+
+// Responders: one per stage, called with an intact frame's payload.
+void diag_normal_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
+void boot_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
+void programmer_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
+
+// Stage entry: clears what the previous run of that stage left behind.
+void boot_reset(modem_t *m);
+void programmer_reset(modem_t *m);
+
+// Reply helpers.
+void reply_set(modem_reply *r, const char *name, const uint8_t *payload, size_t len);
+void reply_nak(modem_reply *r, uint16_t code);
+void reply_ack(modem_reply *r);

@@ -1,0 +1,141 @@
+// Command line of the virtual modem.
+#include "modem_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int copy_text(std::array<char, 1024> &dst, const char *src)
+{
+    size_t n = strlen(src);
+    if (n == 0 || n >= dst.size())
+        return -1;
+    memcpy(dst.data(), src, n + 1);
+    return 0;
+}
+
+// Accepts a decimal number within [lo, hi] and nothing else.
+int parse_number(const char *text, long lo, long hi, long *out)
+{
+    if (text == nullptr || *text == '\0')
+        return -1;
+    errno = 0;
+    char *end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi)
+        return -1;
+    *out = v;
+    return 0;
+}
+
+int parse_stage(const char *text, modem_stage_t *stage)
+{
+    if (strcmp(text, "normal") == 0)
+        *stage = STAGE_NORMAL;
+    else if (strcmp(text, "download") == 0)
+        *stage = STAGE_BOOTLOADER;
+    else if (strcmp(text, "programmer") == 0)
+        *stage = STAGE_PROGRAMMER;
+    else
+        return -1;
+    return 0;
+}
+
+} // namespace
+
+const char *modem_stage_name(modem_stage_t stage)
+{
+    switch (stage) {
+    case STAGE_OFF: return "off";
+    case STAGE_NORMAL: return "normal";
+    case STAGE_BOOTLOADER: return "download";
+    case STAGE_PROGRAMMER: return "programmer";
+    }
+    return "?";
+}
+
+void print_modem_usage(const char *prog)
+{
+    fprintf(stderr,
+            "usage: %s MODEMSTATE --link-dir DIR [--sysfs DIR] [--start normal|download|programmer]\n"
+            "       [--enum-delay MS] [--usb-bus N] [--diag-tty N] [--at-tty N] [--download-tty N]\n"
+            "       [--faults-file PATH] [--fault RULE]...\n"
+            "see docs/modemsim.md for the fault rule syntax\n",
+            prog);
+}
+
+int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, size_t err_size)
+{
+    *opts = modem_options{};
+    bool have_state = false;
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        const char *v = (i + 1 < argc) ? argv[i + 1] : nullptr;
+        long n = 0;
+        bool takes_value = true;
+        int bad = 0;
+        if (strcmp(a, "--link-dir") == 0) {
+            bad = v ? copy_text(opts->link_dir, v) : -1;
+        } else if (strcmp(a, "--sysfs") == 0) {
+            bad = v ? copy_text(opts->sysfs_dir, v) : -1;
+        } else if (strcmp(a, "--faults-file") == 0) {
+            bad = v ? copy_text(opts->faults_file, v) : -1;
+        } else if (strcmp(a, "--start") == 0) {
+            bad = v ? parse_stage(v, &opts->start) : -1;
+        } else if (strcmp(a, "--enum-delay") == 0) {
+            bad = parse_number(v, 0, 600000, &n);
+            opts->enum_delay_ms = (uint32_t)n;
+        } else if (strcmp(a, "--usb-bus") == 0) {
+            bad = parse_number(v, 0, 9, &n);
+            opts->usb_bus = (int)n;
+        } else if (strcmp(a, "--diag-tty") == 0) {
+            bad = parse_number(v, 0, 99, &n);
+            opts->diag_tty = (int)n;
+        } else if (strcmp(a, "--at-tty") == 0) {
+            bad = parse_number(v, 0, 99, &n);
+            opts->at_tty = (int)n;
+        } else if (strcmp(a, "--download-tty") == 0) {
+            bad = parse_number(v, 0, 99, &n);
+            opts->download_tty = (int)n;
+        } else if (strcmp(a, "--fault") == 0) {
+            if (v == nullptr || opts->fault_count >= MODEM_MAX_FAULT_OPTIONS ||
+                strlen(v) >= MODEM_FAULT_TEXT)
+                bad = -1;
+            else
+                snprintf(opts->faults[(size_t)opts->fault_count++].data(), MODEM_FAULT_TEXT, "%s", v);
+        } else if (a[0] != '-' && !have_state) {
+            takes_value = false;
+            bad = copy_text(opts->state_dir, a);
+            have_state = true;
+        } else {
+            snprintf(err, err_size, "unknown argument %s", a);
+            return -1;
+        }
+        if (bad != 0) {
+            snprintf(err, err_size, "bad or missing value for %s", a);
+            return -1;
+        }
+        if (takes_value)
+            i++;
+    }
+    if (!have_state || opts->link_dir[0] == '\0') {
+        snprintf(err, err_size, "MODEMSTATE and --link-dir are required");
+        return -1;
+    }
+    if (opts->diag_tty == opts->at_tty) {
+        snprintf(err, err_size, "diag and AT ports need different ttyUSB numbers");
+        return -1;
+    }
+    if (opts->download_tty < 0)
+        opts->download_tty = opts->diag_tty;
+    if (opts->faults_file[0] == '\0' &&
+        snprintf(opts->faults_file.data(), opts->faults_file.size(), "%s/faults",
+                 opts->state_dir.data()) >= (int)opts->faults_file.size()) {
+        snprintf(err, err_size, "state directory path too long");
+        return -1;
+    }
+    return 0;
+}
