@@ -159,8 +159,10 @@ TEST(HdlcFrame, LargestPacketOfReservedBytesNeverOverrunsTheBuffer)
     for (size_t len : {4090u, 4091u, 4092u, 5000u, 8192u}) {
         int rc = hdlc_build_packet(&pkt, payload, len);
         EXPECT_LT(pkt.length, HDLC_PKT_BUF_SIZE);
-        if (len != 4092)   // whether 4092 fits depends on the stuffing of its check bytes
+        // Whether 4092 fits depends on the stuffing of its check bytes.
+        if (len != 4092) {
             EXPECT_EQ(rc, len <= 4091 ? 0 : -1) << len;
+        }
     }
 }
 
