@@ -1,0 +1,124 @@
+#include <cstring>
+#include <gtest/gtest.h>
+
+#include "imgpack.h"
+#include "imgpack_test_util.h"
+
+namespace {
+
+struct rec {
+    uint32_t id, offset, length, compressed;
+    const char *name;
+};
+
+// Crafts package bytes directly, so hostile layouts need no imgpack option.
+std::vector<uint8_t> craft(const std::vector<rec> &recs, size_t total, uint32_t count_override = 0)
+{
+    size_t table_end = 28 + 84 * recs.size();
+    std::vector<uint8_t> out(total > table_end ? total : table_end, 0x5A);
+    package_signature_t h{1, 2, 3, count_override ? count_override : (uint32_t)recs.size(), 0, (int32_t)total, 0};
+    encode_package_head(&h, out.data());
+    for (size_t i = 0; i < recs.size(); ++i) {
+        package_record_t r{};
+        r.record_id = recs[i].id;
+        r.record_offset = recs[i].offset;
+        r.record_length = recs[i].length;
+        r.compressed = recs[i].compressed;
+        memcpy(r.record_name, recs[i].name, strnlen(recs[i].name, sizeof r.record_name));
+        encode_package_record(&r, out.data() + 28 + 84 * i);
+    }
+    out.resize(total);      // a table cut short stays cut
+    return out;
+}
+
+std::string inspect_text(const std::vector<uint8_t> &pkg, int *rc)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *f = open_memstream(&buf, &len);
+    *rc = imgpack_inspect_bytes(pkg, f);
+    fclose(f);
+    std::string text(buf, len);
+    free(buf);
+    return text;
+}
+
+} // namespace
+
+TEST(ImgpackInspect, VerdictPerPackage)
+{
+    const uint32_t t2 = 28 + 84 * 2;
+    struct {
+        const char *what;
+        std::vector<uint8_t> pkg;
+        int rc;
+        const char *in_text;
+    } cases[] = {
+        {"sound package", craft({{0, t2, 10, 0, "version_info.txt"}, {2, t2 + 10, 100, 0, "zImage 1"}}, t2 + 110), 0,
+         "direct write to /dev/mtd2 in partition mode, flash_erase+nandwrite in file mode"},
+        {"record one byte past the end", craft({{0, t2, 10, 0, "v"}, {3, t2 + 10, 101, 0, "rootfs"}}, t2 + 110), 1,
+         "past the end of the package"},
+        {"offset beyond 4 GiB arithmetic", craft({{0, t2, 10, 0, "v"}, {7, 0xFFFFFFF0u, 0x20, 0, "m"}}, t2 + 10), 1,
+         "past the end of the package"},
+        {"table longer than the file", craft({{0, 200, 1, 0, "v"}}, 100, 5), 1, "a table of 5 records needs"},
+        {"short header", std::vector<uint8_t>(27, 0), 1, "the header needs 28 bytes"},
+        {"kernel larger than its partition", craft({{0, t2, 1, 0, "v"}, {2, t2 + 1, 0x300001, 0, "zImage"}}, t2 + 1 + 0x300001), 1,
+         "larger than its partition"},
+        {"kernel exactly its partition", craft({{0, t2, 1, 0, "v"}, {2, t2 + 1, 0x300000, 0, "zImage"}}, t2 + 1 + 0x300000), 0,
+         "result: ok"},
+        {"unsafe extraction name", craft({{0, t2, 1, 0, "v"}, {1, t2 + 1, 1, 0, "../../sbin/init"}}, t2 + 2), 1,
+         "unsafe record name"},
+        {"no version record", craft({{4, t2, 1, 1, "fs.tar.bz2"}, {7, t2 + 1, 1, 0, "m"}}, t2 + 2), 1,
+         "no version record"},
+        {"raw second file system needs no version", craft({{4, t2, 1, 0, "fs.img"}, {6, t2 + 1, 1, 0, "b"}}, t2 + 2), 0,
+         "raw image: direct write to /dev/mtd4"},
+        {"erased partition", std::vector<uint8_t>(4096, 0xFF), 1, "counts as negative"},
+        {"unknown types are skipped", craft({{0, t2, 1, 0, "v"}, {8, t2 + 1, 1, 0, "u"}}, t2 + 2), 0,
+         "not a known record type: logged and skipped"},
+    };
+    for (auto &c : cases) {
+        int rc = -5;
+        std::string text = inspect_text(c.pkg, &rc);
+        EXPECT_EQ(rc, c.rc) << c.what << "\n" << text;
+        EXPECT_NE(text.find(c.in_text), std::string::npos) << c.what << "\n" << text;
+    }
+}
+
+TEST(ImgpackInspect, NamesAreShownPrintableAndBounded)
+{
+    const uint32_t t1 = 28 + 84;
+    auto pkg = craft({{0, t1, 1, 0, "v"}}, t1 + 1);
+    memset(pkg.data() + 28 + 20, 'n', 64);     // 64 characters and no terminator
+    pkg[28 + 20 + 3] = 0x07;
+    int rc = 0;
+    std::string text = inspect_text(pkg, &rc);
+    EXPECT_NE(text.find("name \"nnn\\x07" + std::string(60, 'n') + "\"\n"), std::string::npos) << text;
+}
+
+TEST(ImgpackProgram, BuildThenInspectAndExitCodes)
+{
+    scratch_dir d;
+    std::string imgpack = std::string(UP_BIN_DIR) + "/imgpack";
+    put_text(d / "version_info.txt", "zImage 2\n");
+    put_file(d / "zImage", pattern(1000, 3));
+    put_text(d / "desc.txt",
+             "record version version_info.txt 0 version_info.txt\nrecord kernel zImage 0 zImage\n");
+    EXPECT_EQ(run_program({imgpack, "build", d / "pkg.bin", d / "desc.txt"}, d / "out1"), 0);
+    EXPECT_EQ(run_program({imgpack, "inspect", d / "pkg.bin"}, d / "out2"), 0);
+    auto listing = get_file(d / "out2");
+    std::string text(listing.begin(), listing.end());
+    EXPECT_NE(text.find("record 1: type 2 (kernel)"), std::string::npos) << text;
+
+    // Cut the last byte: the kernel record now ends past the package.
+    auto bytes = get_file(d / "pkg.bin");
+    bytes.pop_back();
+    put_file(d / "cut.bin", bytes);
+    EXPECT_EQ(run_program({imgpack, "inspect", d / "cut.bin"}, d / "out3"), 1);
+    listing = get_file(d / "out3");
+    text.assign(listing.begin(), listing.end());
+    EXPECT_NE(text.find("past the end of the package"), std::string::npos) << text;
+
+    EXPECT_EQ(run_program({imgpack, "inspect", d / "missing.bin"}, d / "out4"), 1);
+    EXPECT_EQ(run_program({imgpack, "frobnicate"}, d / "out5"), 2);
+    EXPECT_EQ(run_program({imgpack, "--help"}, d / "out6"), 0);
+}

@@ -1,0 +1,83 @@
+// Scratch folders and small file helpers for the imgpack tests.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+struct scratch_dir {
+    std::string path;
+    scratch_dir()
+    {
+        char tmpl[] = "/tmp/imgpack_testXXXXXX";
+        if (mkdtemp(tmpl) == nullptr)
+            abort();
+        path = tmpl;
+    }
+    ~scratch_dir()
+    {
+        std::string cmd = "rm -rf '" + path + "'";   // path made by mkdtemp above
+        if (system(cmd.c_str()) != 0)
+            fprintf(stderr, "could not remove %s\n", path.c_str());
+    }
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
+
+inline void put_file(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (f == nullptr || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+        abort();
+    fclose(f);
+}
+
+inline void put_text(const std::string &path, const std::string &text)
+{
+    put_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+inline std::vector<uint8_t> get_file(const std::string &path)
+{
+    std::vector<uint8_t> out;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return out;
+    int c;
+    while ((c = fgetc(f)) != EOF)
+        out.push_back((uint8_t)c);
+    fclose(f);
+    return out;
+}
+
+inline std::vector<uint8_t> pattern(size_t n, unsigned seed)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = (uint8_t)(i * 31 + seed);
+    return v;
+}
+
+// Runs argv with stdout and stderr into out_file; returns the exit status.
+inline int run_program(const std::vector<std::string> &args, const std::string &out_file)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        FILE *f = freopen(out_file.c_str(), "w", stdout);
+        if (f == nullptr || dup2(1, 2) < 0)
+            _exit(126);
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}

@@ -1,0 +1,61 @@
+// imgpack: builds upgrade packages from a text description and inspects them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "up_package.h"
+
+// Records are placed after the table, each starting on this boundary.
+constexpr uint32_t IMGPACK_ALIGN = 4;
+// Where the state block sits in the package partition: a raw-loaded package
+// must end before it.
+constexpr uint64_t IMGPACK_STATE_BLOCK = 0x4200000;
+
+struct imgpack_record_desc {
+    uint32_t record_id = 0;
+    std::string name;               // at most 64 bytes
+    uint32_t compressed = 0;
+    uint32_t component_version = 0;
+    std::string path;               // resolved against the description's folder
+    int line = 0;
+};
+
+struct imgpack_desc {
+    uint32_t magic1 = 0;
+    uint32_t magic2 = 0;
+    uint32_t version = 0;
+    uint32_t downgrade_enabled = 0;
+    bool wholecrc_given = false;
+    uint32_t wholecrc = 0;
+    std::vector<imgpack_record_desc> records;
+};
+
+// Record type names of the description and of inspect's listing.
+const char *imgpack_type_name(uint32_t record_id);
+// Parses a type word: a name above or a decimal/hex number. 0 or -1.
+int imgpack_parse_type(const std::string &word, uint32_t *record_id);
+
+// Parses the description text; relative data paths are taken from base_dir.
+// 0, or -1 with a message naming the line in *err.
+int imgpack_parse_description(const std::string &text, const std::string &base_dir,
+                              imgpack_desc *desc, std::string *err);
+
+// Packs dir's content as a bzip2-compressed tar archive (tar run directly,
+// no shell). 0, or -1 with *err.
+int imgpack_tar_directory(const std::string &dir, std::vector<uint8_t> *archive, std::string *err);
+
+// Lays out the package bytes. Warnings (a record larger than its partition,
+// a package reaching the state block) go to warn. 0, or -1 with *err.
+int imgpack_build_bytes(const imgpack_desc &desc, std::vector<uint8_t> *package, std::string *err,
+                        FILE *warn);
+
+// imgpack build OUTPUT DESCRIPTION: 0 on success, 1 on failure (message on stderr).
+int imgpack_build(const char *output, const char *description);
+
+// Lists header and records with what imgrenew up would do with each, to out.
+// 0 when every record lies inside the package and would install; 1 otherwise.
+int imgpack_inspect_bytes(const std::vector<uint8_t> &package, FILE *out);
+int imgpack_inspect(const char *path, FILE *out);

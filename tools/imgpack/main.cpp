@@ -1,0 +1,50 @@
+// imgpack: host tool that builds and inspects upgrade packages for imgrenew.
+#include <cstdio>
+#include <cstring>
+
+#include "imgpack.h"
+
+namespace {
+
+const char usage_text[] =
+    "usage: imgpack build OUTPUT DESCRIPTION\n"
+    "       imgpack inspect PACKAGE\n"
+    "       imgpack --help\n"
+    "\n"
+    "build writes the upgrade package described by the text file DESCRIPTION.\n"
+    "inspect lists the header and every record, checks that each record lies\n"
+    "inside the package and tells what `imgrenew up` would do with it; it exits 1\n"
+    "when a record lies outside the package or the installation would fail.\n"
+    "\n"
+    "DESCRIPTION: one item per line; blank lines and text after '#' are ignored.\n"
+    "  magic1 N | magic2 N | version N | downgrade_enabled N | wholecrc N\n"
+    "      header fields (decimal or 0x hex; default 0). wholecrc defaults to the\n"
+    "      CRC-32 of every byte after the header; imgrenew only logs these fields.\n"
+    "  record TYPE NAME COMPRESSED PATH [COMPONENT_VERSION]\n"
+    "      TYPE: version, bootloader, kernel, rootfs, 2ndfs, boot_image, modem,\n"
+    "            update_file, or a number.\n"
+    "      NAME: the record name, at most 64 bytes; \"double quotes\" allow blanks.\n"
+    "            The part before the first blank names the file the installer\n"
+    "            extracts: letters, digits, '.', '_', '-', '+' only.\n"
+    "      COMPRESSED: 1 for a bzip2-compressed tar archive, 0 for raw data.\n"
+    "      PATH: the data, relative to the description's folder. A file is taken\n"
+    "            as it is; a directory (COMPRESSED must be 1) is packed with\n"
+    "            tar -cjf of its content.\n"
+    "Records follow the table in the order given, each on a 4-byte boundary\n"
+    "(padding is zero); packlen is the total length.\n";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+        fputs(usage_text, stdout);
+        return 0;
+    }
+    if (argc == 4 && strcmp(argv[1], "build") == 0)
+        return imgpack_build(argv[2], argv[3]);
+    if (argc == 3 && strcmp(argv[1], "inspect") == 0)
+        return imgpack_inspect(argv[2], stdout);
+    fputs(usage_text, stderr);
+    return 2;
+}
