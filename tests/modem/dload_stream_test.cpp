@@ -1,0 +1,250 @@
+// The programmer upload and the image stream against a small in-process
+// modem on a socket pair: block splitting, addresses, the drain after a
+// failure and inputs that end early.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "dload_stream.h"
+#include "hdlc_frame.h"
+#include "up_api.h"
+#include "up_bytes.h"
+#include "up_fd.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+struct write_seen {
+    uint8_t cmd;
+    uint32_t addr;
+    bytes data;
+};
+
+// Answers 32-bit writes with an acknowledgement and stream writes with the
+// echo of their address.
+class fake_modem {
+public:
+    fake_modem()
+    {
+        int sv[2];
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        tool_.reset(sv[0]);
+        modem_.reset(sv[1]);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~fake_modem()
+    {
+        shutdown(tool_.get(), SHUT_RDWR);
+        thread_.join();
+    }
+    int port() const { return tool_.get(); }
+    std::vector<write_seen> seen;
+
+private:
+    void run()
+    {
+        bytes frame;
+        uint8_t chunk[4096];
+        for (;;) {
+            ssize_t n = read(modem_.get(), chunk, sizeof chunk);
+            if (n <= 0)
+                return;
+            for (ssize_t i = 0; i < n; i++) {
+                frame.push_back(chunk[i]);
+                if (chunk[i] == HDLC_FLAG && frame.size() > 2) {
+                    answer(frame);
+                    frame.clear();
+                } else if (chunk[i] == HDLC_FLAG) {
+                    frame.assign(1, HDLC_FLAG);
+                }
+            }
+        }
+    }
+    void answer(const bytes &frame)
+    {
+        uint8_t payload[4096];
+        size_t len = 0;
+        if (hdlc_unframe(frame.data(), frame.size(), payload, sizeof payload, &len) != 0 || len < 5)
+            return;
+        write_seen w{payload[0], 0, {}};
+        bytes reply;
+        if (payload[0] == 0x0F && len >= 7) {
+            w.addr = get_be32(payload + 1);
+            w.data.assign(payload + 7, payload + len);
+            reply = {0x02};
+        } else if (payload[0] == 0x07) {
+            w.addr = get_le32(payload + 1);
+            w.data.assign(payload + 5, payload + len);
+            reply = {0x08, payload[1], payload[2], payload[3], payload[4]};
+        }
+        seen.push_back(w);
+        if (reply.empty())
+            return;
+        uint8_t out[32];
+        ssize_t n = hdlc_frame_payload(reply.data(), reply.size(), true, out, sizeof out);
+        write_full(modem_.get(), out, (size_t)n);
+    }
+    unique_fd tool_, modem_;
+    std::thread thread_;
+};
+
+// A pipe holding data, then end of input.
+unique_fd input_of(const bytes &data)
+{
+    int p[2];
+    EXPECT_EQ(pipe(p), 0);
+    unique_fd wr(p[1]);
+    EXPECT_EQ(write_full(wr.get(), data.data(), data.size()), (ssize_t)data.size());
+    return unique_fd(p[0]);
+}
+
+bytes pattern(size_t n)
+{
+    bytes b(n);
+    for (size_t i = 0; i < n; i++)
+        b[i] = (uint8_t)(i * 7 + i / 251);   // includes 0x7E and 0x7D
+    return b;
+}
+
+size_t left_in(int fd)
+{
+    bytes rest(65536);
+    ssize_t n = read_full(fd, rest.data(), rest.size());
+    return n > 0 ? (size_t)n : 0;
+}
+
+} // namespace
+
+TEST(Stream, SplitsTheImageIntoBlocksAtTheirOffsets)
+{
+    struct {
+        size_t length;
+        std::vector<std::pair<uint32_t, size_t>> writes;
+    } cases[] = {
+        {2500, {{0, 1024}, {1024, 1024}, {2048, 452}}},
+        {2048, {{0, 1024}, {1024, 1024}}},
+        {1, {{0, 1}}},
+        {0, {}},
+    };
+    for (const auto &c : cases) {
+        bytes image = pattern(c.length);
+        bytes package = image;
+        package.insert(package.end(), 10, 0xEE);   // the next sub-image
+        unique_fd in = input_of(package);
+        {
+            fake_modem modem;
+            EXPECT_EQ(dload_stream_download(modem.port(), in.get(), (uint32_t)c.length,
+                                            DLOAD_STREAM_BLOCK, 0), 0);
+            shutdown(modem.port(), SHUT_WR);
+            ASSERT_EQ(modem.seen.size(), c.writes.size()) << c.length;
+            bytes got;
+            for (size_t i = 0; i < c.writes.size(); i++) {
+                EXPECT_EQ(modem.seen[i].cmd, 0x07);
+                EXPECT_EQ(modem.seen[i].addr, c.writes[i].first);
+                EXPECT_EQ(modem.seen[i].data.size(), c.writes[i].second);
+                got.insert(got.end(), modem.seen[i].data.begin(), modem.seen[i].data.end());
+            }
+            EXPECT_EQ(got, image);
+        }
+        EXPECT_EQ(left_in(in.get()), 10u) << c.length;
+    }
+}
+
+TEST(Stream, CountsDsp2ProgressOnlyWhileDsp2IsStreamed)
+{
+    for (int mode : {0, 1, 2}) {
+        report_dsp2_up_process = mode;
+        had_write = 100;
+        unique_fd in = input_of(pattern(3000));
+        fake_modem modem;
+        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 3000, DLOAD_STREAM_BLOCK, 0), 0);
+        EXPECT_EQ(had_write, mode == 1 ? 3100u : 100u);
+    }
+    report_dsp2_up_process = 0;
+}
+
+TEST(Stream, InputEndingEarlyIsAFailure)
+{
+    unique_fd in = input_of(pattern(1500));
+    fake_modem modem;
+    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 2500, DLOAD_STREAM_BLOCK, 0), -1);
+    EXPECT_EQ(modem.seen.size(), 1u);    // the whole first block went out, no half block
+}
+
+TEST(Stream, RejectsBlockSizesThatCannotBeFramedAndDrainsTheImage)
+{
+    for (uint32_t block : {0u, DLOAD_STREAM_BLOCK_MAX + 1, 4096u}) {
+        bytes package = pattern(3000);
+        unique_fd in = input_of(package);
+        fake_modem modem;
+        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 2000, block, 0), -1);
+        EXPECT_TRUE(modem.seen.empty());
+        EXPECT_EQ(left_in(in.get()), 1000u);
+    }
+    unique_fd in = input_of(pattern(10));
+    fake_modem modem;
+    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 10, DLOAD_STREAM_BLOCK, 1), -1);
+}
+
+TEST(Stream, LargestBlockFitsTheTransmitFrameEvenFullyStuffed)
+{
+    bytes image(DLOAD_STREAM_BLOCK_MAX, 0x7E);
+    unique_fd in = input_of(image);
+    fake_modem modem;
+    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), (uint32_t)image.size(),
+                                    DLOAD_STREAM_BLOCK_MAX, 0), 0);
+    ASSERT_EQ(modem.seen.size(), 1u);
+    EXPECT_EQ(modem.seen[0].data, image);
+}
+
+TEST(RamProgram, WritesBlocksOf1017BytesFromTheLoadAddress)
+{
+    struct {
+        size_t length;
+        std::vector<std::pair<uint32_t, size_t>> writes;
+    } cases[] = {
+        {2034, {{DLOAD_BASE, 1017}, {DLOAD_BASE + 1017, 1017}}},
+        {100, {{DLOAD_BASE, 100}}},
+        {1018, {{DLOAD_BASE, 1017}, {DLOAD_BASE + 1017, 1}}},
+    };
+    for (const auto &c : cases) {
+        bytes prog = pattern(c.length);
+        unique_fd in = input_of(prog);
+        fake_modem modem;
+        EXPECT_EQ(FlashSendRamProgram(modem.port(), in.get(), (uint32_t)c.length, 0), 0);
+        shutdown(modem.port(), SHUT_WR);
+        ASSERT_EQ(modem.seen.size(), c.writes.size());
+        bytes got;
+        for (size_t i = 0; i < c.writes.size(); i++) {
+            EXPECT_EQ(modem.seen[i].cmd, 0x0F);
+            EXPECT_EQ(modem.seen[i].addr, c.writes[i].first);
+            EXPECT_EQ(modem.seen[i].data.size(), c.writes[i].second);
+            got.insert(got.end(), modem.seen[i].data.begin(), modem.seen[i].data.end());
+        }
+        EXPECT_EQ(got, prog);
+    }
+}
+
+TEST(RamProgram, ProgrammerCutShortIsAFailure)
+{
+    unique_fd in = input_of(pattern(1500));
+    fake_modem modem;
+    EXPECT_EQ(FlashSendRamProgram(modem.port(), in.get(), 2034, 0), -1);
+    EXPECT_EQ(modem.seen.size(), 1u);
+    unique_fd empty = input_of({});
+    EXPECT_EQ(FlashSendRamProgram(modem.port(), empty.get(), 0, 0), -1);
+}
+
+TEST(RamProgram, OversizedWriteIsRefusedBeforeSending)
+{
+    bytes data(DLOAD_WRITE32_MAX + 1, 0);
+    fake_modem modem;
+    EXPECT_EQ(write_32bit_cmd(modem.port(), DLOAD_BASE, data.data(), (uint32_t)data.size()), -1);
+    EXPECT_TRUE(modem.seen.empty());
+}
