@@ -1,0 +1,76 @@
+// routersim: one boot of a simulated router whose persistent state is a directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Partition sizes of the router's NAND, in bytes; index is the mtd number.
+constexpr int SIM_MTD_COUNT = 7;
+constexpr int SIM_MTD_MAX = 10;
+constexpr uint64_t SIM_ERASE_SIZE = 128 * 1024;
+
+struct sim_init_options {
+    uint64_t mtd_size[SIM_MTD_MAX];     // 0: no such partition
+};
+
+struct sim_run_options {
+    std::string state;
+    std::string file_mode_package;      // empty: partition mode
+    std::string modem_state;            // empty: no modem attached
+    std::string modem_program;          // empty: the build's modemsim
+    double time_scale = 1.0;
+    double timeout_s = 0.0;             // simulated seconds; 0: none
+    long kill_after_ms = -1;            // wall milliseconds; -1: none
+    std::vector<std::string> env;       // extra NAME=VALUE for the command
+    std::vector<std::string> command;
+};
+
+// Where the build's programs and libraries are (next to routersim itself).
+struct sim_paths {
+    std::string bin_dir;
+    std::string lib_dir;
+};
+
+// state_init.cpp
+void sim_default_sizes(sim_init_options *opt);
+bool parse_mtd_override(const char *text, sim_init_options *opt);
+int sim_init_state(const std::string &state, const sim_init_options &opt);
+int sim_load_package(const std::string &state, const std::string &package);
+
+// run_supervisor.cpp
+int sim_run(const sim_paths &paths, const sim_run_options &opt);
+
+// sandbox_cmdline.cpp: the private root as a bubblewrap command line.
+struct sandbox_layout {
+    std::string state;
+    std::string run_dir;                // host folder of this run's sockets and links
+    std::string out_dir;
+    sim_paths paths;
+    std::string faketime_lib;           // empty: real time
+    double time_scale = 1.0;
+    bool file_mode = false;
+    bool modem = false;
+    std::string sysfs_dir;              // host folder shown as /sys
+    std::string link_dir;               // host folder of the modem's ttyUSB links
+    std::vector<std::string> env;
+    std::vector<std::string> command;
+};
+int prepare_usr_bin(const std::string &run_dir);
+std::vector<std::string> bwrap_command(const sandbox_layout &layout);
+
+// syslog_catcher.cpp: one datagram of /dev/log as one readable line.
+std::string syslog_line(const char *msg, size_t len);
+
+// bus_recorder.cpp: one bus datagram as one JSON object.
+struct bus_record {
+    std::string json;
+    bool reboot_request = false;
+};
+bus_record bus_message_json(int module, const uint8_t *data, size_t len);
+
+// Shared file helpers (run_files.cpp).
+int make_dirs(const std::string &path);
+int remove_tree(const std::string &path);
+int write_text(const std::string &path, const std::string &text);
+int bind_dgram_socket(const std::string &path);

@@ -1,0 +1,394 @@
+// One boot of the simulated router: set up the run, start the sandbox (and
+// the virtual modem), record syslog and bus traffic while it runs, end it on
+// exit, timeout, power cut or reboot request, and write STATE/out/status.
+#include "routersim.h"
+
+#include "kq_ipc.h"
+#include "up_fd.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+const char *const OUT_FILES[] = {"stdout", "stderr", "syslog.log", "bus.jsonl", "tools.log", "flash-faults.log"};
+const char *const FAKETIME_CANDIDATES[] = {
+    "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+    "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+    "/usr/lib/faketime/libfaketime.so.1",
+};
+// A reboot request takes effect this long after it arrives, so that the tool
+// can finish its last lines the way it would before the router goes down.
+constexpr auto REBOOT_GRACE = std::chrono::milliseconds(200);
+constexpr int MAX_DATAGRAM = 65536;
+
+struct endpoint {
+    unique_fd fd;
+    int module;          // -1: the syslog socket
+};
+
+std::string find_faketime()
+{
+    for (const char *p : FAKETIME_CANDIDATES)
+        if (access(p, R_OK) == 0)
+            return p;
+    return "";
+}
+
+int clear_out_dir(const std::string &out)
+{
+    if (remove_tree(out) != 0 || make_dirs(out) != 0)
+        return -1;
+    for (const char *f : OUT_FILES)
+        if (write_text(out + "/" + f, "") != 0)
+            return -1;
+    return 0;
+}
+
+int copy_file(const std::string &from, const std::string &to)
+{
+    if (link(from.c_str(), to.c_str()) == 0)
+        return 0;
+    unique_fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    unique_fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!in.ok() || !out.ok())
+        return -1;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read_full(in.get(), buf, sizeof buf);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            return 0;
+        if (write_full(out.get(), buf, (size_t)n) != n)
+            return -1;
+    }
+}
+
+int pidfd_for(pid_t pid)
+{
+    return (int)syscall(SYS_pidfd_open, pid, 0);
+}
+
+struct datagram {
+    int64_t stamp_ns;     // when the kernel queued it: orders messages across endpoints
+    size_t seq;
+    int module;
+    std::vector<uint8_t> bytes;
+};
+
+// Reads every waiting datagram of the endpoints and logs them in the order
+// they were sent, whichever endpoint they went to; never blocks.
+void drain(std::vector<endpoint> &eps, int syslog_out, int bus_out, bool *reboot)
+{
+    static uint8_t buf[MAX_DATAGRAM];
+    std::vector<datagram> got;
+    for (endpoint &ep : eps) {
+        for (;;) {
+            iovec iov{buf, sizeof buf};
+            alignas(cmsghdr) char ctrl[CMSG_SPACE(sizeof(timespec))];
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = ctrl;
+            msg.msg_controllen = sizeof ctrl;
+            ssize_t n = recvmsg(ep.fd.get(), &msg, MSG_DONTWAIT);
+            if (n < 0)
+                break;   // EAGAIN: empty for now
+            int64_t stamp = 0;
+            for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec ts;
+                    memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                    stamp = (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+                }
+            }
+            got.push_back({stamp, got.size(), ep.module, std::vector<uint8_t>(buf, buf + n)});
+        }
+    }
+    std::stable_sort(got.begin(), got.end(), [](const datagram &a, const datagram &b) {
+        return a.stamp_ns < b.stamp_ns;
+    });
+    for (const datagram &d : got) {
+        if (d.module < 0) {
+            std::string line = syslog_line(reinterpret_cast<const char *>(d.bytes.data()), d.bytes.size());
+            (void)write_full(syslog_out, line.data(), line.size());
+        } else {
+            bus_record rec = bus_message_json(d.module, d.bytes.data(), d.bytes.size());
+            rec.json += '\n';
+            (void)write_full(bus_out, rec.json.data(), rec.json.size());
+            if (rec.reboot_request)
+                *reboot = true;
+        }
+    }
+}
+
+pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env, int out_fd, int err_fd,
+            bool own_group)
+{
+    std::vector<char *> args;
+    for (const std::string &s : argv)
+        args.push_back(const_cast<char *>(s.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    if (own_group)
+        setpgid(0, 0);
+    if (out_fd >= 0)
+        dup2(out_fd, 1);
+    if (err_fd >= 0)
+        dup2(err_fd, 2);
+    for (const std::string &kv : extra_env)
+        putenv(const_cast<char *>(kv.c_str()));
+    execvp(args[0], args.data());
+    fprintf(stderr, "routersim: cannot run %s: %s\n", args[0], strerror(errno));
+    _exit(127);
+}
+
+void stop_group(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(-pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        usleep(20000);
+    }
+    kill(-pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+// Waits (at most about two seconds) until the virtual modem shows something
+// in its sysfs folder, so a command does not start before the modem exists.
+void wait_for_modem(const std::string &sysfs, pid_t modem)
+{
+    std::string dir = sysfs + "/bus/usb/devices";
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(modem, nullptr, WNOHANG) == modem)
+            return;
+        struct stat st;
+        if (stat((dir + "/1-1:1.0").c_str(), &st) == 0 || stat((dir + "/1-1:1.2").c_str(), &st) == 0)
+            return;
+        if (DIR *d = opendir(dir.c_str())) {
+            int entries = 0;
+            while (dirent *e = readdir(d))
+                entries += e->d_name[0] != '.';
+            closedir(d);
+            if (entries > 0)
+                return;
+        }
+        usleep(20000);
+    }
+}
+
+bool valid_env(const std::string &kv)
+{
+    size_t eq = kv.find('=');
+    return eq != std::string::npos && eq > 0 && kv.find_first_of("\n") == std::string::npos;
+}
+
+}  // namespace
+
+int sim_run(const sim_paths &paths, const sim_run_options &opt)
+{
+    const std::string &state = opt.state;
+    struct stat st;
+    if (stat((state + "/2ndfile").c_str(), &st) != 0 || stat((state + "/flash").c_str(), &st) != 0) {
+        fprintf(stderr, "routersim: %s is not a router state (run routersim init)\n", state.c_str());
+        return 2;
+    }
+    for (const std::string &kv : opt.env) {
+        if (!valid_env(kv)) {
+            fprintf(stderr, "routersim: bad --env %s\n", kv.c_str());
+            return 2;
+        }
+    }
+    std::string out = state + "/out";
+    if (clear_out_dir(out) != 0) {
+        fprintf(stderr, "routersim: cannot prepare %s: %s\n", out.c_str(), strerror(errno));
+        return 2;
+    }
+    sandbox_layout layout;
+    layout.state = state;
+    layout.out_dir = out;
+    layout.paths = paths;
+    layout.time_scale = opt.time_scale;
+    layout.env = opt.env;
+    layout.command = opt.command;
+    if (opt.time_scale != 1.0) {
+        layout.faketime_lib = find_faketime();
+        if (layout.faketime_lib.empty()) {
+            fprintf(stderr, "routersim: --time-scale needs libfaketime (package libfaketime)\n");
+            return 2;
+        }
+    }
+    const char *tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/routersim.XXXXXX";
+    std::vector<char> tbuf(tmpl.begin(), tmpl.end());
+    tbuf.push_back('\0');
+    if (mkdtemp(tbuf.data()) == nullptr) {
+        fprintf(stderr, "routersim: cannot make a run folder: %s\n", strerror(errno));
+        return 2;
+    }
+    std::string run_dir = tbuf.data();
+    layout.run_dir = run_dir;
+    layout.sysfs_dir = run_dir + "/sys";
+    layout.link_dir = run_dir + "/usb-links";
+    layout.modem = !opt.modem_state.empty();
+    layout.file_mode = !opt.file_mode_package.empty();
+    std::string image_path_dir = state + "/2ndfile/image_path";
+    bool had_image_path = stat(image_path_dir.c_str(), &st) == 0;
+
+    int rc = 2;
+    pid_t modem = -1;
+    std::vector<endpoint> eps;
+    do {
+        if (make_dirs(run_dir + "/kqipc") != 0 || make_dirs(layout.sysfs_dir + "/bus/usb/devices") != 0 ||
+            make_dirs(layout.sysfs_dir + "/module/pmic/parameters") != 0 || make_dirs(layout.link_dir) != 0 ||
+            prepare_usr_bin(run_dir) != 0) {
+            fprintf(stderr, "routersim: cannot prepare %s: %s\n", run_dir.c_str(), strerror(errno));
+            break;
+        }
+        if (!layout.modem)
+            write_text(layout.sysfs_dir + "/module/pmic/parameters/wcdma_power", "");
+        if (layout.file_mode) {
+            if (make_dirs(run_dir + "/image_path") != 0 ||
+                copy_file(opt.file_mode_package, run_dir + "/image_path/root.bin") != 0) {
+                fprintf(stderr, "routersim: cannot stage %s: %s\n", opt.file_mode_package.c_str(), strerror(errno));
+                break;
+            }
+        }
+        bool ok = true;
+        for (int module : {-1, (int)SC_ID, (int)UI_ID}) {
+            std::string path = module < 0 ? run_dir + "/log" : run_dir + "/kqipc/" + std::to_string(module);
+            endpoint ep{unique_fd(bind_dgram_socket(path)), module};
+            if (!ep.fd.ok()) {
+                fprintf(stderr, "routersim: cannot bind %s: %s\n", path.c_str(), strerror(errno));
+                ok = false;
+                break;
+            }
+            eps.push_back(std::move(ep));
+        }
+        if (!ok)
+            break;
+        std::vector<std::string> time_env;
+        if (!layout.faketime_lib.empty()) {
+            char spec[80];
+            snprintf(spec, sizeof spec, "FAKETIME=+0 x%g", opt.time_scale);
+            time_env = {"LD_PRELOAD=" + layout.faketime_lib, spec, "FAKETIME_DONT_FAKE_MONOTONIC=0"};
+        }
+        if (layout.modem) {
+            std::string prog = opt.modem_program.empty() ? paths.bin_dir + "/modemsim" : opt.modem_program;
+            unique_fd mlog(open((out + "/modemsim.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+            modem = spawn({prog, opt.modem_state, "--link-dir", layout.link_dir, "--sysfs", layout.sysfs_dir},
+                          time_env, mlog.get(), mlog.get(), true);
+            if (modem < 0) {
+                fprintf(stderr, "routersim: cannot start the modem: %s\n", strerror(errno));
+                break;
+            }
+            wait_for_modem(layout.sysfs_dir, modem);
+        }
+
+        unique_fd cmd_out(open((out + "/stdout").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+        unique_fd cmd_err(open((out + "/stderr").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+        unique_fd syslog_out(open((out + "/syslog.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        unique_fd bus_out(open((out + "/bus.jsonl").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        if (!cmd_out.ok() || !cmd_err.ok() || !syslog_out.ok() || !bus_out.ok()) {
+            fprintf(stderr, "routersim: cannot open the result files in %s\n", out.c_str());
+            break;
+        }
+        auto start = clock_type::now();
+        pid_t child = spawn(bwrap_command(layout), {}, cmd_out.get(), cmd_err.get(), false);
+        if (child < 0) {
+            fprintf(stderr, "routersim: cannot start bwrap: %s\n", strerror(errno));
+            break;
+        }
+        unique_fd pidfd(pidfd_for(child));
+
+        bool have_deadline = false;
+        clock_type::time_point deadline{};
+        std::string deadline_status;
+        auto set_deadline = [&](clock_type::time_point t, const char *why) {
+            if (!have_deadline || t < deadline) {
+                deadline = t;
+                deadline_status = why;
+                have_deadline = true;
+            }
+        };
+        if (opt.kill_after_ms >= 0)
+            set_deadline(start + std::chrono::milliseconds(opt.kill_after_ms), "killed");
+        if (opt.timeout_s > 0)
+            set_deadline(start + std::chrono::microseconds((long long)(opt.timeout_s / opt.time_scale * 1e6)),
+                         "timeout");
+
+        bool reboot = false;
+        bool reboot_seen = false;
+        int wstatus = 0;
+        bool exited = false;
+        std::string status;
+        while (!exited) {
+            pollfd pfds[4];
+            int n = 0;
+            for (endpoint &ep : eps)
+                pfds[n++] = {ep.fd.get(), POLLIN, 0};
+            pfds[n++] = {pidfd.ok() ? pidfd.get() : -1, POLLIN, 0};
+            int wait_ms = pidfd.ok() ? 1000 : 20;   // without a pidfd, look at the child often
+            if (have_deadline) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
+                wait_ms = left.count() <= 0 ? 0 : (int)std::min<long long>(left.count() + 1, wait_ms);
+            }
+            if (poll(pfds, (nfds_t)n, wait_ms) < 0 && errno != EINTR)
+                break;
+            drain(eps, syslog_out.get(), bus_out.get(), &reboot);
+            if (reboot && !reboot_seen) {
+                reboot_seen = true;
+                set_deadline(clock_type::now() + REBOOT_GRACE, "killed");
+            }
+            if (waitpid(child, &wstatus, WNOHANG) == child) {
+                exited = true;
+                break;
+            }
+            if (have_deadline && clock_type::now() >= deadline) {
+                // Power cut: the sandbox's init dies with bwrap and takes
+                // every process of the router with it.
+                kill(child, SIGKILL);
+                waitpid(child, &wstatus, 0);
+                status = deadline_status;
+                break;
+            }
+        }
+        drain(eps, syslog_out.get(), bus_out.get(), &reboot);
+        if (status.empty()) {
+            if (WIFEXITED(wstatus))
+                status = std::to_string(WEXITSTATUS(wstatus));
+            else
+                status = "killed";
+        }
+        write_text(out + "/status", status + "\n");
+        rc = 0;
+    } while (false);
+
+    stop_group(modem);
+    eps.clear();
+    remove_tree(run_dir);
+    if (!had_image_path)
+        rmdir(image_path_dir.c_str());   // only when empty: the mount point bwrap had to make
+    return rc;
+}

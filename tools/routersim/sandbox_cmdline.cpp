@@ -1,0 +1,143 @@
+// The simulated router's private root, expressed as a bubblewrap command line.
+//
+// Paths inside the router:
+//   /opt/routersim/bin   the build's programs (first on PATH)
+//   /opt/routersim/lib   libflashemu.so (preloaded into every process)
+//   /opt/routersim/log   the two log files the emulation and the tool stand-ins append to
+//   /opt/hostusr         the host's /usr, which /usr/bin's links point into
+#include "routersim.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char SIM_BIN[] = "/opt/routersim/bin";
+const char SIM_LIB[] = "/opt/routersim/lib";
+const char SIM_LOG[] = "/opt/routersim/log";
+const char HOST_USR[] = "/opt/hostusr";
+const char USB_LINKS[] = "/dev/.usb-links";
+const char *const FLASH_TOOLS[] = {"flash_erase", "nandwrite", "kobs-ng"};
+constexpr int TTY_USB_LINKS = 10;
+
+bool is_flash_tool(const char *name)
+{
+    for (const char *t : FLASH_TOOLS)
+        if (strcmp(t, name) == 0)
+            return true;
+    return false;
+}
+
+void add(std::vector<std::string> &v, std::initializer_list<std::string> items)
+{
+    v.insert(v.end(), items);
+}
+
+}  // namespace
+
+// The stand-ins must answer at /usr/bin/flash_erase etc. while the rest of
+// /usr/bin stays the host's. Bubblewrap cannot create a mount point inside a
+// read-only /usr without touching the host, so /usr/bin becomes a folder of
+// links: every host program through /opt/hostusr/bin (so programs that find
+// their files relative to themselves still do), the three tools to ours.
+int prepare_usr_bin(const std::string &run_dir)
+{
+    std::string dir = run_dir + "/usrbin";
+    if (make_dirs(dir) != 0)
+        return -1;
+    DIR *d = opendir("/usr/bin");
+    if (d == nullptr)
+        return -1;
+    int rc = 0;
+    while (dirent *e = readdir(d)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0 || is_flash_tool(e->d_name))
+            continue;
+        std::string target = std::string(HOST_USR) + "/bin/" + e->d_name;
+        if (symlink(target.c_str(), (dir + "/" + e->d_name).c_str()) != 0) {
+            rc = -1;
+            break;
+        }
+    }
+    closedir(d);
+    for (const char *t : FLASH_TOOLS) {
+        std::string target = std::string(SIM_BIN) + "/" + t;
+        if (rc == 0 && symlink(target.c_str(), (dir + "/" + t).c_str()) != 0)
+            rc = -1;
+    }
+    return rc;
+}
+
+std::vector<std::string> bwrap_command(const sandbox_layout &l)
+{
+    std::vector<std::string> a = {"bwrap", "--unshare-pid", "--unshare-net", "--unshare-ipc",
+                                  "--die-with-parent", "--clearenv"};
+    add(a, {"--ro-bind", "/usr", "/usr", "--ro-bind", "/usr", HOST_USR,
+            "--ro-bind", l.run_dir + "/usrbin", "/usr/bin"});
+    // Merged-/usr hosts have these as links into /usr; older ones as folders.
+    for (const char *top : {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
+        struct stat st;
+        if (lstat(top, &st) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode)) {
+            char target[256];
+            ssize_t n = readlink(top, target, sizeof target - 1);
+            if (n > 0) {
+                target[n] = '\0';
+                add(a, {"--symlink", target, top});
+            }
+        } else if (S_ISDIR(st.st_mode)) {
+            add(a, {"--ro-bind", top, top});
+        }
+    }
+    add(a, {"--ro-bind", "/etc", "/etc", "--proc", "/proc", "--dev", "/dev"});
+    for (int n = 0; n < SIM_MTD_MAX; ++n) {
+        std::string img = l.state + "/flash/mtd" + std::to_string(n) + ".img";
+        if (access(img.c_str(), F_OK) == 0)
+            add(a, {"--bind", img, "/dev/mtd" + std::to_string(n)});
+    }
+    add(a, {"--bind", l.run_dir + "/log", "/dev/log"});
+    add(a, {"--tmpfs", "/tmp", "--tmpfs", "/var", "--tmpfs", "/var/run", "--tmpfs", "/run",
+            "--bind", l.run_dir + "/kqipc", "/var/run/kqipc"});
+    add(a, {"--bind", l.state + "/2ndfile", "/2ndfile"});
+    if (l.file_mode)
+        add(a, {"--bind", l.run_dir + "/image_path", "/2ndfile/image_path"});
+    add(a, {"--bind", l.sysfs_dir, "/sys"});
+    if (l.modem) {
+        // The modem's links name host pseudo-terminals, so the host's devpts
+        // is shown; /dev/ttyUSBn lead through the link folder and dangle
+        // while the modem has no such port, which reads as "no device".
+        add(a, {"--dev-bind", "/dev/pts", "/dev/pts", "--bind", l.link_dir, USB_LINKS});
+        for (int n = 0; n < TTY_USB_LINKS; ++n)
+            add(a, {"--symlink", std::string(USB_LINKS) + "/ttyUSB" + std::to_string(n),
+                    "/dev/ttyUSB" + std::to_string(n)});
+    }
+    add(a, {"--ro-bind", l.paths.bin_dir, SIM_BIN, "--ro-bind", l.paths.lib_dir, SIM_LIB});
+    add(a, {"--bind", l.out_dir + "/tools.log", std::string(SIM_LOG) + "/tools.log",
+            "--bind", l.out_dir + "/flash-faults.log", std::string(SIM_LOG) + "/flash-faults.log"});
+    add(a, {"--chdir", "/"});
+
+    std::string preload = std::string(SIM_LIB) + "/libflashemu.so";
+    if (!l.faketime_lib.empty())
+        preload += " " + l.faketime_lib;
+    add(a, {"--setenv", "PATH", std::string(SIM_BIN) + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+            "--setenv", "HOME", "/", "--setenv", "LANG", "C",
+            "--setenv", "LD_PRELOAD", preload,
+            "--setenv", "FLASHEMU_FAULT_LOG", std::string(SIM_LOG) + "/flash-faults.log",
+            "--setenv", "FLASHTOOLS_LOG", std::string(SIM_LOG) + "/tools.log"});
+    if (!l.faketime_lib.empty()) {
+        char spec[64];
+        snprintf(spec, sizeof spec, "+0 x%g", l.time_scale);
+        add(a, {"--setenv", "FAKETIME", spec, "--setenv", "FAKETIME_DONT_FAKE_MONOTONIC", "0"});
+    }
+    for (const std::string &kv : l.env) {
+        size_t eq = kv.find('=');
+        add(a, {"--setenv", kv.substr(0, eq), kv.substr(eq + 1)});
+    }
+    a.push_back("--");
+    a.insert(a.end(), l.command.begin(), l.command.end());
+    return a;
+}
