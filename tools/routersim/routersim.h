@@ -56,7 +56,6 @@ struct sandbox_layout {
     std::vector<std::string> env;
     std::vector<std::string> command;
 };
-int prepare_usr_bin(const std::string &run_dir);
 std::vector<std::string> bwrap_command(const sandbox_layout &layout);
 
 // syslog_catcher.cpp: one datagram of /dev/log as one readable line.

@@ -261,8 +261,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     std::vector<endpoint> eps;
     do {
         if (make_dirs(run_dir + "/kqipc") != 0 || make_dirs(layout.sysfs_dir + "/bus/usb/devices") != 0 ||
-            make_dirs(layout.sysfs_dir + "/module/pmic/parameters") != 0 || make_dirs(layout.link_dir) != 0 ||
-            prepare_usr_bin(run_dir) != 0) {
+            make_dirs(layout.sysfs_dir + "/module/pmic/parameters") != 0 || make_dirs(layout.link_dir) != 0) {
             fprintf(stderr, "routersim: cannot prepare %s: %s\n", run_dir.c_str(), strerror(errno));
             break;
         }

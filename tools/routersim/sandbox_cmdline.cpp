@@ -41,42 +41,32 @@ void add(std::vector<std::string> &v, std::initializer_list<std::string> items)
 
 // The stand-ins must answer at /usr/bin/flash_erase etc. while the rest of
 // /usr/bin stays the host's. Bubblewrap cannot create a mount point inside a
-// read-only /usr without touching the host, so /usr/bin becomes a folder of
-// links: every host program through /opt/hostusr/bin (so programs that find
-// their files relative to themselves still do), the three tools to ours.
-int prepare_usr_bin(const std::string &run_dir)
+// read-only /usr without touching the host, so the router's /usr/bin is a
+// tmpfs of links made inside the sandbox: every host program through
+// /opt/hostusr/bin (so programs that find their files relative to themselves
+// still do), the three tools to ours.
+static void add_usr_bin(std::vector<std::string> &a)
 {
-    std::string dir = run_dir + "/usrbin";
-    if (make_dirs(dir) != 0)
-        return -1;
-    DIR *d = opendir("/usr/bin");
-    if (d == nullptr)
-        return -1;
-    int rc = 0;
-    while (dirent *e = readdir(d)) {
-        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0 || is_flash_tool(e->d_name))
-            continue;
-        std::string target = std::string(HOST_USR) + "/bin/" + e->d_name;
-        if (symlink(target.c_str(), (dir + "/" + e->d_name).c_str()) != 0) {
-            rc = -1;
-            break;
+    add(a, {"--tmpfs", "/usr/bin"});
+    if (DIR *d = opendir("/usr/bin")) {
+        while (dirent *e = readdir(d)) {
+            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0 || is_flash_tool(e->d_name))
+                continue;
+            add(a, {"--symlink", std::string(HOST_USR) + "/bin/" + e->d_name, std::string("/usr/bin/") + e->d_name});
         }
+        closedir(d);
     }
-    closedir(d);
-    for (const char *t : FLASH_TOOLS) {
-        std::string target = std::string(SIM_BIN) + "/" + t;
-        if (rc == 0 && symlink(target.c_str(), (dir + "/" + t).c_str()) != 0)
-            rc = -1;
-    }
-    return rc;
+    for (const char *t : FLASH_TOOLS)
+        add(a, {"--symlink", std::string(SIM_BIN) + "/" + t, std::string("/usr/bin/") + t});
+    add(a, {"--remount-ro", "/usr/bin"});
 }
 
 std::vector<std::string> bwrap_command(const sandbox_layout &l)
 {
     std::vector<std::string> a = {"bwrap", "--unshare-pid", "--unshare-net", "--unshare-ipc",
                                   "--die-with-parent", "--clearenv"};
-    add(a, {"--ro-bind", "/usr", "/usr", "--ro-bind", "/usr", HOST_USR,
-            "--ro-bind", l.run_dir + "/usrbin", "/usr/bin"});
+    add(a, {"--ro-bind", "/usr", "/usr", "--ro-bind", "/usr", HOST_USR});
+    add_usr_bin(a);
     // Merged-/usr hosts have these as links into /usr; older ones as folders.
     for (const char *top : {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"}) {
         struct stat st;
