@@ -4,111 +4,61 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "up_api.h"
 #include "up_bytes.h"
 #include "up_fd.h"
+#include "simharness.h"
 #include "up_package.h"
 
 namespace {
 
-const std::string k_bin = UP_BIN_DIR;
-constexpr off_t k_state_at = UP_STATE_OFFSET;
+using simharness::sim_router;
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+constexpr uint64_t k_state_at = UP_STATE_OFFSET;
 
-int run_argv(const std::vector<std::string> &args, const std::string &log)
-{
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0)
-            _exit(126);
-        std::vector<char *> argv;
-        for (auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// One simulated router in a scratch folder, removed with the test.
+// One simulated router per test, removed with it.
 class Router : public testing::Test {
 protected:
-    std::string state;
+    sim_router r;
 
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/sys_foundation_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        state = std::string(tmpl) + "/router";
-        ASSERT_EQ(run_argv({k_bin + "/routersim", "init", state}, std::string(tmpl) + "/init.log"), 0);
-    }
-    void TearDown() override
-    {
-        std::string dir = state.substr(0, state.rfind('/'));
-        run_argv({"/bin/rm", "-rf", dir}, "/dev/null");
-    }
+    void SetUp() override { ASSERT_TRUE(r.ok()); }
 
-    // Runs imgrenew with args in the router; returns out/status as text.
+    // Runs imgrenew with args in the router; returns its recorded status.
     std::string imgrenew(const std::vector<std::string> &args, const std::string &file_mode_package = "")
     {
-        std::vector<std::string> cmd = {k_bin + "/routersim", "run", state};
-        if (!file_mode_package.empty()) {
-            cmd.push_back("--file-mode");
-            cmd.push_back(file_mode_package);
-        }
-        cmd.push_back("--");
-        cmd.push_back("imgrenew");
+        std::vector<std::string> cmd = {"imgrenew"};
         cmd.insert(cmd.end(), args.begin(), args.end());
-        EXPECT_EQ(run_argv(cmd, state + "/../run.log"), 0) << slurp(state + "/../run.log");
-        std::string status = slurp(state + "/out/status");
-        while (!status.empty() && (status.back() == '\n' || status.back() == ' '))
-            status.pop_back();
-        return status;
+        simharness::run_options opt;
+        opt.file_mode_package = file_mode_package;
+        EXPECT_EQ(r.run(cmd, opt), 0);
+        return r.status();
     }
-    std::string syslog() { return slurp(state + "/out/syslog.log"); }
-    std::string out(const char *name) { return slurp(state + "/out/" + name); }
+    std::string syslog() { return r.out("syslog.log"); }
 
-    std::string mtd6() { return state + "/flash/mtd6.img"; }
-    std::vector<uint8_t> flash(off_t at, size_t len)
+    std::vector<uint8_t> flash(uint64_t at, size_t len) { return r.flash(6, at, len); }
+    // Writes straight into the partition image, before a run, as a previous
+    // life of the router would have left it.
+    void put_flash(uint64_t at, const std::vector<uint8_t> &b)
     {
-        std::vector<uint8_t> b(len);
-        unique_fd fd(open(mtd6().c_str(), O_RDONLY));
-        EXPECT_EQ(pread(fd.get(), b.data(), len, at), (ssize_t)len);
-        return b;
+        unique_fd fd(open(r.flash_path(6).c_str(), O_WRONLY));
+        ASSERT_EQ(pwrite(fd.get(), b.data(), b.size(), (off_t)at), (ssize_t)b.size());
     }
-    void put_flash(off_t at, const std::vector<uint8_t> &b)
+    // Scratch files live in the state folder, so they go with it.
+    std::string scratch(const char *name) { return r.state() + "/test-" + name; }
+    void write_scratch(const std::string &path, const std::vector<uint8_t> &bytes)
     {
-        unique_fd fd(open(mtd6().c_str(), O_WRONLY));
-        ASSERT_EQ(pwrite(fd.get(), b.data(), b.size(), at), (ssize_t)b.size());
+        ASSERT_TRUE(simharness::write_file(path, bytes));
     }
     void load_package(const std::vector<uint8_t> &pkg)
     {
-        std::string path = state + "/../pkg.bin";
-        {
-            unique_fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-            ASSERT_EQ(write_full(fd.get(), pkg.data(), pkg.size()), (ssize_t)pkg.size());
-        }
-        ASSERT_EQ(run_argv({k_bin + "/routersim", "load-package", state, path}, state + "/../load.log"), 0);
+        std::string path = scratch("pkg.bin");
+        write_scratch(path, pkg);
+        ASSERT_EQ(r.load_package(path), 0);
     }
 };
 
@@ -142,7 +92,7 @@ TEST_F(Router, TestWordInitialisesAndExitsAtOnce)
         EXPECT_EQ(imgrenew({word}), "0") << word;
         EXPECT_NE(syslog().find("init successful"), std::string::npos) << word << syslog();
         EXPECT_EQ(syslog().find("imgrenew [action] [value]"), std::string::npos) << word;
-        EXPECT_NE(out("stdout").find("start to update system\n"), std::string::npos);
+        EXPECT_NE(r.out("stdout").find("start to update system\n"), std::string::npos);
     }
 }
 
@@ -156,7 +106,7 @@ TEST_F(Router, ArgumentCountsWithoutAnAction)
     for (auto &c : cases) {
         EXPECT_EQ(imgrenew(c.args), "0");
         EXPECT_EQ(syslog().find("imgrenew [action] [value]") != std::string::npos, c.usage) << syslog();
-        EXPECT_EQ(out("bus.jsonl"), "");
+        EXPECT_EQ(r.out("bus.jsonl"), "");
     }
 }
 
@@ -171,7 +121,7 @@ TEST_F(Router, SetThenGetStoresTheWordAndKeepsTheBlock)
     EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + 4), (std::vector<uint8_t>{0x3C, 0, 0, 0}));
     EXPECT_TRUE(std::equal(after.begin() + 4, after.end(), block.begin() + 4)) << "the other 131068 bytes changed";
     EXPECT_EQ(flash(k_state_at + UP_ERASE_BLOCK, 4096), before_next);
-    EXPECT_EQ(out("flash-faults.log"), "");
+    EXPECT_EQ(r.out("flash-faults.log"), "");
 
     EXPECT_EQ(imgrenew({"get"}), "0");
     EXPECT_NE(syslog().find("the upgrade stats is 60"), std::string::npos) << syslog();
@@ -209,12 +159,8 @@ TEST_F(Router, FileModeKeepsNoState)
 {
     std::vector<uint8_t> word = {17, 0, 0, 0};
     put_flash(k_state_at, word);
-    std::string pkg = state + "/../root.bin";
-    {
-        auto bytes = package_with_modem();
-        unique_fd fd(open(pkg.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-        ASSERT_EQ(write_full(fd.get(), bytes.data(), bytes.size()), (ssize_t)bytes.size());
-    }
+    std::string pkg = scratch("root.bin");
+    write_scratch(pkg, package_with_modem());
     EXPECT_EQ(imgrenew({"set", "5"}, pkg), "0");
     EXPECT_EQ(flash(k_state_at, 4), word);
     EXPECT_EQ(imgrenew({"get"}, pkg), "0");
@@ -233,7 +179,7 @@ TEST_F(Router, ErasedBlockWithAModemPackageBecomes60)
     std::vector<uint8_t> after = flash(k_state_at, UP_ERASE_BLOCK);
     EXPECT_EQ(get_le32(after.data()), 60u);
     EXPECT_TRUE(std::all_of(after.begin() + 4, after.end(), [](uint8_t b) { return b == 0xFF; }));
-    EXPECT_EQ(out("flash-faults.log"), "");
+    EXPECT_EQ(r.out("flash-faults.log"), "");
 }
 
 TEST_F(Router, ErasedBlockWithoutAModemReadsZeroAndStoresNothing)
@@ -259,7 +205,7 @@ TEST_F(Router, ActionsNotBuiltExitNonZero)
         {"int32_t uboot_test(", {"uboot", "0"}},
         {"int32_t kernel_test(", {"kernel", "0"}},
     };
-    std::string stand_ins = slurp(std::string(UP_SOURCE_DIR) + "/app/up/not_built.cpp");
+    std::string stand_ins = simharness::read_file(std::string(UP_SOURCE_DIR) + "/app/up/not_built.cpp");
     int checked = 0;
     for (auto &a : actions) {
         if (stand_ins.find(a.function) == std::string::npos)
