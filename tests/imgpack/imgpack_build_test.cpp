@@ -134,19 +134,3 @@ TEST(ImgpackBuild, DescriptionErrorsNameTheLine)
         EXPECT_NE(access((d / "out.bin").c_str(), F_OK), 0) << c.what;
     }
 }
-
-TEST(ImgpackBuild, TypeWordsAndNumbers)
-{
-    struct { const char *word; int rc; uint32_t id; } cases[] = {
-        {"version", 0, 0}, {"bootloader", 0, 1}, {"kernel", 0, 2}, {"rootfs", 0, 3}, {"2ndfs", 0, 4},
-        {"boot_image", 0, 6}, {"modem", 0, 7}, {"update_file", 0, 8}, {"5", 0, 5}, {"0x10", 0, 16},
-        {"Kernel", -1, 0}, {"", -1, 0}, {"-2", -1, 0},
-    };
-    for (auto &c : cases) {
-        uint32_t id = 999;
-        EXPECT_EQ(imgpack_parse_type(c.word, &id), c.rc) << c.word;
-        if (c.rc == 0) {
-            EXPECT_EQ(id, c.id) << c.word;
-        }
-    }
-}

@@ -41,13 +41,6 @@ TEST(MountTest, SubstringOfAnyLineCounts)
     unlink(path.c_str());
 }
 
-TEST(MountTest, EmptyTableMatchesNothing)
-{
-    std::string path = temp_mounts("");
-    EXPECT_EQ(up_check_mount_in(path.c_str(), "/"), -1);
-    unlink(path.c_str());
-}
-
 TEST(DirExists, OnlyDirectories)
 {
     char dir[] = "/tmp/libup_dirXXXXXX";

@@ -75,9 +75,3 @@ TEST(StateWord, ShortBlockIsNotRewritten)
     EXPECT_EQ(up_state_write_at(fd.get(), 0x10000, 60), -1);
     EXPECT_EQ(file_bytes(fd.get()), img);
 }
-
-TEST(StateWord, FileModeFlagStatusKeepsNothing)
-{
-    EXPECT_EQ(up_set_upgrade_flag_status(60), 0);
-    EXPECT_EQ(up_get_upgrade_flag_status(), 0);
-}
