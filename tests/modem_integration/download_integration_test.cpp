@@ -236,9 +236,8 @@ TEST_F(ModemDownload, FullSequenceFlashesEveryImageAndResetsIntoNormalFirmware)
     for (auto &i : images)
         EXPECT_EQ(modem.flash(i.flash_name), i.image) << i.flash_name;
     // Back in its normal firmware, with the AT port again.
-    std::string at = modem.at_port();
-    EXPECT_TRUE(wait_until([&] { return path_exists(at); }, 10000));
-    EXPECT_EQ(modem.log_count("attach normal"), 2);
+    EXPECT_TRUE(wait_until([&] { return modem.log_count("attach normal") == 2; }, 10000));
+    EXPECT_TRUE(path_exists(modem.at_port()));
     EXPECT_EQ(modem.log_count("bad-frame"), 0);
     EXPECT_EQ(modem.log_count("out of sequence"), 0);
 }

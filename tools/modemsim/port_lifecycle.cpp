@@ -1,5 +1,7 @@
 // The modem on the USB bus: which ports exist in which stage, leaving and
 // re-joining the bus, and the power switch.
+#include <sys/ioctl.h>
+
 #include "exchange_log.h"
 #include "modem_core.h"
 #include "usb_sysfs.h"
@@ -8,6 +10,15 @@ namespace {
 
 constexpr int IFACE_DIAG = 0;
 constexpr int IFACE_AT = 2;
+
+constexpr int64_t DETACH_GRACE_MS = 2000;
+
+// Bytes sent on the diag port that the tool has not read yet.
+bool unread_answer(const modem_t *m)
+{
+    int queued = 0;
+    return m->diag.slave_keep.ok() && ioctl(m->diag.slave_keep.get(), FIONREAD, &queued) == 0 && queued > 0;
+}
 
 bool has_sysfs(const modem_t *m)
 {
@@ -21,10 +32,12 @@ int modem_attach(modem_t *m, modem_stage_t stage)
     modem_detach(m);
     const char *links = m->opts.link_dir.data();
     int diag_no = stage == STAGE_NORMAL ? m->opts.diag_tty : m->opts.download_tty;
-    if (pty_port_open(&m->diag, links, diag_no) != 0)
+    // The AT port first: a tool that sees the diag port may at once look for
+    // the AT port to tell the modem's mode.
+    if (stage == STAGE_NORMAL && pty_port_open(&m->at, links, m->opts.at_tty) != 0)
         return -1;
-    if (stage == STAGE_NORMAL && pty_port_open(&m->at, links, m->opts.at_tty) != 0) {
-        pty_port_close(&m->diag);
+    if (pty_port_open(&m->diag, links, diag_no) != 0) {
+        pty_port_close(&m->at);
         return -1;
     }
     // The interface directories appear last: whoever finds them can open the
@@ -93,6 +106,11 @@ int64_t modem_run_timers(modem_t *m)
 {
     int64_t now = modem_now_ms();
     if (m->detach_at != 0 && now >= m->detach_at) {
+        // A hang-up discards what the tool has not read yet, and the answer
+        // that made the modem leave must reach it: a real modem's answer is
+        // on the host before the device drops off the bus.
+        if (unread_answer(m) && now < m->detach_at + DETACH_GRACE_MS)
+            return 5;
         m->detach_at = 0;
         modem_detach(m);
     }
