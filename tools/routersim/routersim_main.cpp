@@ -89,7 +89,7 @@ int cmd_run(int argc, char **argv)
     sim_run_options opt;
     opt.state = absolute(argv[2]);
     int i = 3;
-    for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+    while (i < argc && strcmp(argv[i], "--") != 0) {
         const char *o = argv[i];
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
         bool ok = v != nullptr;
@@ -112,11 +112,14 @@ int cmd_run(int argc, char **argv)
         else
             ok = false;
         if (!ok) {
-            fprintf(stderr, "routersim: bad run option %s\n", o);
+            if (o[0] != '-')
+                fprintf(stderr, "routersim: run needs -- before the command\n");
+            else
+                fprintf(stderr, "routersim: bad run option %s\n", o);
             usage();
             return 2;
         }
-        ++i;
+        i += 2;   // the option and its value
     }
     if (i >= argc || i + 1 >= argc) {
         fprintf(stderr, "routersim: run needs -- CMD\n");
