@@ -210,3 +210,13 @@ TEST(SysRecords, HostileRecordNamesAreRefusedBeforeAnyCommand)
         }
     }
 }
+
+TEST(SysRecords, VersionFileAlreadyInTmpIsNotExtractedAgain)
+{
+    records_router rr;
+    ASSERT_TRUE(rr.r.ok());
+    package_source src(rr.scratch("src"));
+    ASSERT_EQ(rr.r.load_package(src.build("record version version_info.txt 0 version_info.txt\n")), 0);
+    EXPECT_EQ(rr.sh("echo 'vendor=left by an earlier run' > /tmp/version_info.txt; imgrenew up"), "0");
+    EXPECT_EQ(rr.file("version/version_info.txt"), "vendor=left by an earlier run\n");
+}
