@@ -3,6 +3,7 @@
 #include "simharness.h"
 
 #include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using simharness::bin_path;
@@ -304,4 +305,39 @@ TEST(RouterSim, EnvironmentReachesTheCommand)
     o.env = {"REQUEST_METHOD=POST", "CONTENT_LENGTH=12"};
     ASSERT_EQ(r.run({"sh", "-c", "echo $REQUEST_METHOD $CONTENT_LENGTH; echo $PATH | cut -d: -f1"}, o), 0);
     EXPECT_EQ(r.out("stdout"), "POST 12\n/opt/routersim/bin\n");
+}
+
+TEST(RouterSim, ModemProgramGetsLinksAndSysfsAndIsStoppedAfterTheRun)
+{
+    sim_router r(SMALL);
+    ASSERT_TRUE(r.ok());
+    std::string modem_state = r.state() + "/modem";
+    std::string script = r.state() + "/fake_modem.py";
+    // A stand-in with modemsim's command line: one port that answers in capitals.
+    const char *text =
+        "#!/usr/bin/env python3\n"
+        "import os, sys, pty\n"
+        "state, links, sysfs = sys.argv[1], sys.argv[3], sys.argv[5]\n"
+        "m, s = pty.openpty()\n"
+        "os.symlink(os.ttyname(s), links + '/ttyUSB0')\n"
+        "os.makedirs(sysfs + '/bus/usb/devices/1-1:1.0/ttyUSB0')\n"
+        "open(state + '/pid', 'w').write(str(os.getpid()))\n"
+        "while True:\n"
+        "    os.write(m, os.read(m, 100).upper())\n";
+    ASSERT_TRUE(simharness::write_file(script, std::vector<uint8_t>(text, text + strlen(text))));
+    ASSERT_EQ(simharness::run_program({"mkdir", "-p", modem_state}), 0);
+    run_options o;
+    o.modem_state = modem_state;
+    o.modem_program = script;
+    ASSERT_EQ(simharness::run_program({"chmod", "+x", script}), 0);
+    ASSERT_EQ(r.run({"sh", "-c",
+                     "ls /sys/bus/usb/devices/1-1:1.0; stty -F /dev/ttyUSB0 raw -echo; "
+                     "exec 3<>/dev/ttyUSB0; printf 'at\\r' >&3; head -c 3 <&3; echo; test -e /dev/ttyUSB2 || echo no2"},
+                    o),
+              0);
+    EXPECT_EQ(r.status(), "0") << r.out("stderr");
+    EXPECT_EQ(r.out("stdout"), "ttyUSB0\nAT\r\nno2\n");
+    std::string pid = simharness::read_file(modem_state + "/pid");
+    ASSERT_FALSE(pid.empty());
+    EXPECT_NE(simharness::run_program({"kill", "-0", pid}), 0);   // stopped with the run
 }
