@@ -32,7 +32,8 @@ int up_update_upgrade_status(int i_update_num, int i_all_num, int i_record_id);
 int up_set_step_flag(int step_id);
 
 // Checks every record of the table before anything is installed: a record of
-// a type the driver installs must lie inside the package and, when it becomes
+// a type the driver installs must lie inside the package (its file or device,
+// its packlen, and before the state block when read from the partition) and, when it becomes
 // a file, carry a safe name; a second file system must be an archive or a raw
 // image. 0, or -1 (logged) for the first bad record.
 int up_check_record_table(const package_signature_t *p_pack_head_attr, int i_flash_fd,

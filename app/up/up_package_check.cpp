@@ -1,7 +1,10 @@
 // Whole-package check made before the first record is installed. A package
 // refused half way through would leave the router with a new kernel and an
 // old root file system; refusing it before the first erase leaves it as it was.
+#include <cstring>
+
 #include "kq_log.h"
+#include "up_api.h"
 #include "up_driver.h"
 #include "up_extract.h"
 #include "up_partition.h"
@@ -48,11 +51,28 @@ bool goes_to_partition(const package_record_t *rec)
            (rec->record_id == PACKAGE_2NDFS && rec->compressed == 0);
 }
 
-int check_one(int i_flash_fd, const package_record_t *rec)
+// The package ends at packlen; read raw from its partition it must also end
+// before the state block. The partition's own size says nothing about where
+// the package ends, and a record past packlen would install erased flash.
+int check_within_package(const package_signature_t *head, const package_record_t *rec)
+{
+    uint64_t end = (uint64_t)rec->record_offset + rec->record_length;
+    uint64_t limit = (uint32_t)head->packlen;
+    if (strcmp(image_name, UP_PACKAGE_DEV) == 0 && limit > UP_STATE_OFFSET)
+        limit = UP_STATE_OFFSET;
+    if (end > limit) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]record ends at %llu, past the package end %llu\n\n",
+               (unsigned long long)end, (unsigned long long)limit);
+        return -1;
+    }
+    return 0;
+}
+
+int check_one(const package_signature_t *head, int i_flash_fd, const package_record_t *rec)
 {
     if (!installs_record(rec->record_id))
         return 0;
-    if (up_check_record_in_package(i_flash_fd, rec) != 0)
+    if (up_check_record_in_package(i_flash_fd, rec) != 0 || check_within_package(head, rec) != 0)
         return -1;
     if (name_is_used(rec)) {
         char name[UP_RECORD_NAME_MAX];
@@ -81,7 +101,7 @@ int up_check_record_table(const package_signature_t *p_pack_head_attr, int i_fla
     // The count is signed, as the table reader takes it.
     int32_t count = (int32_t)p_pack_head_attr->num_records;
     for (int32_t i = 0; i < count; ++i) {
-        if (check_one(i_flash_fd, &p_pack_record_list[i]) != 0) {
+        if (check_one(p_pack_head_attr, i_flash_fd, &p_pack_record_list[i]) != 0) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]record %ld (id %lu) is refused: nothing is installed\n\n",
                    (long)i, (unsigned long)p_pack_record_list[i].record_id);
             return -1;

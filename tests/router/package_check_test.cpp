@@ -35,6 +35,7 @@ struct package_on_disk {
         write_bytes(dir / "root.bin", bytes);
         fd.reset(open((dir / "root.bin").c_str(), O_RDONLY));
         head.num_records = (uint32_t)records.size();
+        head.packlen = (int32_t)(bytes.size() + cut);
     }
     int check() { return up_check_record_table(&head, fd.get(), descs.data()); }
 };
@@ -81,6 +82,16 @@ TEST(PackageCheck, ARecordLargerThanItsPartitionIsRefusedUpFront)
     recs[2].data.pop_back();
     package_on_disk fits(recs);
     EXPECT_EQ(fits.check(), 0);
+}
+
+TEST(PackageCheck, ARecordPastPacklenIsRefusedEvenInsideTheDevice)
+{
+    // Read raw from a partition, the device is far longer than the package.
+    package_on_disk pkg(good_records());
+    pkg.head.packlen -= 4000;          // ends inside the archive
+    EXPECT_EQ(pkg.check(), -1);
+    pkg.head.packlen += 4000;
+    EXPECT_EQ(pkg.check(), 0);
 }
 
 TEST(PackageCheck, ACutPackageIsRefused)
