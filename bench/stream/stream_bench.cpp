@@ -1,0 +1,210 @@
+// The streaming image download through a pseudo-terminal against modemsim:
+// the library's dload_stream_download (stop-and-wait, 1 KiB blocks) against
+// the least a stop-and-wait loop can do on the same kind of port and modem
+// (write one prebuilt stream-write frame, read its 9-byte answer).
+//
+// Run: build/bin/bench_stream [--benchmark_repetitions=N]. Real time, no
+// time scale: what is measured is the port round trip.
+#include <benchmark/benchmark.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+#include "dload_commands.h"
+#include "dload_stream.h"
+#include "hdlc_frame.h"
+#include "kq_log.h"
+#include "serial_port.h"
+#include "up_bytes.h"
+
+#ifndef UP_BIN_DIR
+#error "UP_BIN_DIR must name the folder of the built programs"
+#endif
+
+namespace {
+
+constexpr uint32_t IMAGE_SIZE = 4u << 20;
+constexpr uint32_t BLOCK = 1024;
+
+struct bench_modem {
+    std::string root;
+    pid_t pid = -1;
+    int port = -1;
+    int package = -1;
+};
+bench_modem g;
+
+int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path);
+}
+
+bool start_modem(void)
+{
+    char tmpl[] = "/tmp/benchstream.XXXXXX";
+    if (mkdtemp(tmpl) == nullptr)
+        return false;
+    g.root = tmpl;
+    std::string state = g.root + "/modem", links = g.root + "/dev";
+    g.pid = fork();
+    if (g.pid == 0) {
+        execl(UP_BIN_DIR "/modemsim", "modemsim", state.c_str(), "--link-dir", links.c_str(), "--start",
+              "programmer", (char *)nullptr);
+        _exit(127);
+    }
+    std::string diag = links + "/ttyUSB0";
+    for (int i = 0; i < 500 && access(diag.c_str(), F_OK) != 0; i++)
+        usleep(10000);
+    g.port = OpenAndInitSerialCom(diag.c_str(), 1);
+    if (g.port < 0 || dload_hello_cmd(g.port) != 0 || dload_security_cmd(g.port) != 0)
+        return false;
+
+    std::vector<uint8_t> image(IMAGE_SIZE);
+    for (uint32_t i = 0; i < IMAGE_SIZE; i++)
+        image[i] = (uint8_t)(i * 131u + (i >> 9));
+    std::string pkg = g.root + "/package.bin";
+    int fd = open(pkg.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || write(fd, image.data(), image.size()) != (ssize_t)image.size())
+        return false;
+    g.package = fd;
+    return true;
+}
+
+void stop_modem(void)
+{
+    if (g.port >= 0)
+        close(g.port);
+    if (g.package >= 0)
+        close(g.package);
+    if (g.pid > 0) {
+        kill(g.pid, SIGTERM);
+        waitpid(g.pid, nullptr, 0);
+    }
+    if (!g.root.empty())
+        nftw(g.root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Reads one answer frame (up to its closing flag) with nothing else done.
+bool read_answer(int fd)
+{
+    uint8_t buf[64];
+    size_t have = 0;
+    while (have < sizeof buf) {
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 10500) <= 0)
+            return false;
+        ssize_t n = read(fd, buf + have, sizeof buf - have);
+        if (n <= 0)
+            return false;
+        for (ssize_t i = 0; i < n; i++) {
+            if (buf[have + (size_t)i] == HDLC_FLAG && have + (size_t)i > 0)
+                return true;
+        }
+        have += (size_t)n;
+    }
+    return false;
+}
+
+void BM_LibraryStreamDownload(benchmark::State &state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        lseek(g.package, 0, SEEK_SET);
+        bool opened = dload_Dbl_cmd(g.port) == 0;
+        state.ResumeTiming();
+        if (!opened || dload_stream_download(g.port, g.package, IMAGE_SIZE, BLOCK, 0) != 0) {
+            state.SkipWithError("stream download failed");
+            break;
+        }
+        state.PauseTiming();
+        dload_close_packet_cmd(g.port);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * IMAGE_SIZE);
+}
+
+// Extra work the minimal loop can be told to do, to tell where the library's
+// time goes (benchmark argument, bits): the input flush that precedes every
+// write of the library, and its log line per block.
+enum { WITH_FLUSH = 1, WITH_LOG = 2 };
+
+void BM_MinimalStopAndWaitLoop(benchmark::State &state)
+{
+    const int extra = (int)state.range(0);
+    // Every frame built beforehand: the loop only writes and reads.
+    std::vector<std::vector<uint8_t>> frames(IMAGE_SIZE / BLOCK);
+    std::vector<uint8_t> block(BLOCK);
+    std::vector<uint8_t> payload(5 + BLOCK);
+    for (uint32_t b = 0; b < frames.size(); b++) {
+        lseek(g.package, (off_t)b * BLOCK, SEEK_SET);
+        if (read(g.package, block.data(), BLOCK) != (ssize_t)BLOCK) {
+            state.SkipWithError("package read failed");
+            return;
+        }
+        payload[0] = STREAM_WRITE;
+        put_le32(&payload[1], b * BLOCK);
+        memcpy(&payload[5], block.data(), BLOCK);
+        frames[b].resize(2 * payload.size() + 8);
+        ssize_t n = hdlc_frame_payload(payload.data(), payload.size(), true, frames[b].data(), frames[b].size());
+        frames[b].resize((size_t)n);
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        bool opened = dload_Dbl_cmd(g.port) == 0;
+        state.ResumeTiming();
+        for (auto &f : frames) {
+            if (extra & WITH_FLUSH)
+                tcflush(g.port, TCIFLUSH);
+            if (extra & WITH_LOG)
+                UP_LOG(KQ_LOG_DEBUG, "[%s:%d].\n");
+            if (!opened || write(g.port, f.data(), f.size()) != (ssize_t)f.size() || !read_answer(g.port)) {
+                state.SkipWithError("minimal loop failed");
+                return;
+            }
+        }
+        state.PauseTiming();
+        dload_close_packet_cmd(g.port);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * IMAGE_SIZE);
+}
+
+BENCHMARK(BM_LibraryStreamDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_MinimalStopAndWaitLoop)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0)
+    ->Arg(0)
+    ->Arg(WITH_FLUSH)
+    ->Arg(WITH_LOG)
+    ->Arg(WITH_FLUSH | WITH_LOG);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    if (!start_modem()) {
+        fprintf(stderr, "bench_stream: cannot start modemsim: %s\n", strerror(errno));
+        stop_modem();
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    stop_modem();
+    return 0;
+}
