@@ -50,9 +50,8 @@ struct sandbox_layout {
     std::string faketime_lib;           // empty: real time
     double time_scale = 1.0;
     bool file_mode = false;
-    bool modem = false;
     std::string sysfs_dir;              // host folder shown as /sys
-    std::string link_dir;               // host folder of the modem's ttyUSB links
+    std::string dev_dir;                // host folder shown as /dev (syslog socket, modem links)
     std::vector<std::string> env;
     std::vector<std::string> command;
 };

@@ -250,8 +250,8 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     std::string run_dir = tbuf.data();
     layout.run_dir = run_dir;
     layout.sysfs_dir = run_dir + "/sys";
-    layout.link_dir = run_dir + "/usb-links";
-    layout.modem = !opt.modem_state.empty();
+    layout.dev_dir = run_dir + "/dev";
+    bool modem_attached = !opt.modem_state.empty();
     layout.file_mode = !opt.file_mode_package.empty();
     std::string image_path_dir = state + "/2ndfile/image_path";
     bool had_image_path = stat(image_path_dir.c_str(), &st) == 0;
@@ -261,11 +261,11 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     std::vector<endpoint> eps;
     do {
         if (make_dirs(run_dir + "/kqipc") != 0 || make_dirs(layout.sysfs_dir + "/bus/usb/devices") != 0 ||
-            make_dirs(layout.sysfs_dir + "/module/pmic/parameters") != 0 || make_dirs(layout.link_dir) != 0) {
+            make_dirs(layout.sysfs_dir + "/module/pmic/parameters") != 0 || make_dirs(layout.dev_dir) != 0) {
             fprintf(stderr, "routersim: cannot prepare %s: %s\n", run_dir.c_str(), strerror(errno));
             break;
         }
-        if (!layout.modem)
+        if (!modem_attached)
             write_text(layout.sysfs_dir + "/module/pmic/parameters/wcdma_power", "");
         if (layout.file_mode) {
             if (make_dirs(run_dir + "/image_path") != 0 ||
@@ -276,7 +276,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         }
         bool ok = true;
         for (int module : {-1, (int)SC_ID, (int)UI_ID}) {
-            std::string path = module < 0 ? run_dir + "/log" : run_dir + "/kqipc/" + std::to_string(module);
+            std::string path = module < 0 ? layout.dev_dir + "/log" : run_dir + "/kqipc/" + std::to_string(module);
             endpoint ep{unique_fd(bind_dgram_socket(path)), module};
             if (!ep.fd.ok()) {
                 fprintf(stderr, "routersim: cannot bind %s: %s\n", path.c_str(), strerror(errno));
@@ -293,10 +293,10 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             snprintf(spec, sizeof spec, "FAKETIME=+0 x%g", opt.time_scale);
             time_env = {"LD_PRELOAD=" + layout.faketime_lib, spec, "FAKETIME_DONT_FAKE_MONOTONIC=0"};
         }
-        if (layout.modem) {
+        if (modem_attached) {
             std::string prog = opt.modem_program.empty() ? paths.bin_dir + "/modemsim" : opt.modem_program;
             unique_fd mlog(open((out + "/modemsim.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-            modem = spawn({prog, opt.modem_state, "--link-dir", layout.link_dir, "--sysfs", layout.sysfs_dir},
+            modem = spawn({prog, opt.modem_state, "--link-dir", layout.dev_dir, "--sysfs", layout.sysfs_dir},
                           time_env, mlog.get(), mlog.get(), true);
             if (modem < 0) {
                 fprintf(stderr, "routersim: cannot start the modem: %s\n", strerror(errno));

@@ -20,9 +20,8 @@ const char SIM_BIN[] = "/opt/routersim/bin";
 const char SIM_LIB[] = "/opt/routersim/lib";
 const char SIM_LOG[] = "/opt/routersim/log";
 const char HOST_USR[] = "/opt/hostusr";
-const char USB_LINKS[] = "/dev/.usb-links";
 const char *const FLASH_TOOLS[] = {"flash_erase", "nandwrite", "kobs-ng"};
-constexpr int TTY_USB_LINKS = 10;
+const char *const DEVICE_NODES[] = {"null", "zero", "full", "random", "urandom", "tty", "ptmx"};
 
 bool is_flash_tool(const char *name)
 {
@@ -83,28 +82,28 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
             add(a, {"--ro-bind", top, top});
         }
     }
-    add(a, {"--ro-bind", "/etc", "/etc", "--proc", "/proc", "--dev", "/dev"});
+    add(a, {"--ro-bind", "/etc", "/etc", "--proc", "/proc"});
+    // /dev is a host folder of this run rather than bubblewrap's own, so that
+    // the virtual modem can make and remove /dev/ttyUSBn links in it while
+    // the router runs, and the syslog socket can live in it. The links name
+    // host pseudo-terminals, hence the host's devpts.
+    add(a, {"--bind", l.dev_dir, "/dev"});
+    for (const char *node : DEVICE_NODES)
+        add(a, {"--dev-bind", std::string("/dev/") + node, std::string("/dev/") + node});
+    add(a, {"--dev-bind", "/dev/pts", "/dev/pts", "--tmpfs", "/dev/shm",
+            "--symlink", "/proc/self/fd", "/dev/fd", "--symlink", "/proc/self/fd/0", "/dev/stdin",
+            "--symlink", "/proc/self/fd/1", "/dev/stdout", "--symlink", "/proc/self/fd/2", "/dev/stderr"});
     for (int n = 0; n < SIM_MTD_MAX; ++n) {
         std::string img = l.state + "/flash/mtd" + std::to_string(n) + ".img";
         if (access(img.c_str(), F_OK) == 0)
             add(a, {"--bind", img, "/dev/mtd" + std::to_string(n)});
     }
-    add(a, {"--bind", l.run_dir + "/log", "/dev/log"});
     add(a, {"--tmpfs", "/tmp", "--tmpfs", "/var", "--tmpfs", "/var/run", "--tmpfs", "/run",
             "--bind", l.run_dir + "/kqipc", "/var/run/kqipc"});
     add(a, {"--bind", l.state + "/2ndfile", "/2ndfile"});
     if (l.file_mode)
         add(a, {"--bind", l.run_dir + "/image_path", "/2ndfile/image_path"});
     add(a, {"--bind", l.sysfs_dir, "/sys"});
-    if (l.modem) {
-        // The modem's links name host pseudo-terminals, so the host's devpts
-        // is shown; /dev/ttyUSBn lead through the link folder and dangle
-        // while the modem has no such port, which reads as "no device".
-        add(a, {"--dev-bind", "/dev/pts", "/dev/pts", "--bind", l.link_dir, USB_LINKS});
-        for (int n = 0; n < TTY_USB_LINKS; ++n)
-            add(a, {"--symlink", std::string(USB_LINKS) + "/ttyUSB" + std::to_string(n),
-                    "/dev/ttyUSB" + std::to_string(n)});
-    }
     add(a, {"--ro-bind", l.paths.bin_dir, SIM_BIN, "--ro-bind", l.paths.lib_dir, SIM_LIB});
     add(a, {"--bind", l.out_dir + "/tools.log", std::string(SIM_LOG) + "/tools.log",
             "--bind", l.out_dir + "/flash-faults.log", std::string(SIM_LOG) + "/flash-faults.log"});
