@@ -10,7 +10,7 @@ using simharness::run_options;
 
 namespace {
 
-constexpr double k_scale = 50;
+constexpr double k_scale = 20;
 constexpr int k_cuts = 30;
 constexpr uint32_t k_seed = 20240601;
 
@@ -56,6 +56,22 @@ void expect_package_installed(const sim_router &r, const cut_package &pkg, const
     EXPECT_TRUE(partition_holds(r, 4, pkg.second)) << what;
 }
 
+// The last step the cut run had logged, to show where the cuts fell.
+std::string last_step(const sim_router &r)
+{
+    std::string step = "(nothing logged)";
+    for (const std::string &line : r.syslog()) {
+        for (const char *mark : {"##################update ", "begin to erase mtd", "begin to write",
+                                 "set update state", "backup factory NV", "erase old fixed",
+                                 "will to reboot", "send message update step"}) {
+            size_t at = line.find(mark);
+            if (at != std::string::npos)
+                step = line.substr(line.find(']') + 1, 60);
+        }
+    }
+    return step;
+}
+
 } // namespace
 
 TEST(PowerCut, ARerunAfterACutAtAnyMomentInstallsThePackage)
@@ -94,6 +110,7 @@ TEST(PowerCut, ARerunAfterACutAtAnyMomentInstallsThePackage)
         ASSERT_EQ(r.run({"imgrenew", "up"}, scaled(cut)), 0) << what;
         bool killed = r.status() == "killed";
         cut_during_run += killed;
+        printf("  %s: last step before the cut: %s\n", what.c_str(), last_step(r).c_str());
         EXPECT_EQ(r.out("flash-faults.log"), "") << what;
 
         ASSERT_EQ(r.run({"imgrenew", "up"}, scaled()), 0) << what;
