@@ -191,6 +191,39 @@ TEST_F(ModemDownload, RefusedImageIsReportedAndNotStored)
     EXPECT_GE(modem.log_count("rx programmer close"), 1);
 }
 
+TEST_F(ModemDownload, ProgrammerBlockRefusedSixTimesIsNeverStarted)
+{
+    // A skipped block would leave garbage in the programmer; the modem would
+    // crash at GO and the silence after GO would pass for success.
+    ASSERT_TRUE(modem.start({"--start", "download", "--fault", "nak write32@0x1003f9 *"}));
+    auto programmer = test_bytes(3 * 1017, 60);
+    unique_fd pkg(make_package(package_path(), {programmer}));
+
+    EXPECT_NE(HexDownload(modem.diag_port().c_str(), pkg.get(), (uint32_t)programmer.size(), 0), 0);
+
+    EXPECT_EQ(modem.log_count("rx download write32 addr=0x001003f9"), 6);
+    EXPECT_EQ(modem.log_count("rx download go"), 0);
+    EXPECT_EQ(modem.log_count("programmer of"), 0);
+    EXPECT_EQ(position(pkg.get()), (off_t)programmer.size());
+}
+
+TEST_F(ModemDownload, RefusedImageOpenIsNotTakenForAnOpenImage)
+{
+    // A NAK's code starts with a zero byte, which must not read as "accepted".
+    ASSERT_TRUE(modem.start({"--start", "programmer", "--fault", "nak open * 6"}));
+    auto image = test_bytes(2000, 61);
+    unique_fd pkg(make_package(package_path(), {image}));
+    unique_fd port(OpenAndInitSerialCom(modem.diag_port().c_str(), 1));
+    ASSERT_TRUE(port.ok());
+    greet(port.get());
+
+    EXPECT_NE(dload_Dbl_download(port.get(), pkg.get(), (uint32_t)image.size(), 0), 0);
+
+    EXPECT_EQ(modem.log_count("rx programmer open"), 10);
+    EXPECT_EQ(modem.log_count("rx programmer stream-write"), 0);
+    EXPECT_FALSE(modem.flash_exists("dbl"));
+}
+
 TEST_F(ModemDownload, FullSequenceFlashesEveryImageAndResetsIntoNormalFirmware)
 {
     if (!in_modem_sandbox())
