@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -138,6 +139,17 @@ int cmd_run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // CI may start us without standard input; a socket landing on fd 0
+    // would then become the router command's stdin.
+    for (int fd = 0; fd < 3; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0) {
+            int n = open("/dev/null", O_RDWR);
+            if (n >= 0 && n != fd) {
+                dup2(n, fd);
+                close(n);
+            }
+        }
+    }
     if (argc < 2) {
         usage();
         return 2;

@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -148,8 +149,11 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
     pid_t pid = fork();
     if (pid != 0)
         return pid;
-    if (own_group)
+    if (own_group) {
         setpgid(0, 0);
+        // The modem must not outlive a routersim that is killed (test timeouts).
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+    }
     if (out_fd >= 0)
         dup2(out_fd, 1);
     if (err_fd >= 0)
