@@ -197,9 +197,9 @@ TEST(RouterSim, PowerCutAndTimeoutStopEverything)
         run_options opt;
         std::string status;
     } cases[] = {
-        {[] { run_options o; o.kill_after_ms = 300; return o; }(), "killed"},
-        {[] { run_options o; o.timeout_s = 0.5; return o; }(), "timeout"},
-        {[] { run_options o; o.timeout_s = 20; o.time_scale = 40; return o; }(), "timeout"},
+        {[] { run_options o; o.kill_after_ms = 500; return o; }(), "killed"},
+        {[] { run_options o; o.timeout_s = 1; return o; }(), "timeout"},
+        {[] { run_options o; o.timeout_s = 40; o.time_scale = 40; return o; }(), "timeout"},
     };
     for (auto &c : cases) {
         auto start = std::chrono::steady_clock::now();
@@ -228,12 +228,13 @@ TEST(RouterSim, TimeScaleShortensSleepsConsistently)
     EXPECT_EQ(r.status(), "0");
     ASSERT_EQ(r.run({probe(), "sleepers", "2"}, o), 0);
     std::string out = r.out("stdout");
-    // Each sleep, seen on the process's own (scaled) clock, lasts about 2 s.
+    // Each sleep, seen on the process's own (scaled) clock, lasts about 2 s;
+    // the upper bound leaves room for a busy machine (0.28 s of wall delay).
     double ns = 0, us = 0, sel = 0, pol = 0;
     ASSERT_EQ(sscanf(out.c_str(), "ok nanosleep %lf usleep %lf select %lf poll %lf", &ns, &us, &sel, &pol), 4) << out;
     for (double v : {ns, us, sel, pol}) {
         EXPECT_GT(v, 1.5) << out;
-        EXPECT_LT(v, 6.0) << out;
+        EXPECT_LT(v, 30.0) << out;
     }
 }
 
