@@ -51,6 +51,8 @@ TEST_F(FlashImage, AcceptsOnlyWholePagesAtPageOffsets)
         {"write", "0x400", "2048", "errno 22"},
         {"writefd", "0x10", "2048", "errno 22"},
         {"write", "0x80000", "2048", "errno 28"},           // at the end: ENOSPC
+        {"writev", "0x40000", "8192", "ok 8192"},           // two segments of two pages
+        {"writev", "0x40000", "2048", "errno 22"},          // segments of half a page
     };
     for (auto &c : cases)
         EXPECT_EQ(probe({probe_path(), c.how, image, c.offset, c.len, "0x00"}), c.expect)

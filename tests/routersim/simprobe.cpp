@@ -6,6 +6,7 @@
 //   simprobe info DEV                     -> ok type flags size erasesize writesize oobsize
 //   simprobe write DEV OFFSET LEN BYTE    -> pwrite of LEN bytes of BYTE
 //   simprobe writefd DEV OFFSET LEN BYTE  -> lseek + write
+//   simprobe writev DEV OFFSET LEN BYTE   -> lseek + writev of two halves
 //   simprobe erase DEV START LEN          -> MEMERASE
 //   simprobe erase64 DEV START LEN        -> MEMERASE64
 //   simprobe unlock DEV                   -> MEMUNLOCK of the first block
@@ -27,6 +28,7 @@
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -113,12 +115,16 @@ int main(int argc, char **argv)
                (unsigned)info.erasesize, (unsigned)info.writesize, (unsigned)info.oobsize);
         return 0;
     }
-    if ((op == "write" || op == "writefd") && argc == 6) {
+    if ((op == "write" || op == "writefd" || op == "writev") && argc == 6) {
         std::vector<uint8_t> buf((size_t)num(argv[4]), (uint8_t)num(argv[5]));
         off_t off = (off_t)num(argv[3]);
         if (op == "write")
             return report((int)pwrite(fd, buf.data(), buf.size(), off));
         lseek(fd, off, SEEK_SET);
+        if (op == "writev") {
+            iovec iov[2] = {{buf.data(), buf.size() / 2}, {buf.data() + buf.size() / 2, buf.size() - buf.size() / 2}};
+            return report((int)writev(fd, iov, 2));
+        }
         return report((int)write(fd, buf.data(), buf.size()));
     }
     if (op == "erase" && argc == 5) {

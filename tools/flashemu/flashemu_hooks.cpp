@@ -251,13 +251,21 @@ __attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void *buf,
     return next_pwrite64(fd, buf, len, off);
 }
 
-// Gathered writes are not modelled; refusing them keeps a partition from
-// being changed without NAND rules.
+// The MTD character device has no vectored write, so the kernel hands each
+// segment to its write on its own: every segment must be whole pages.
 __attribute__((visibility("default"))) ssize_t writev(int fd, const struct iovec *iov, int count)
 {
-    if (device_of_fd(fd) != nullptr) {
-        errno = EINVAL;
-        return -1;
+    if (const mtd_device *dev = device_of_fd(fd)) {
+        ssize_t total = 0;
+        for (int i = 0; i < count; ++i) {
+            ssize_t n = nand_write(*dev, fd, iov[i].iov_base, iov[i].iov_len);
+            if (n < 0)
+                return total > 0 ? total : -1;
+            total += n;
+            if ((size_t)n < iov[i].iov_len)
+                break;
+        }
+        return total;
     }
     NEXT(writev, writev_fn);
     return next_writev(fd, iov, count);
