@@ -157,6 +157,30 @@ TEST(ResumeState, AStateOf60SkipsEveryRouterRecord)
     expect_successful_bus(r.bus());
 }
 
+TEST(ModemRecord, FailsInThisVersionAndNeverPassesAsInstalled)
+{
+    package_dir dir;
+    dir.put("zImage", random_bytes(5000, 5));
+    dir.put("modem.bin", random_bytes(4000, 6));
+    std::string pkg = dir.build("record kernel zImage 0 zImage\n"
+                                "record modem modem.bin 0 modem.bin\n");
+    sim_router r;
+    ASSERT_EQ(r.load_package(pkg), 0);
+    ASSERT_EQ(r.run(up_then_probe(), fast()), 0);
+
+    EXPECT_EQ(r.status(), "0");
+    // An erased state word with a modem record in the package reads as "router done".
+    EXPECT_TRUE(r.syslog_contains("had update image is:60"));
+    EXPECT_TRUE(partition_untouched(r, 2, 0x300000));
+    EXPECT_TRUE(r.syslog_contains("modem image installation is not built in this version"));
+    EXPECT_TRUE(r.syslog_contains("update modem image failed"));
+    EXPECT_TRUE(r.syslog_contains("update system failed and will to reboot"));
+    EXPECT_EQ(r.out("stdout").find("REBOOT_FLAG_PRESENT"), std::string::npos);
+    for (const bus_message &m : r.bus())
+        EXPECT_NE(m.module == k_ui ? m.payload.at("operation") : 0, 2) << "completion reported";
+    expect_reboot_requested(r.bus());
+}
+
 // A package that must be refused whole: nothing erased, no tool run, no file
 // written outside /tmp, and the usual failure clean-up and reboot.
 struct hostile_case {
