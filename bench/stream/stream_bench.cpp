@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -140,45 +141,105 @@ void BM_LibraryStreamDownload(benchmark::State &state)
 // write of the library, and its log line per block.
 enum { WITH_FLUSH = 1, WITH_LOG = 2 };
 
+// Every frame of the image built beforehand: the minimal loop only writes
+// and reads.
+bool build_frames(std::vector<std::vector<uint8_t>> *frames)
+{
+    frames->assign(IMAGE_SIZE / BLOCK, {});
+    std::vector<uint8_t> payload(5 + BLOCK);
+    for (uint32_t b = 0; b < frames->size(); b++) {
+        payload[0] = STREAM_WRITE;
+        put_le32(&payload[1], b * BLOCK);
+        if (pread(g.package, &payload[5], BLOCK, (off_t)b * BLOCK) != (ssize_t)BLOCK)
+            return false;
+        auto &f = (*frames)[b];
+        f.resize(2 * payload.size() + 8);
+        ssize_t n = hdlc_frame_payload(payload.data(), payload.size(), true, f.data(), f.size());
+        if (n < 0)
+            return false;
+        f.resize((size_t)n);
+    }
+    return true;
+}
+
+bool minimal_loop(const std::vector<std::vector<uint8_t>> &frames, int extra)
+{
+    for (auto &f : frames) {
+        if (extra & WITH_FLUSH)
+            tcflush(g.port, TCIFLUSH);
+        if (extra & WITH_LOG)
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d].\n");
+        if (write(g.port, f.data(), f.size()) != (ssize_t)f.size() || !read_answer(g.port))
+            return false;
+    }
+    return true;
+}
+
 void BM_MinimalStopAndWaitLoop(benchmark::State &state)
 {
     const int extra = (int)state.range(0);
-    // Every frame built beforehand: the loop only writes and reads.
-    std::vector<std::vector<uint8_t>> frames(IMAGE_SIZE / BLOCK);
-    std::vector<uint8_t> block(BLOCK);
-    std::vector<uint8_t> payload(5 + BLOCK);
-    for (uint32_t b = 0; b < frames.size(); b++) {
-        lseek(g.package, (off_t)b * BLOCK, SEEK_SET);
-        if (read(g.package, block.data(), BLOCK) != (ssize_t)BLOCK) {
-            state.SkipWithError("package read failed");
-            return;
-        }
-        payload[0] = STREAM_WRITE;
-        put_le32(&payload[1], b * BLOCK);
-        memcpy(&payload[5], block.data(), BLOCK);
-        frames[b].resize(2 * payload.size() + 8);
-        ssize_t n = hdlc_frame_payload(payload.data(), payload.size(), true, frames[b].data(), frames[b].size());
-        frames[b].resize((size_t)n);
+    std::vector<std::vector<uint8_t>> frames;
+    if (!build_frames(&frames)) {
+        state.SkipWithError("package read failed");
+        return;
     }
     for (auto _ : state) {
         state.PauseTiming();
         bool opened = dload_Dbl_cmd(g.port) == 0;
         state.ResumeTiming();
-        for (auto &f : frames) {
-            if (extra & WITH_FLUSH)
-                tcflush(g.port, TCIFLUSH);
-            if (extra & WITH_LOG)
-                UP_LOG(KQ_LOG_DEBUG, "[%s:%d].\n");
-            if (!opened || write(g.port, f.data(), f.size()) != (ssize_t)f.size() || !read_answer(g.port)) {
-                state.SkipWithError("minimal loop failed");
-                return;
-            }
+        if (!opened || !minimal_loop(frames, extra)) {
+            state.SkipWithError("minimal loop failed");
+            return;
         }
         state.PauseTiming();
         dload_close_packet_cmd(g.port);
         state.ResumeTiming();
     }
     state.SetBytesProcessed((int64_t)state.iterations() * IMAGE_SIZE);
+}
+
+double seconds_since(const std::chrono::steady_clock::time_point &t0)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The two back to back in every iteration, so both see the same load on a
+// shared machine; "ratio" is library throughput / minimal loop throughput.
+void BM_InterleavedRatio(benchmark::State &state)
+{
+    std::vector<std::vector<uint8_t>> frames;
+    if (!build_frames(&frames)) {
+        state.SkipWithError("package read failed");
+        return;
+    }
+    double lib_s = 0, min_s = 0;
+    for (auto _ : state) {
+        lseek(g.package, 0, SEEK_SET);
+        if (dload_Dbl_cmd(g.port) != 0) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        auto t0 = std::chrono::steady_clock::now();
+        bool ok = dload_stream_download(g.port, g.package, IMAGE_SIZE, BLOCK, 0) == 0;
+        lib_s += seconds_since(t0);
+        dload_close_packet_cmd(g.port);
+        if (!ok || dload_Dbl_cmd(g.port) != 0) {
+            state.SkipWithError("library download failed");
+            return;
+        }
+        t0 = std::chrono::steady_clock::now();
+        ok = minimal_loop(frames, 0);
+        min_s += seconds_since(t0);
+        dload_close_packet_cmd(g.port);
+        if (!ok) {
+            state.SkipWithError("minimal loop failed");
+            return;
+        }
+    }
+    double n = (double)state.iterations();
+    state.counters["library_ms"] = 1000 * lib_s / n;
+    state.counters["minimal_ms"] = 1000 * min_s / n;
+    state.counters["ratio"] = lib_s > 0 ? min_s / lib_s : 0;
 }
 
 BENCHMARK(BM_LibraryStreamDownload)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
@@ -190,6 +251,7 @@ BENCHMARK(BM_MinimalStopAndWaitLoop)
     ->Arg(WITH_FLUSH)
     ->Arg(WITH_LOG)
     ->Arg(WITH_FLUSH | WITH_LOG);
+BENCHMARK(BM_InterleavedRatio)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
 
 } // namespace
 
