@@ -12,4 +12,5 @@ exec bwrap --dev-bind / / --dev /dev --tmpfs /tmp --die-with-parent \
     --setenv MODEM_IT_SANDBOX 1 \
     --setenv LD_PRELOAD "$FAKETIME_LIB" \
     --setenv FAKETIME "+0 x${MODEM_IT_SPEED:-20}" \
+    --setenv ASAN_OPTIONS "verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}" \
     -- "$@"
