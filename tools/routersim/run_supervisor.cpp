@@ -293,9 +293,9 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             break;
         std::vector<std::string> time_env;
         if (!layout.faketime_lib.empty()) {
-            char spec[80];
-            snprintf(spec, sizeof spec, "FAKETIME=+0 x%g", opt.time_scale);
-            time_env = {"LD_PRELOAD=" + layout.faketime_lib, spec, "FAKETIME_DONT_FAKE_MONOTONIC=0"};
+            char faketime_value[80];
+            snprintf(faketime_value, sizeof faketime_value, "FAKETIME=+0 x%g", opt.time_scale);
+            time_env = {"LD_PRELOAD=" + layout.faketime_lib, faketime_value, "FAKETIME_DONT_FAKE_MONOTONIC=0"};
         }
         if (modem_attached) {
             std::string prog = opt.modem_program.empty() ? paths.bin_dir + "/modemsim" : opt.modem_program;

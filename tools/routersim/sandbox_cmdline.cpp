@@ -118,9 +118,9 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
             "--setenv", "FLASHEMU_FAULT_LOG", std::string(SIM_LOG) + "/flash-faults.log",
             "--setenv", "FLASHTOOLS_LOG", std::string(SIM_LOG) + "/tools.log"});
     if (!l.faketime_lib.empty()) {
-        char spec[64];
-        snprintf(spec, sizeof spec, "+0 x%g", l.time_scale);
-        add(a, {"--setenv", "FAKETIME", spec, "--setenv", "FAKETIME_DONT_FAKE_MONOTONIC", "0"});
+        char faketime_value[64];
+        snprintf(faketime_value, sizeof faketime_value, "+0 x%g", l.time_scale);
+        add(a, {"--setenv", "FAKETIME", faketime_value, "--setenv", "FAKETIME_DONT_FAKE_MONOTONIC", "0"});
     }
     for (const std::string &kv : l.env) {
         size_t eq = kv.find('=');
