@@ -21,6 +21,7 @@ void pkt_buffer_start(pkt_buffer_type *pkt)
 {
     pkt->length = 0;
     pkt->broken = false;
+    pkt->crc = CRC_16_L_SEED;
 }
 
 void add_byte_to_packet(pkt_buffer_type *pkt, uint8_t val)
@@ -33,14 +34,16 @@ void add_byte_to_packet(pkt_buffer_type *pkt, uint8_t val)
         if (pkt->length + 7 <= PKT_LAST_INDEX) {
             pkt->buf[pkt->length++] = HDLC_ESC;
             pkt->buf[pkt->length++] = (uint8_t)(val ^ HDLC_ESC_MASK);
+            pkt->crc = crc_16_l_step(pkt->crc, val);
         } else {
             pkt->broken = true;
         }
         return;
     }
-    if (pkt->length + 6 <= PKT_LAST_INDEX)
+    if (pkt->length + 6 <= PKT_LAST_INDEX) {
         pkt->buf[pkt->length++] = val;
-    else
+        pkt->crc = crc_16_l_step(pkt->crc, val);
+    } else
         pkt->broken = true;
 }
 
@@ -52,14 +55,9 @@ void finish_building_packet(pkt_buffer_type *pkt)
         memcpy(pkt->buf, rsp_nak_invalid_len, sizeof rsp_nak_invalid_len);
         return;
     }
-    uint16_t crc = CRC_16_L_SEED;
-    for (uint32_t i = 0; i < pkt->length; i++) {
-        uint8_t b = pkt->buf[i];
-        if (b == HDLC_ESC && i + 1 < pkt->length)
-            b = (uint8_t)(pkt->buf[++i] ^ HDLC_ESC_MASK);
-        crc = crc_16_l_step(crc, b);
-    }
-    crc = (uint16_t)~crc;
+    // The check value runs along as bytes are added, so a 1 KiB stream
+    // block is not walked a second time here.
+    uint16_t crc = (uint16_t)~pkt->crc;
     add_byte_to_packet(pkt, (uint8_t)(crc & 0xFF));
     add_byte_to_packet(pkt, (uint8_t)(crc >> 8));
     // add_byte_to_packet leaves at least one free byte behind a fitting byte,

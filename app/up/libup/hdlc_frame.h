@@ -16,6 +16,7 @@ constexpr uint32_t HDLC_PKT_BUF_SIZE = 8192;
 struct pkt_buffer_type {
     uint32_t length;
     bool broken;                       // a byte did not fit: unusable
+    uint16_t crc;                      // running check value of the stored payload
     uint8_t buf[HDLC_PKT_BUF_SIZE];
 };
 
