@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -78,6 +79,10 @@ bool connect_log()
         close(s);
         return false;
     }
+    // A log daemon that stops reading must slow the tool down, not hang it
+    // in the middle of a flash write.
+    struct timeval tv = {1, 0};
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     g_sock = s;
     return true;
 }
@@ -104,8 +109,8 @@ void send_line(int priority, const char *text)
         do {
             sent = send(g_sock, msg, len, MSG_NOSIGNAL);
         } while (sent < 0 && errno == EINTR);
-        if (sent >= 0)
-            return;
+        if (sent >= 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            return;             // sent, or dropped after the wait above
         // The daemon went away (or was restarted): reconnect once at once.
         disconnect();
         g_next_connect = 0;
