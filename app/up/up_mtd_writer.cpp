@@ -113,17 +113,11 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
 
 int up_process_direct_write_submodule_file(int i_flash_fd, const package_record_t *p_pack_record_t)
 {
-    if (p_pack_record_t == nullptr) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_record_t \n\n");
+    const flash_partition_tab_t *row = nullptr;
+    if (up_partition_for_record(p_pack_record_t, &row) != 0)
         return -1;
-    }
-    const flash_partition_tab_t *row = up_find_partition(p_pack_record_t->record_id);
-    if (row == nullptr) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]write sub-image file directly success \n\n");
+    if (row == nullptr)
         return 0;
-    }
-    if (up_check_partition_size(p_pack_record_t, row) != 0)
-        return -1;
 
     unique_fd dev(open(row->ac_partition_name, O_RDWR));
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the partition name is %s\n\n", row->ac_partition_name);

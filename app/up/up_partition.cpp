@@ -35,3 +35,23 @@ int up_check_partition_size(const package_record_t *p_pack_record_t,
     }
     return 0;
 }
+
+int up_partition_for_record(const package_record_t *p_pack_record_t,
+                            const flash_partition_tab_t **row)
+{
+    *row = nullptr;
+    if (p_pack_record_t == nullptr) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_record_t \n\n");
+        return -1;
+    }
+    const flash_partition_tab_t *found = up_find_partition(p_pack_record_t->record_id);
+    if (found == nullptr) {
+        // Records without a partition are not this writer's: nothing to do.
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]write sub-image file directly success \n\n");
+        return 0;
+    }
+    if (up_check_partition_size(p_pack_record_t, found) != 0)
+        return -1;
+    *row = found;
+    return 0;
+}

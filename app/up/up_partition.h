@@ -37,6 +37,12 @@ const flash_partition_tab_t *up_find_partition(uint32_t record_id);
 int up_check_partition_size(const package_record_t *p_pack_record_t,
                             const flash_partition_tab_t *row);
 
+// Where a writer puts p_pack_record_t: 0 with *row set when the record has a
+// partition it fits, 0 with *row null (logged as written) when the table has
+// no partition for it, -1 (logged) for a null record or one too large.
+int up_partition_for_record(const package_record_t *p_pack_record_t,
+                            const flash_partition_tab_t **row);
+
 // Direct writer: erases the partition and streams the record into it.
 int up_update_fix_rule(int i_flash_fd, const package_record_t *p_pack_record_t);
 int up_process_direct_write_submodule_file(int i_flash_fd, const package_record_t *p_pack_record_t);
