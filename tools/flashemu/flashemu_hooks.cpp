@@ -73,6 +73,14 @@ int open_common(int dirfd, const char *path, int flags, mode_t mode)
     return fd;
 }
 
+// The mode argument is only there when the flags ask for one; reading it
+// otherwise would take whatever the caller left in the register or slot.
+int open_va(int dirfd, const char *path, int flags, va_list ap)
+{
+    mode_t mode = takes_mode(flags) ? (mode_t)va_arg(ap, int) : 0;
+    return open_common(dirfd, path, flags, mode);
+}
+
 int fresh_fd(int fd)
 {
     forget_fd(fd);
@@ -85,59 +93,24 @@ extern "C" {
 
 __attribute__((visibility("default"))) int open(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = (mode_t)va_arg(ap, int);
-        va_end(ap);
-    }
-    return open_common(AT_FDCWD, path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int open64(const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = (mode_t)va_arg(ap, int);
-        va_end(ap);
-    }
-    return open_common(AT_FDCWD, path, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    int fd = open_va(AT_FDCWD, path, flags, ap);
+    va_end(ap);
+    return fd;
 }
 
 __attribute__((visibility("default"))) int openat(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = (mode_t)va_arg(ap, int);
-        va_end(ap);
-    }
-    return open_common(dirfd, path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int openat64(int dirfd, const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    if (takes_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = (mode_t)va_arg(ap, int);
-        va_end(ap);
-    }
-    return open_common(dirfd, path, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    int fd = open_va(dirfd, path, flags, ap);
+    va_end(ap);
+    return fd;
 }
 
 // Entry points of programs built with _FORTIFY_SOURCE.
 __attribute__((visibility("default"))) int __open_2(const char *path, int flags)
-{
-    return open_common(AT_FDCWD, path, flags, 0);
-}
-
-__attribute__((visibility("default"))) int __open64_2(const char *path, int flags)
 {
     return open_common(AT_FDCWD, path, flags, 0);
 }
@@ -147,20 +120,20 @@ __attribute__((visibility("default"))) int __openat_2(int dirfd, const char *pat
     return open_common(dirfd, path, flags, 0);
 }
 
-__attribute__((visibility("default"))) int __openat64_2(int dirfd, const char *path, int flags)
-{
-    return open_common(dirfd, path, flags, 0);
-}
-
 __attribute__((visibility("default"))) int creat(const char *path, mode_t mode)
 {
     return open_common(AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
 }
 
-__attribute__((visibility("default"))) int creat64(const char *path, mode_t mode)
-{
-    return open_common(AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
-}
+// The large-file names are the same entry points here: nothing below looks at
+// an offset, so they share one body each.
+__attribute__((visibility("default"), alias("open"))) int open64(const char *path, int flags, ...);
+__attribute__((visibility("default"), alias("openat"))) int openat64(int dirfd, const char *path,
+                                                                      int flags, ...);
+__attribute__((visibility("default"), alias("__open_2"))) int __open64_2(const char *path, int flags);
+__attribute__((visibility("default"), alias("__openat_2"))) int __openat64_2(int dirfd, const char *path,
+                                                                              int flags);
+__attribute__((visibility("default"), alias("creat"))) int creat64(const char *path, mode_t mode);
 
 __attribute__((visibility("default"))) int close(int fd)
 {
