@@ -9,23 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-struct scratch_dir {
-    std::string path;
-    scratch_dir()
-    {
-        char tmpl[] = "/tmp/imgpack_testXXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            abort();
-        path = tmpl;
-    }
-    ~scratch_dir()
-    {
-        std::string cmd = "rm -rf '" + path + "'";   // path made by mkdtemp above
-        if (system(cmd.c_str()) != 0)
-            fprintf(stderr, "could not remove %s\n", path.c_str());
-    }
-    std::string operator/(const std::string &name) const { return path + "/" + name; }
-};
+#include "scratch_dir.h"
 
 inline void put_file(const std::string &path, const std::vector<uint8_t> &bytes)
 {

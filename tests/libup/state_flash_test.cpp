@@ -5,10 +5,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "flashemu_rerun.h"
 #include "up_api.h"
 #include "up_bytes.h"
 #include "up_fd.h"
@@ -128,26 +128,13 @@ int main(int argc, char **argv)
             devices += (devices.empty() ? "" : ":") + image(name);
         }
         setenv("LIBUP_FLASH_TEST_DIR", tmpl, 1);
-        setenv("FLASHEMU_DEVICES", devices.c_str(), 1);
-        setenv("FLASHEMU_FAULT_LOG", image("faults.log").c_str(), 1);
-        setenv("LD_PRELOAD", UP_LIB_DIR "/libflashemu.so", 1);
-        std::string asan = "verify_asan_link_order=0";
-        if (const char *old = getenv("ASAN_OPTIONS"))
-            asan += std::string(":") + old;
-        setenv("ASAN_OPTIONS", asan.c_str(), 1);
-        fflush(nullptr);
-        pid_t pid = fork();
-        if (pid == 0) {
-            execv("/proc/self/exe", argv);
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
+        int rc = rerun_under_flashemu(argv, UP_LIB_DIR "/libflashemu.so", devices,
+                                      image("faults.log"));
         for (const char *name : k_images)
             unlink(image(name).c_str());
         unlink(image("faults.log").c_str());
         rmdir(tmpl);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+        return rc;
     }
     g_dir = dir;
     testing::InitGoogleTest(&argc, argv);

@@ -8,7 +8,7 @@
 
 TEST(FactoryCopy, CopiesExactlyTheFirstBlock)
 {
-    temp_dir dir;
+    scratch_dir dir;
     std::vector<uint8_t> part = pattern(0x20000 + 4096, 3);
     write_bytes(dir / "mtd1", part);
     write_bytes(dir / "copy", std::vector<uint8_t>(0x30000, 0x11));   // older, longer copy
@@ -25,7 +25,7 @@ TEST(FactoryCopy, ASourceThatEndsEarlyFailsInsteadOfLooping)
 {
     struct { size_t have; } cases[] = {{0}, {1}, {0x1FFFF}};
     for (auto &c : cases) {
-        temp_dir dir;
+        scratch_dir dir;
         write_bytes(dir / "mtd1", pattern(c.have, 1));
         unique_fd src(open((dir / "mtd1").c_str(), O_RDONLY));
         unique_fd dst(open((dir / "copy").c_str(), O_RDWR | O_CREAT, 0644));
@@ -35,7 +35,7 @@ TEST(FactoryCopy, ASourceThatEndsEarlyFailsInsteadOfLooping)
     ASSERT_EQ(pipe(p), 0);
     ASSERT_EQ(write(p[1], "abc", 3), 3);
     close(p[1]);
-    temp_dir dir;
+    scratch_dir dir;
     unique_fd rd(p[0]);
     unique_fd dst(open((dir / "copy").c_str(), O_RDWR | O_CREAT, 0644));
     EXPECT_EQ(up_copy_factory_data(rd.get(), dst.get(), UP_FACTORY_COPY_LEN), -1);
@@ -43,7 +43,7 @@ TEST(FactoryCopy, ASourceThatEndsEarlyFailsInsteadOfLooping)
 
 TEST(FactoryCopy, AFailingWriteFails)
 {
-    temp_dir dir;
+    scratch_dir dir;
     write_bytes(dir / "mtd1", pattern(0x20000, 1));
     unique_fd src(open((dir / "mtd1").c_str(), O_RDONLY));
     unique_fd dst(open((dir / "mtd1").c_str(), O_RDONLY));   // not writable

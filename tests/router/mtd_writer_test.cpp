@@ -6,8 +6,8 @@
 #include <mtd/mtd-user.h>
 #include <sys/ioctl.h>
 #include <string>
-#include <sys/wait.h>
 
+#include "flashemu_rerun.h"
 #include "package_builder.h"
 #include "test_files.h"
 #include "up_partition.h"
@@ -48,7 +48,7 @@ struct write_result {
 write_result write_record(const std::vector<uint8_t> &data, uint32_t row_len,
                           void (*spoil)(package_record_t &) = nullptr)
 {
-    temp_dir dir;
+    scratch_dir dir;
     std::vector<package_record_t> descs;
     write_bytes(dir / "pkg", build_package({{PACKAGE_KERNEL, "zImage", data}}, &descs));
     if (spoil)
@@ -111,29 +111,13 @@ TEST(DirectWriter, RefusesBeforeTheEraseWhatItCouldNotWriteBack)
 int main(int argc, char **argv)
 {
     if (getenv("ROUTER_MTD_TEST_DIR") == nullptr) {
-        char tmpl[] = "/tmp/router_mtd_XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            return 2;
-        std::string dir = tmpl;
+        scratch_dir scratch;
+        const std::string &dir = scratch.path;
         write_bytes(dir + "/mtd.img", std::vector<uint8_t>(k_part_size, 0xFF));
         write_bytes(dir + "/faults.log", {});
         setenv("ROUTER_MTD_TEST_DIR", dir.c_str(), 1);
-        setenv("FLASHEMU_DEVICES", (dir + "/mtd.img").c_str(), 1);
-        setenv("FLASHEMU_FAULT_LOG", (dir + "/faults.log").c_str(), 1);
-        setenv("LD_PRELOAD", UP_LIB_DIR "/libflashemu.so", 1);
-        std::string asan = "verify_asan_link_order=0";
-        if (const char *old = getenv("ASAN_OPTIONS"))
-            asan += std::string(":") + old;
-        setenv("ASAN_OPTIONS", asan.c_str(), 1);
-        pid_t pid = fork();
-        if (pid == 0) {
-            execv("/proc/self/exe", argv);
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        (void)!system(("rm -rf '" + dir + "'").c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+        return rerun_under_flashemu(argv, UP_LIB_DIR "/libflashemu.so", dir + "/mtd.img",
+                                    dir + "/faults.log");
     }
     static std::string dev = std::string(getenv("ROUTER_MTD_TEST_DIR")) + "/mtd.img";
     static std::string faults = std::string(getenv("ROUTER_MTD_TEST_DIR")) + "/faults.log";

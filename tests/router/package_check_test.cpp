@@ -24,7 +24,7 @@ std::vector<test_record> good_records()
 }
 
 struct package_on_disk {
-    temp_dir dir;
+    scratch_dir dir;
     std::vector<package_record_t> descs;
     package_signature_t head{};
     unique_fd fd;

@@ -7,20 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "up_fd.h"
-
-struct temp_dir {
-    std::string path;
-    temp_dir()
-    {
-        char tmpl[] = "/tmp/router_unit_XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            abort();
-        path = tmpl;
-    }
-    ~temp_dir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string &name) const { return path + "/" + name; }
-};
 
 inline void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes)
 {

@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include "scratch_dir.h"
+#include "record_files.h"
 #include "up_fd.h"
 #include "up_manual_flash.h"
 

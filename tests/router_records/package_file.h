@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "scratch_dir.h"
+#include "record_files.h"
 #include "up_fd.h"
 #include "up_package.h"
 

@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "kq_nv.h"
-#include "scratch_dir.h"
+#include "record_files.h"
 #include "up_records.h"
 
 namespace {

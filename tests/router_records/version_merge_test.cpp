@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "scratch_dir.h"
+#include "record_files.h"
 #include "up_driver.h"
 #include "up_version_merge.h"
 

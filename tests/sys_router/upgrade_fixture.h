@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "simharness.h"
 #include "up_bytes.h"
 #include "up_package.h"
@@ -33,21 +34,8 @@ inline std::vector<uint8_t> random_bytes(size_t len, uint32_t seed)
 }
 
 // A folder with the records' data and an imgpack description.
-struct package_dir {
-    std::string path;
-    package_dir()
-    {
-        char tmpl[] = "/tmp/sys_router_XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            abort();
-        path = tmpl;
-    }
-    ~package_dir()
-    {
-        if (getenv("KEEP_STATE") == nullptr)
-            (void)!system(("rm -rf '" + path + "'").c_str());
-    }
-    std::string operator/(const std::string &n) const { return path + "/" + n; }
+struct package_dir : scratch_dir {
+    package_dir() { keep = getenv("KEEP_STATE") != nullptr; }
     void put(const std::string &rel, const std::string &text) const
     {
         std::string full = path + "/" + rel;

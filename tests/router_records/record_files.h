@@ -1,4 +1,4 @@
-// A scratch folder per test, removed with everything in it when the test ends.
+// Scratch folders and small file helpers for the record tests.
 #pragma once
 
 #include <cstdlib>
@@ -7,18 +7,7 @@
 #include <string>
 #include <sys/stat.h>
 
-struct scratch_dir {
-    std::string path;
-    scratch_dir()
-    {
-        char tmpl[] = "/tmp/router_records_XXXXXX";
-        if (mkdtemp(tmpl) == nullptr)
-            abort();
-        path = tmpl;
-    }
-    ~scratch_dir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string &name) const { return path + "/" + name; }
-};
+#include "scratch_dir.h"
 
 inline void write_text(const std::string &path, const std::string &text)
 {
