@@ -44,26 +44,44 @@ bool build(pkt_buffer_type *pkt, const uint8_t *payload, size_t len)
     return true;
 }
 
-// The image-open exchange shared by every image type.
-int open_image(int fd_diagnose, uint8_t type, uint32_t pause_ms)
+// Only the programmer's own answer to a request (its code + 1) counts:
+// silence, a torn frame or a NAK (whose code's high byte is 0) does not.
+bool answers(const uint8_t *buf, bool complete, uint8_t request)
+{
+    return complete && buf[0] == (uint8_t)(request + 1);
+}
+
+using receiver_fn = int (*)(int fd_diagnose, uint8_t *buf, bool *complete);
+
+// Sends a programmer request until it is answered, at most tries times.
+// 0 when answered, 1 otherwise.
+int stream_request(int fd_diagnose, const uint8_t *payload, size_t len, int tries,
+                   uint32_t pause_ms, receiver_fn receive)
 {
     pkt_buffer_type pkt;
-    const uint8_t payload[2] = {STREAM_OPEN, type};
-    if (!build(&pkt, payload, sizeof payload))
+    if (!build(&pkt, payload, len))
         return 1;
     std::array<uint8_t, DLOAD_RSP_BUF_SIZE> rsp;
-    for (int i = 0; i < OPEN_TRIES; i++) {
+    for (int i = 0; i < tries; i++) {
         transmit_packet(fd_diagnose, &pkt);
         if (pause_ms)
             Sleep(pause_ms);
         rsp.fill(0);
         bool complete = false;
-        rcv_ack_packet_for_timeout(fd_diagnose, rsp.data(), &complete);
-        if (open_reply_ok(rsp.data(), complete))
+        receive(fd_diagnose, rsp.data(), &complete);
+        if (answers(rsp.data(), complete, payload[0]))
             return 0;
         Sleep(RETRY_PAUSE_MS);
     }
     return 1;
+}
+
+// The image-open exchange shared by every image type.
+int open_image(int fd_diagnose, uint8_t type, uint32_t pause_ms)
+{
+    const uint8_t payload[2] = {STREAM_OPEN, type};
+    return stream_request(fd_diagnose, payload, sizeof payload, OPEN_TRIES, pause_ms,
+                          rcv_ack_packet_for_timeout);
 }
 
 } // namespace
@@ -75,9 +93,7 @@ bool preq_reply_ok(const uint8_t *buf)
 
 bool open_reply_ok(const uint8_t *buf, bool complete)
 {
-    // Only the programmer's own open answer counts: silence, a torn frame
-    // or a NAK (whose code's high byte is 0) means the image was not opened.
-    return complete && buf[0] == STREAM_OPEN + 1;
+    return answers(buf, complete, STREAM_OPEN);
 }
 
 int send_offlin_cmd(const char *diagnose_interface)
@@ -203,21 +219,9 @@ int dload_hello_cmd(int fd_diagnose)
 
 int dload_security_cmd(int fd_diagnose)
 {
-    pkt_buffer_type pkt;
     const uint8_t payload[2] = {STREAM_SECURITY, 0x01};
-    if (!build(&pkt, payload, sizeof payload))
-        return 1;
-    std::array<uint8_t, DLOAD_RSP_BUF_SIZE> rsp;
-    for (int i = 0; i < SECURITY_TRIES; i++) {
-        transmit_packet(fd_diagnose, &pkt);
-        rsp.fill(0);
-        bool complete = false;
-        rcv_ack_packet_for_timeout(fd_diagnose, rsp.data(), &complete);
-        if (complete && rsp[0] == STREAM_SECURITY + 1)
-            return 0;
-        Sleep(RETRY_PAUSE_MS);
-    }
-    return 1;
+    return stream_request(fd_diagnose, payload, sizeof payload, SECURITY_TRIES, 0,
+                          rcv_ack_packet_for_timeout);
 }
 
 int dload_Dbl_cmd(int fd_diagnose) { return open_image(fd_diagnose, OPEN_TYPE_DBL, 0); }
@@ -232,21 +236,8 @@ int dload_bEFS_cmd(int fd_diagnose) { return open_image(fd_diagnose, OPEN_TYPE_B
 
 int dload_close_packet_cmd(int fd_diagnose)
 {
-    pkt_buffer_type pkt;
     const uint8_t payload[1] = {STREAM_CLOSE};
-    if (!build(&pkt, payload, sizeof payload))
-        return 1;
-    std::array<uint8_t, DLOAD_RSP_BUF_SIZE> rsp;
-    for (int i = 0; i < CLOSE_TRIES; i++) {
-        transmit_packet(fd_diagnose, &pkt);
-        rsp.fill(0);
-        bool complete = false;
-        rcv_ack_packet(fd_diagnose, rsp.data(), &complete);
-        if (complete && rsp[0] == STREAM_CLOSE + 1)
-            return 0;
-        Sleep(RETRY_PAUSE_MS);
-    }
-    return 1;
+    return stream_request(fd_diagnose, payload, sizeof payload, CLOSE_TRIES, 0, rcv_ack_packet);
 }
 
 int dload_reset_packet_cmd(int fd_diagnose)
