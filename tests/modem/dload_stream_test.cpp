@@ -119,13 +119,31 @@ size_t left_in(int fd)
     return n > 0 ? (size_t)n : 0;
 }
 
+using write_list = std::vector<std::pair<uint32_t, size_t>>;   // address, size
+
+// The modem saw exactly the listed writes, each a cmd request, and together
+// they carry image.
+void expect_writes(const std::vector<write_seen> &seen, uint8_t cmd, const write_list &writes,
+                   const bytes &image)
+{
+    ASSERT_EQ(seen.size(), writes.size());
+    bytes got;
+    for (size_t i = 0; i < writes.size(); i++) {
+        EXPECT_EQ(seen[i].cmd, cmd);
+        EXPECT_EQ(seen[i].addr, writes[i].first);
+        EXPECT_EQ(seen[i].data.size(), writes[i].second);
+        got.insert(got.end(), seen[i].data.begin(), seen[i].data.end());
+    }
+    EXPECT_EQ(got, image);
+}
+
 } // namespace
 
 TEST(Stream, SplitsTheImageIntoBlocksAtTheirOffsets)
 {
     struct {
         size_t length;
-        std::vector<std::pair<uint32_t, size_t>> writes;
+        write_list writes;
     } cases[] = {
         {2500, {{0, 1024}, {1024, 1024}, {2048, 452}}},
         {2048, {{0, 1024}, {1024, 1024}}},
@@ -142,15 +160,8 @@ TEST(Stream, SplitsTheImageIntoBlocksAtTheirOffsets)
             EXPECT_EQ(dload_stream_download(modem.port(), in.get(), (uint32_t)c.length,
                                             DLOAD_STREAM_BLOCK, 0), 0);
             shutdown(modem.port(), SHUT_WR);
-            ASSERT_EQ(modem.seen.size(), c.writes.size()) << c.length;
-            bytes got;
-            for (size_t i = 0; i < c.writes.size(); i++) {
-                EXPECT_EQ(modem.seen[i].cmd, 0x07);
-                EXPECT_EQ(modem.seen[i].addr, c.writes[i].first);
-                EXPECT_EQ(modem.seen[i].data.size(), c.writes[i].second);
-                got.insert(got.end(), modem.seen[i].data.begin(), modem.seen[i].data.end());
-            }
-            EXPECT_EQ(got, image);
+            SCOPED_TRACE(c.length);
+            expect_writes(modem.seen, 0x07, c.writes, image);
         }
         EXPECT_EQ(left_in(in.get()), 10u) << c.length;
     }
@@ -207,7 +218,7 @@ TEST(RamProgram, WritesBlocksOf1017BytesFromTheLoadAddress)
 {
     struct {
         size_t length;
-        std::vector<std::pair<uint32_t, size_t>> writes;
+        write_list writes;
     } cases[] = {
         {2034, {{DLOAD_BASE, 1017}, {DLOAD_BASE + 1017, 1017}}},
         {100, {{DLOAD_BASE, 100}}},
@@ -219,15 +230,8 @@ TEST(RamProgram, WritesBlocksOf1017BytesFromTheLoadAddress)
         fake_modem modem;
         EXPECT_EQ(FlashSendRamProgram(modem.port(), in.get(), (uint32_t)c.length, 0), 0);
         shutdown(modem.port(), SHUT_WR);
-        ASSERT_EQ(modem.seen.size(), c.writes.size());
-        bytes got;
-        for (size_t i = 0; i < c.writes.size(); i++) {
-            EXPECT_EQ(modem.seen[i].cmd, 0x0F);
-            EXPECT_EQ(modem.seen[i].addr, c.writes[i].first);
-            EXPECT_EQ(modem.seen[i].data.size(), c.writes[i].second);
-            got.insert(got.end(), modem.seen[i].data.begin(), modem.seen[i].data.end());
-        }
-        EXPECT_EQ(got, prog);
+        SCOPED_TRACE(c.length);
+        expect_writes(modem.seen, 0x0F, c.writes, prog);
     }
 }
 
