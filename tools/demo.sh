@@ -100,8 +100,14 @@ check_part() {   # record-file mtd
         echo "  $2 does NOT hold $(basename "$1")"; fail=1
     fi
 }
+check_part "$files/boot_nontrust.bin" mtd0
 check_part "$files/zImage" mtd2
 check_part "$files/rootfs.jffs2" mtd3
+if [ -z "$(tr -d '\377' <"$state/flash/mtd6.img" | head -c 1)" ]; then
+    echo "  package partition erased after the upgrade"
+else
+    echo "  package partition still holds data"; fail=1
+fi
 grep -q 'web_language_select=de' "$state/2ndfile/nv/nv_store.cfg" \
     && echo "  configuration store holds default.cfg's values" \
     || { echo "  configuration store was not updated"; fail=1; }
