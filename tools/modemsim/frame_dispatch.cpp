@@ -21,21 +21,6 @@ struct frame_info {
     char detail[96] = {0};
 };
 
-const char *image_type_name(uint8_t type)
-{
-    switch (type) {
-    case 0x0F: return "dbl";
-    case 0x11: return "fsbl";
-    case 0x10: return "osbl";
-    case 0x05: return "amss";
-    case 0x0D: return "dsp1";
-    case 0x12: return "dsp2";
-    case 0x0B: return "efs(app)";
-    case 0x09: return "efs";
-    }
-    return "?";
-}
-
 void describe_normal(const uint8_t *p, size_t len, frame_info *f)
 {
     if (p[0] == 0x29)
@@ -90,7 +75,7 @@ void describe_programmer(const uint8_t *p, size_t len, frame_info *f)
         f->kind = "open";
         if (len >= 2) {
             snprintf(f->detail, sizeof f->detail, "open type=0x%02x (%s)", (unsigned)p[1],
-                     image_type_name(p[1]));
+                     image_type_label(p[1]));
             return;
         }
         break;

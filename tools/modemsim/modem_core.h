@@ -16,6 +16,12 @@ constexpr uint32_t MODEM_PROGRAMMER_MAX = 4u << 20;    // RAM available to it
 constexpr size_t MODEM_MAX_PAYLOAD = 4096;             // largest unstuffed frame taken
 constexpr size_t MODEM_RAW_MAX = 2 * MODEM_MAX_PAYLOAD + 8;
 
+// The image types the programmer opens: the file each lands in under
+// MODEMSTATE/flash (both EFS kinds are one file system partition, null for
+// an unknown type) and the label the exchange log shows ("?" when unknown).
+const char *image_file_name(uint8_t type);
+const char *image_type_label(uint8_t type);
+
 // An answer a responder wants sent: an unframed payload and whether the frame
 // carries an opening flag (the DIAG echo and the parameter reply do not).
 struct modem_reply {

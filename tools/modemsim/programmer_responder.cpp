@@ -21,23 +21,6 @@ constexpr uint8_t SP_OPEN = 0x1B;
 constexpr uint8_t SP_VERSION = 0x03;         // protocol version we speak
 constexpr uint8_t NAK_INVALID_ADDR = 0x0F;
 
-// Where each image type lands in MODEMSTATE/flash. Both EFS kinds are one
-// file system partition.
-const char *image_file_name(uint8_t type)
-{
-    switch (type) {
-    case 0x0F: return "dbl";
-    case 0x11: return "fsbl";
-    case 0x10: return "osbl";
-    case 0x05: return "amss";
-    case 0x0D: return "dsp1";
-    case 0x12: return "dsp2";
-    case 0x0B: return "efs";
-    case 0x09: return "efs";
-    }
-    return nullptr;
-}
-
 void on_hello(modem_t *m, const uint8_t *p, size_t len, modem_reply *reply)
 {
     // magic (32), version, oldest compatible version, features
