@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "../app/up/libup/up_fd.h"
+#include "up_fd.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "../app/up/libup/up_fd.h"
+#include "up_fd.h"
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include "kq_os.h"
 #include "up_actions.h"
 #include "up_api.h"
+#include "up_progress.h"
+#include "up_progress_hook.h"
 
 namespace {
 
@@ -86,6 +88,8 @@ int up_init(void)
         return -1;
     if (log_init(KQ_LOG_IDENT_UP) == 1)
         return -1;
+    // Bytes streamed inside the modem download move the display's bar too.
+    up_set_progress_reporter(up_report_progress_to_lcd);
     return 0;
 }
 

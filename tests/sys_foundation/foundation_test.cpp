@@ -205,7 +205,7 @@ TEST_F(Router, ActionsNotBuiltExitNonZero)
         {"int32_t uboot_test(", {"uboot", "0"}},
         {"int32_t kernel_test(", {"kernel", "0"}},
     };
-    std::string stand_ins = simharness::read_file(std::string(UP_SOURCE_DIR) + "/app/up/not_built.cpp");
+    std::string stand_ins = simharness::read_file(std::string(UP_SOURCE_DIR) + "/app/up/control/not_built.cpp");
     int checked = 0;
     for (auto &a : actions) {
         if (stand_ins.find(a.function) == std::string::npos)

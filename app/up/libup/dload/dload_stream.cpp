@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "../up_progress.h"
+#include "up_progress_hook.h"
 #include "dload_commands.h"
 #include "dload_receive.h"
 #include "hdlc_frame.h"
@@ -296,14 +296,14 @@ int dload_stream_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
         if (report_dsp2_up_process == 1) {
             had_write += numBytesRead;
             if (blockCount % PROGRESS_EVERY_BLOCKS == 0)
-                up_report_progress_to_lcd(1, 0);
+                up_report_library_progress(1, 0);
         }
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d].\n");
         if (numBytesRead < blockSize)
             break;
     }
     if (report_dsp2_up_process == 1)
-        up_report_progress_to_lcd(1, 0);
+        up_report_library_progress(1, 0);
     return 0;
 }
 
