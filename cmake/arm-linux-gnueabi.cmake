@@ -10,7 +10,7 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
-set(UP_CROSS_TRIPLE arm-linux-gnueabi)
+set(UP_CROSS_TRIPLE arm-linux-gnueabi CACHE STRING "prefix of the cross compiler (TRIPLE-gcc, TRIPLE-g++)")
 set(CMAKE_C_COMPILER ${UP_CROSS_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${UP_CROSS_TRIPLE}-g++)
 set(CMAKE_STRIP ${UP_CROSS_TRIPLE}-strip CACHE FILEPATH "strip for the target")

@@ -85,7 +85,8 @@ holds() {
 
 # Bytes START.. START+LEN of DEV, read raw.
 raw_bytes() {
-    dd if="$1" bs=2048 skip=$(($2 / 2048)) count=$((($3 + 2047) / 2048)) 2>/dev/null | head -c "$3"
+    dd if="$1" bs=2048 skip=$(($2 / 2048)) count=$((($2 % 2048 + $3 + 2047) / 2048)) 2>/dev/null |
+        tail -c +$(($2 % 2048 + 1)) | head -c "$3"
 }
 
 # From the end of FILE's data in DEV (good blocks) to the end of that block: 0xFF.

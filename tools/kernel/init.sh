@@ -5,7 +5,7 @@
 # /kt/run.sh from the test's overlay archive and powers off. Everything the
 # host reads comes over the serial console, between KT- markers.
 /bin/busybox mkdir -p /bin /sbin /usr/bin /usr/sbin
-/bin/busybox --install -s /bin
+/bin/busybox --install -s
 export PATH=/bin:/sbin:/usr/bin:/usr/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -18,7 +18,7 @@ while read -r m; do
     [ "$m" = nandsim ] && continue
     insmod "/lib/modules-kt/$m.ko" || echo "KT-ERROR insmod $m"
 done < /lib/modules-kt/load-order
-syslogd -O /var/log/messages -s 8192
+syslogd -O /var/log/messages
 kt_busrec /var/log/bus.jsonl &
 sleep 1
 if [ -x /kt/run.sh ]; then

@@ -101,6 +101,8 @@ arm)
     ;;
 esac
 install -m 0755 "$here/init.sh" "$root/init"
+# /init is a script: its interpreter must exist before it runs.
+ln -s busybox "$root/bin/sh"
 
 (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | gzip -6 > "$out/base.cpio.gz.new"
 # Padded with zeros to a 512-byte boundary, so that an archive appended to it
