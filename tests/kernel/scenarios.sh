@@ -71,7 +71,8 @@ run_tool() {
 fail() {
     echo "KT-RESULT $SCENARIO FAIL $*"
     echo "--- tool output"; tail -n 40 $OUT
-    echo "--- log"; new_log | tail -n 60
+    echo "--- log errors"; new_log | grep "\.err " | tail -n 20
+    echo "--- log"; new_log | tail -n 40
     echo "--- bus"; new_bus
     echo "--- end"
     return 1

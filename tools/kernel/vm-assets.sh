@@ -18,7 +18,7 @@ deb_dir=${UP_KERNEL_DEB_DIR:-/var/cache/up-kernel-tier}
 # shellcheck source=packages.sh
 . "$here/packages.sh"
 
-stamp="$arch $(kernel_package "$arch") $(sha256sum "$here/vm-assets.sh" "$here/init.sh" | sha256sum | cut -c1-16)"
+stamp="$arch $(kernel_package "$arch") $(sha256sum "$here/packages.sh" "$here/vm-assets.sh" "$here/init.sh" | sha256sum | cut -c1-16)"
 if [ -f "$out/base.cpio.gz" ] && [ -f "$out/vmlinuz" ] && [ "$(cat "$out/stamp" 2>/dev/null)" = "$stamp" ]; then
     exit 0
 fi
@@ -41,16 +41,24 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kt-assets.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 root=$work/root
 mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,lib,proc,sys,dev,tmp,var/run,var/log,etc,kt,2ndfile}
-mkdir -p "$work/kernel"
-# Only the kernel and the module folders the flash modules come from.
-dpkg-deb --fsys-tarfile "$(deb_file "$(kernel_package "$arch")")" |
-    tar -x -C "$work/kernel" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/mtd/*' \
-        './lib/modules/*/kernel/fs/jffs2/*' './lib/modules/*/kernel/lib/*' 2>/dev/null
 mkdir -p "$out"
-cp "$work"/kernel/boot/vmlinuz-* "$out/vmlinuz.new"
+
+# The kernel and the module folders the flash modules come from, extracted
+# once per kernel package (decompressing the package is the slow part).
+kpkg=$(kernel_package "$arch")
+kdir=$out/kernel
+if [ "$(cat "$kdir/stamp" 2>/dev/null)" != "$kpkg" ]; then
+    rm -rf "$kdir"
+    mkdir -p "$kdir"
+    dpkg-deb --fsys-tarfile "$(deb_file "$kpkg")" |
+        tar -x -C "$kdir" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/mtd/*' \
+            './lib/modules/*/kernel/fs/jffs2/*' './lib/modules/*/kernel/lib/*' 2>/dev/null
+    echo "$kpkg" > "$kdir/stamp"
+fi
+cp "$kdir"/boot/vmlinuz-* "$out/vmlinuz.new"
 
 # Modules: the wanted ones and what they depend on, in load order.
-moddir=$(ls -d "$work"/kernel/lib/modules/*)
+moddir=$(ls -d "$kdir"/lib/modules/*)
 declare -A seen=()
 order=()
 add_module() {
