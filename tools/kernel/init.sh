@@ -13,7 +13,7 @@ mount -t devtmpfs devtmpfs /dev 2>/dev/null
 mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /var/run
 mkdir -p /var/run/kqipc /var/log /2ndfile
-echo "KT-BOOTED $(uname -m) $(uname -r)"
+echo "KT-BOOTED $(uname -m) $(uname -r) at $(cut -d" " -f1 /proc/uptime) s"
 while read -r m; do
     [ "$m" = nandsim ] && continue
     insmod "/lib/modules-kt/$m.ko" || echo "KT-ERROR insmod $m"
