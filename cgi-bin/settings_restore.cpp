@@ -80,17 +80,20 @@ bool skip_part_headers(long *remaining)
     return true;
 }
 
-// Copies the file's text (up to its closing line end) into out.
-void copy_config_text(long remaining, FILE *out)
+// Copies the file's text (up to its closing line end) into out. False when
+// the body ends before its declared length: the upload was cut short, and a
+// cut configuration must not reach the store.
+bool copy_config_text(long remaining, FILE *out)
 {
     while (remaining > 0) {
         size_t want = remaining < (long)QUERY_BUFFER_SIZE ? (size_t)remaining : QUERY_BUFFER_SIZE;
         size_t got = fread(queryBuffer, 1, want, stdin);
         if (got == 0)
-            break;
+            return false;
         remaining -= (long)got;
         fwrite(queryBuffer, 1, config_text_length(queryBuffer, got), out);
     }
+    return true;
 }
 
 }  // namespace
@@ -137,8 +140,13 @@ int main()
         del_language_file();
         return fail_upload();
     }
-    copy_config_text(remaining, out);
+    bool complete = copy_config_text(remaining, out);
     bool written = fclose(out) == 0;
+    if (!complete) {
+        cgi_debug("The file has some error!");
+        del_language_file();
+        return fail_upload();
+    }
     if (!written || nvm_import(UPLOAD_FILE, 2, 1, 1) != 0) {
         del_language_file();
         write_page(false);
