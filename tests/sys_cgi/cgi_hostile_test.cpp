@@ -61,6 +61,8 @@ TEST_F(CgiHostile, EventLogTakesAShortBodyAndAnUnderLimitUri)
     // A body shorter than declared is read up to its end, not waited for.
     std::string page = run("eventlog_admin", {"REQUEST_METHOD=POST", "CONTENT_LENGTH=5000"}, "which_cgi=clear_klog");
     EXPECT_NE(page.find("location.replace(\"/\")"), std::string::npos);
+    EXPECT_TRUE(web.router().syslog_contains("debug cgi: [eventlog_admin.cpp:klog_log_init:"));
+    EXPECT_TRUE(web.router().syslog_contains("]creat_hide_page_version_info_flag end"));
     std::string uri = "/x?which_cgi=clear_klog&pad=" + std::string(65000, 'p');
     page = run("eventlog_admin", {"REQUEST_METHOD=GET", "REQUEST_URI=" + uri});
     EXPECT_NE(page.find("Please wait"), std::string::npos);
