@@ -30,6 +30,10 @@ mkdir -p "$run/overlay/kt" "$run/overlay/usr/bin" "$run/overlay/bin"
 # shellcheck disable=SC2086
 python3 "$here/make_packages.py" "$run/overlay/kt" $emulator "$bin/imgpack"
 install -m 0755 "$here/scenarios.sh" "$run/overlay/kt/run.sh"
+# KT_SCENARIOS="part_up state_word" runs only those (while working on one).
+if [ -n "${KT_SCENARIOS:-}" ]; then
+    echo "$KT_SCENARIOS" > "$run/overlay/kt/scenarios"
+fi
 for p in imgrenew kobs-ng; do
     install -m 0755 "$bin/$p" "$run/overlay/usr/bin/$p"
 done

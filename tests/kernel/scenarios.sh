@@ -13,7 +13,8 @@
 D=/kt/data
 PKG=/kt/pkg/full.bin
 OUT=/var/log/kt-tool.out
-SCENARIOS=${KT_SCENARIOS:-"part_up file_up state_word manual_kernel bad_blocks_part bad_blocks_file"}
+SCENARIOS=$(cat /kt/scenarios 2>/dev/null ||
+    echo "part_up file_up state_word manual_kernel bad_blocks_part bad_blocks_file")
 
 size_of() { stat -c %s "$1"; }
 
