@@ -135,6 +135,7 @@ void flash_amss_and_reset(int diag, const std::vector<uint8_t> &image)
     hello[35] = 0x01;
     EXPECT_EQ(raw_exchange(diag, hello).payload.at(0), 0x02);
     EXPECT_EQ(raw_exchange(diag, {0x17, 0x01}).payload, std::vector<uint8_t>{0x18});
+    EXPECT_EQ(raw_exchange(diag, {0x19, 0x00, 0x01}).payload, (std::vector<uint8_t>{0x1A, 0x00}));
     EXPECT_EQ(raw_exchange(diag, {0x1B, 0x05}).payload, (std::vector<uint8_t>{0x1C, 0x00}));
     std::vector<uint8_t> write(5 + image.size(), 0);
     write[0] = 0x07;
@@ -191,6 +192,7 @@ TEST(ModemsimFaults, ImageRefusedAtOpenOrStreamThenAccepted)
     hello[35] = 0x01;
     ASSERT_EQ(raw_exchange(diag.get(), hello).payload.at(0), 0x02);
     ASSERT_EQ(raw_exchange(diag.get(), {0x17, 0x01}).payload, std::vector<uint8_t>{0x18});
+    ASSERT_EQ(raw_exchange(diag.get(), {0x19, 0x00, 0x01}).payload, (std::vector<uint8_t>{0x1A, 0x00}));
     std::vector<uint8_t> block = {0x07, 0, 0, 0, 0, 0xAA, 0xBB};
     // First DSP1 transfer: the open is refused.
     EXPECT_EQ(raw_exchange(diag.get(), {0x1B, 0x0D}).payload, (std::vector<uint8_t>{0x03, 0x00, 0x0A}));
