@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <mtd/mtd-user.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "up_api.h"
 #include "up_extract.h"
 #include "up_fd.h"
+#include "up_package_io.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ int copy_record_data(int i_flash_fd, const package_record_t *rec, int out, uint3
     *total = 0;
     while (remain > 0) {
         size_t want = remain < k_copy_block ? remain : k_copy_block;
-        ssize_t got = read_full(i_flash_fd, buf.data(), want);
+        ssize_t got = up_package_read(i_flash_fd, buf.data(), want);
         if (got < 0) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
             return -1;
@@ -79,29 +78,12 @@ int unpack_archive(const char *dir, const char *name, const char *tar_tool, cons
 
 } // namespace
 
-int up_package_size(int i_flash_fd, uint64_t *size)
-{
-    struct stat st {};
-    if (size == nullptr || fstat(i_flash_fd, &st) != 0)
-        return -1;
-    if (S_ISREG(st.st_mode)) {
-        *size = (uint64_t)st.st_size;
-        return 0;
-    }
-    mtd_info_user info {};
-    if (ioctl(i_flash_fd, MEMGETINFO, &info) == 0) {
-        *size = info.size;
-        return 0;
-    }
-    return -1;
-}
-
 int up_check_record_in_package(int i_flash_fd, const package_record_t *p_pack_record_t)
 {
     if (p_pack_record_t == nullptr)
         return -1;
     uint64_t size = 0;
-    if (up_package_size(i_flash_fd, &size) != 0) {
+    if (up_package_capacity(i_flash_fd, &size) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot tell the package size\n\n");
         return -1;
     }
@@ -135,7 +117,7 @@ int up_extract_record_into(int i_flash_fd, const package_record_t *p_pack_record
     int n = snprintf(path, sizeof path, "%s/%s", dir, name);
     if (n < 0 || n >= (int)sizeof path)
         return -1;
-    if (lseek(i_flash_fd, (off_t)p_pack_record_t->record_offset, SEEK_SET) == (off_t)-1) {
+    if (up_package_seek(i_flash_fd, p_pack_record_t->record_offset) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
         return -1;
     }
