@@ -17,6 +17,7 @@
 #include "up_partition.h"
 #include "up_progress.h"
 #include "up_records.h"
+#include "up_tmp_file.h"
 #include "up_version_merge.h"
 #include "up_wait.h"
 
@@ -198,6 +199,27 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
     }
 }
 
+// The tools the installers run from "/tmp" while file systems are replaced.
+// Each copy is a fresh file of root's: whatever sat at its name (a planted
+// program, a link to a file elsewhere) is removed first, never written
+// through or run. A tool the router lacks is left absent, as a failed copy
+// would leave it; a name that cannot be made fresh ends the upgrade before
+// anything is installed.
+int copy_tools_to_tmp(void)
+{
+    static const char *const k_tool_copies[][2] = {
+        {"/sbin/reboot", "/tmp/reboot"}, {"/bin/rm", "/tmp/rm"}, {"/bin/umount", "/tmp/umount"},
+        {"/bin/tar", "/tmp/tar"},        {"/bin/cp", "/tmp/cp"},
+    };
+    for (const auto &copy : k_tool_copies) {
+        if (up_tmp_copy_tool(copy[0], copy[1]) < 0) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot make a fresh copy of %s in /tmp\n\n", copy[0]);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int up_update_image(package_signature_t *p_pack_head_attr, int i_flash_fd,
@@ -221,14 +243,8 @@ int up_update_image(package_signature_t *p_pack_head_attr, int i_flash_fd,
 
 int up_upgrade_all(void)
 {
-    static const char *const k_tool_copies[] = {
-        "cp /sbin/reboot /tmp", "cp /bin/rm /tmp",  "cp /bin/umount /tmp",
-        "cp /bin/tar /tmp",     "cp /bin/cp /tmp",  "cp /bin/umount /tmp",
-    };
-    for (const char *cmd : k_tool_copies) {
-        int rc = system(cmd);
-        (void)rc;
-    }
+    if (copy_tools_to_tmp() != 0)
+        return -1;
     up_driver_reset();
 
     unique_fd fd(open(image_name, O_RDONLY));

@@ -12,6 +12,7 @@
 #include "up_extract.h"
 #include "up_fd.h"
 #include "up_package_io.h"
+#include "up_tmp_file.h"
 
 namespace {
 
@@ -51,13 +52,10 @@ int copy_record_data(int i_flash_fd, const package_record_t *rec, int out, uint3
 int unpack_archive(const char *dir, const char *name, const char *tar_tool, const char *unpack_dir)
 {
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]sub-image is compressed\n\n");
-    if (mkdir(unpack_dir, 0755) != 0 && errno != EEXIST) {
+    // Made fresh: a folder left from before (or planted, with links or files
+    // of its own inside) would have its contents installed with the archive's.
+    if (up_tmp_mkdir_fresh(unpack_dir, 0700) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]mkdir /tmp/2ndrootfs errno is %d\n\n", errno);
-        return -1;
-    }
-    struct stat st {};
-    if (stat(unpack_dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]mkdir /tmp/2ndrootfs errno is %d\n\n", ENOTDIR);
         return -1;
     }
     char cmd[512];
@@ -122,9 +120,10 @@ int up_extract_record_into(int i_flash_fd, const package_record_t *p_pack_record
         return -1;
     }
 
-    // Not truncated: an older, longer file keeps its tail. O_NOFOLLOW keeps a
-    // planted link from redirecting the write.
-    unique_fd out(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    // A fresh file: an older, longer file would keep its tail, a planted link
+    // would redirect the write, a file of someone else's could be changed
+    // between this copy and its install.
+    unique_fd out(up_tmp_create_fresh(path, 0600));
     if (!out.ok()) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]open the tmp direct file fail \n\n");
         return -1;
