@@ -50,3 +50,24 @@ INSTANTIATE_TEST_SUITE_P(BothModes, PlantedTmp, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool> &i) {
                              return i.param ? "FileMode" : "PartitionMode";
                          });
+
+TEST(RecordCount, InPartitionModeItIsBoundedByPacklenNotByThePartition)
+{
+    // 700000 descriptors need 58800028 bytes: less than the 128 MiB partition
+    // and its 66 MiB before the state block, far more than the package.
+    full_package pkg;
+    patch_le32(pkg.path, 12, 700000);
+    std::string text = simharness::read_file(pkg.path);
+    sim_router r;
+    ASSERT_TRUE(r.ok());
+    ASSERT_EQ(r.load_package(pkg.path), 0);
+    simharness::run_options o;
+    o.time_scale = 20;
+    o.timeout_s = 600;
+    ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
+    EXPECT_TRUE(r.syslog_contains("record count 700000 needs 58800028 bytes but the package holds only " +
+                                  std::to_string(text.size()) + ", refused"))
+        << r.out("syslog.log");
+    expect_failed_bus(r.bus());
+    EXPECT_TRUE(r.flash_erased(2, 0, 0x300000));
+}

@@ -154,6 +154,25 @@ int up_package_capacity(int fd, uint64_t *size)
     return 0;
 }
 
+bool up_package_is_partition(int fd)
+{
+    const package_device *d = nullptr;
+    return learn_device(fd, &d) == 0 && d->is_mtd;
+}
+
+int up_package_bytes_before(int fd, uint64_t device_offset, uint64_t *bytes)
+{
+    const package_device *d = nullptr;
+    if (bytes == nullptr || learn_device(fd, &d) != 0)
+        return -1;
+    uint64_t skipped = 0;
+    for (int i = 0; d->is_mtd && i < d->bad_count; ++i)
+        if (d->bad[(size_t)i] * d->block < device_offset)
+            skipped += d->block;
+    *bytes = device_offset > skipped ? device_offset - skipped : 0;
+    return 0;
+}
+
 void up_package_forget(void)
 {
     s_dev = package_device{};

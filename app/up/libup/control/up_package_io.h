@@ -24,5 +24,12 @@ int up_package_capacity(int fd, uint64_t *size);
 // 0, or -1 when the good blocks end before it.
 int up_package_device_offset(int fd, uint64_t offset, uint64_t *device_offset);
 
+// True when fd is an MTD partition (the raw package partition), not a file.
+bool up_package_is_partition(int fd);
+
+// Package bytes that lie in the good blocks before device offset
+// device_offset (itself for a file). 0, or -1 when it cannot be told.
+int up_package_bytes_before(int fd, uint64_t device_offset, uint64_t *bytes);
+
 // Drops what was learnt about the last package device (its bad blocks).
 void up_package_forget(void);

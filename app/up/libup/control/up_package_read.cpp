@@ -105,6 +105,17 @@ int up_check_record_count(const package_signature_t *p_pack_head_attr, int i_fla
     uint64_t capacity = 0;
     if (up_package_capacity(i_flash_fd, &capacity) == 0)
         have = capacity;
+    // Raw from its partition the package ends at packlen and before the
+    // state block: the partition's own size says nothing about it, and a
+    // count sized by it would read tens of MiB of erased flash as records.
+    uint64_t before_state = 0;
+    if (up_package_is_partition(i_flash_fd)) {
+        uint64_t packlen = (uint32_t)p_pack_head_attr->packlen;
+        if (packlen < have)
+            have = packlen;
+        if (up_package_bytes_before(i_flash_fd, UP_STATE_OFFSET, &before_state) == 0 && before_state < have)
+            have = before_state;
+    }
     uint64_t need = PACKAGE_HEAD_SIZE + (uint64_t)PACKAGE_RECORD_SIZE * count;
     if (need > have) {
         UP_LOG(KQ_LOG_ERROR,
