@@ -26,6 +26,11 @@ namespace {
 // "/tmp/" + the version record's file name; empty until a version record is met.
 char s_version_file[256];
 
+// A package with a modem record has its router steps set on a fresh state
+// block (the value 60), so there a set bit says nothing about what was
+// installed. Without one, only an interrupted run of this package set them.
+bool s_steps_mean_installed;
+
 // The counters are 32-bit; a package whose records add up to more than that
 // keeps the figure at its top instead of wrapping back towards 0.
 void add_had_write(uint32_t len)
@@ -33,8 +38,13 @@ void add_had_write(uint32_t len)
     had_write = len > UINT32_MAX - had_write ? UINT32_MAX : had_write + len;
 }
 
-void skip_as_installed(const package_record_t *rec, uint32_t value)
+// A record whose step bit an interrupted run of this package set is
+// installed: the version merge takes its line from the package, or the
+// version file would name the old component while the new one is in flash.
+void skip_as_installed(const package_record_t *rec, uint32_t value, int step_id = 0)
 {
+    if (s_steps_mean_installed && step_id != 0)
+        up_set_step_flag(step_id);
     add_had_write(rec->record_length);
     up_report_progress_to_lcd(UPGRADE_IN_PROGRESS, value);
     up_sleep_ms(1000);
@@ -127,7 +137,7 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
     case PACKAGE_BOOTLOADER:
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]##################update bootloader\n\n");
         if (state & UPDATE_STEP_BOOTLOADER) {
-            skip_as_installed(rec, 0);
+            skip_as_installed(rec, 0, 1);
             return 0;
         }
         if (up_uboot_image(fd, rec) != 0) {
@@ -145,7 +155,7 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
         else
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]##################update rootfs\n\n");
         if (state & (kernel ? UPDATE_STEP_KERNEL : UPDATE_STEP_ROOTFS)) {
-            skip_as_installed(rec, 0);
+            skip_as_installed(rec, 0, kernel ? 2 : 3);
             return 0;
         }
         if (write_partition_record(fd, rec) != 0) {
@@ -159,7 +169,11 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
     case PACKAGE_2NDFS:
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]##################update 2ndfs\n\n");
         if (state & UPDATE_STEP_2NDF) {
-            skip_as_installed(rec, 0);
+            // Installed whole: an archive imported its defaults, and a raw
+            // image brought its own version file, as in the run that wrote it.
+            if (s_steps_mean_installed && rec->compressed == 0)
+                need_up_version = 0;
+            skip_as_installed(rec, 0, rec->compressed == 1 ? 9 : 0);
             return 0;
         }
         if (rec->compressed == 1) {
@@ -234,6 +248,10 @@ int up_update_image(package_signature_t *p_pack_head_attr, int i_flash_fd,
 
     // Signed, as the table reader counts: a count of 0x80000000 or more read nothing.
     int32_t n = (int32_t)p_pack_head_attr->num_records;
+    s_steps_mean_installed = true;
+    for (int32_t i = 0; i < n; ++i)
+        if (p_pack_record_list[i].record_id == PACKAGE_MODEM_IMAGE)
+            s_steps_mean_installed = false;
     for (int32_t i = 0; i < n; ++i) {
         if (install_record(i_flash_fd, &p_pack_record_list[i], i, n) != 0)
             return -1;
