@@ -2,6 +2,7 @@
 // failing records, resume state and hostile packages.
 #include <filesystem>
 #include <map>
+#include <ostream>
 
 #include "upgrade_fixture.h"
 
@@ -207,7 +208,19 @@ struct hostile_case {
     bool file_mode;
 };
 
+// Test names and failure reports show the case's name, not its bytes.
+void PrintTo(const hostile_case &c, std::ostream *os)
+{
+    *os << c.name << (c.file_mode ? " (file mode)" : " (partition mode)");
+}
+
 class HostilePackage : public ::testing::TestWithParam<hostile_case> {};
+
+TEST(HostilePackageName, PrintsAsTheCaseName)
+{
+    EXPECT_EQ(::testing::PrintToString(hostile_case{"RootfsPastTheEnd", nullptr, true}),
+              "RootfsPastTheEnd (file mode)");
+}
 
 TEST_P(HostilePackage, IsRefusedBeforeAnythingIsTouched)
 {
