@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "dload_commands.h"
 #include "dload_stream.h"
 #include "hdlc_frame.h"
 #include "up_api.h"
@@ -178,6 +179,27 @@ TEST(Stream, CountsDsp2ProgressOnlyWhileDsp2IsStreamed)
         EXPECT_EQ(had_write, mode == 1 ? 3100u : 100u);
     }
     report_dsp2_up_process = 0;
+}
+
+TEST(Stream, Dsp2ProgressStopsAtTheCounterTop)
+{
+    report_dsp2_up_process = 1;
+    had_write = 0xFFFFFF00u;
+    unique_fd in = input_of(pattern(3000));
+    fake_modem modem;
+    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 3000, DLOAD_STREAM_BLOCK, 0), 0);
+    EXPECT_EQ(had_write, 0xFFFFFFFFu);    // not wrapped round to 2744
+    report_dsp2_up_process = 0;
+}
+
+TEST(PartitionTable, AShortReadSendsNothing)
+{
+    // 100 bytes asked, 60 there: zeros would stand in for the missing 40.
+    unique_fd in = input_of(pattern(60));
+    fake_modem modem;
+    EXPECT_EQ(dload_partition_table_cmd(modem.port(), in.get(), 100, 0), -1);
+    shutdown(modem.port(), SHUT_WR);
+    EXPECT_TRUE(modem.seen.empty());
 }
 
 TEST(Stream, InputEndingEarlyIsAFailure)

@@ -155,6 +155,23 @@ TEST_F(ModemDownload, LostOrRefusedAnswerIsRecoveredByTheRetries)
     }
 }
 
+TEST_F(ModemDownload, ALateCloseAnswerLeavesTheStoredImageASuccess)
+{
+    // The first close is answered after the receiver gave up; the resent close
+    // finds no image open. Both images must pass, the next one included.
+    ASSERT_TRUE(modem.start({"--start", "programmer", "--fault", "late close 1 12000"}));
+    unique_fd port(OpenAndInitSerialCom(modem.diag_port().c_str(), 1));
+    ASSERT_TRUE(port.ok());
+    greet(port.get());
+    auto dbl = test_bytes(3000, 40);
+    auto fsbl = test_bytes(2000, 41);
+    unique_fd pkg(make_package(package_path(), {dbl, fsbl}));
+    EXPECT_EQ(dload_Dbl_download(port.get(), pkg.get(), (uint32_t)dbl.size(), 0), 0);
+    EXPECT_EQ(dload_Fsbl_download(port.get(), pkg.get(), (uint32_t)fsbl.size(), 0), 0);
+    EXPECT_EQ(modem.flash("dbl"), dbl);
+    EXPECT_EQ(modem.flash("fsbl"), fsbl);
+}
+
 TEST_F(ModemDownload, BlockNeverAcknowledgedIsSentThreeTimesAndTheImageDrained)
 {
     ASSERT_TRUE(modem.start({"--start", "programmer", "--fault", "drop stream-write@0x400 *"}));

@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "package_file.h"
 #include "up_extract.h"
@@ -35,13 +37,24 @@ TEST_F(extract_fixture, RawRecordsAreCopiedWhole)
     }
 }
 
-TEST_F(extract_fixture, LongerOldFileKeepsItsTail)
+TEST_F(extract_fixture, WhatWasAtTheNameBeforeIsReplacedNotReused)
 {
     std::string pkg = tmp / "pkg.bin";
     package_record_t r = write_package(pkg, "boot.bin", "NEW");
+    // A longer old file would keep its tail.
     write_text(out + "/boot.bin", "oldoldold");
     ASSERT_EQ(extract(r, pkg), 0);
-    EXPECT_EQ(read_text(out + "/boot.bin"), "NEWoldold");
+    EXPECT_EQ(read_text(out + "/boot.bin"), "NEW");
+    // A planted link would take the write elsewhere.
+    write_text(tmp / "victim", "precious");
+    ASSERT_EQ(unlink((out + "/boot.bin").c_str()), 0);
+    ASSERT_EQ(symlink((tmp / "victim").c_str(), (out + "/boot.bin").c_str()), 0);
+    ASSERT_EQ(extract(r, pkg), 0);
+    EXPECT_EQ(read_text(tmp / "victim"), "precious");
+    struct stat st {};
+    ASSERT_EQ(lstat((out + "/boot.bin").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(read_text(out + "/boot.bin"), "NEW");
 }
 
 TEST_F(extract_fixture, RecordBeyondThePackageIsRefusedBeforeAnyFileExists)
@@ -88,13 +101,17 @@ TEST_F(extract_fixture, CompressedRecordIsUnpackedAndItsArchiveRemoved)
     std::string pkg = tmp / "pkg.bin";
     package_record_t r = write_package(pkg, "2ndfs.tar.bz2 v3", read_text(tmp / "fs.tar.bz2"), 1);
 
-    // An existing unpack folder is used as it is.
-    make_dirs(unpack);
-    write_text(unpack + "/kept", "x");
+    // An existing unpack folder is replaced by a fresh one: nothing it held,
+    // nor the target of a link in it, reaches the install.
+    make_dirs(unpack + "/webpage");
+    write_text(unpack + "/webpage/planted.html", "x");
+    write_text(tmp / "victim", "precious");
+    ASSERT_EQ(symlink((tmp / "victim").c_str(), (unpack + "/nv").c_str()), 0);
     ASSERT_EQ(extract(r, pkg), 0);
     EXPECT_EQ(read_text(unpack + "/nv/default.cfg"), "a=1\n");
     EXPECT_EQ(read_text(unpack + "/webpage/index.html"), "<p>");
-    EXPECT_TRUE(exists(unpack + "/kept"));
+    EXPECT_FALSE(exists(unpack + "/webpage/planted.html"));
+    EXPECT_EQ(read_text(tmp / "victim"), "precious");
     EXPECT_FALSE(exists(out + "/2ndfs.tar.bz2"));
 }
 

@@ -98,6 +98,14 @@ TEST_F(second_fs_fixture, MissingPartsFailAndLeaveTheRouterAlone)
     }
 }
 
+TEST_F(second_fs_fixture, AnEmptyDisplayFolderKeepsTheOldResources)
+{
+    make_tree(true, true, false);
+    make_dirs(tree + "/lcdui");
+    EXPECT_EQ(resources(), -1);
+    EXPECT_EQ(read_text(root + "/lcdui/old.bmp"), "old icon");
+}
+
 TEST_F(second_fs_fixture, LinksInTheTreeAreNotFollowed)
 {
     make_tree(false, false, true);

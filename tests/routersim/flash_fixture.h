@@ -20,6 +20,7 @@ protected:
         image = dir + "/mtd.img";
         fault_log = dir + "/faults.log";
         tools_log = dir + "/tools.log";
+        bad_table = dir + "/badblocks";
         ASSERT_TRUE(simharness::write_file(image, std::vector<uint8_t>(IMAGE_SIZE, 0xFF)));
     }
     void TearDown() override { simharness::run_program({"rm", "-rf", dir}); }
@@ -27,7 +28,8 @@ protected:
     std::vector<std::string> env() const
     {
         return {"LD_PRELOAD=" + simharness::lib_path("libflashemu.so"), "FLASHEMU_DEVICES=" + image,
-                "FLASHEMU_FAULT_LOG=" + fault_log, "FLASHTOOLS_LOG=" + tools_log};
+                "FLASHEMU_FAULT_LOG=" + fault_log, "FLASHTOOLS_LOG=" + tools_log,
+                "FLASHEMU_BADBLOCKS=" + bad_table};
     }
     // Runs a program of the build (or any program) under the emulation.
     std::string probe(std::vector<std::string> args, int *rc = nullptr) const
@@ -47,5 +49,16 @@ protected:
     }
 
     static constexpr size_t IMAGE_SIZE = 4 * 128 * 1024;
-    std::string dir, image, fault_log, tools_log;
+    // Makes erase block `block` of the image a factory bad block: listed in
+    // the table and holding zeros, as routersim marks one.
+    void mark_bad(unsigned block)
+    {
+        std::string all = simharness::read_file(image);
+        std::fill(all.begin() + (long)block * 0x20000, all.begin() + (long)(block + 1) * 0x20000, '\0');
+        ASSERT_TRUE(simharness::write_file(image, std::vector<uint8_t>(all.begin(), all.end())));
+        std::string table = simharness::read_file(bad_table) + image + " " + std::to_string(block) + "\n";
+        ASSERT_TRUE(simharness::write_file(bad_table, std::vector<uint8_t>(table.begin(), table.end())));
+    }
+
+    std::string dir, image, fault_log, tools_log, bad_table;
 };

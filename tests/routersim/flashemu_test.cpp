@@ -105,3 +105,31 @@ TEST_F(FlashImage, LeavesOtherFilesAlone)
     EXPECT_EQ(simharness::read_file(other), "abcde");
     EXPECT_EQ(probe({probe_path(), "info", other}), "errno 25");   // ENOTTY, as for any file
 }
+
+TEST_F(FlashImage, BadBlocksOfTheTableFailLikeTheKernelSays)
+{
+    mark_bad(1);
+    struct {
+        std::vector<std::string> args;
+        std::string expect;
+    } cases[] = {
+        {{"badblock", "0x20000"}, "ok 1"},
+        {{"badblock", "0x3F800"}, "ok 1"},                  // any offset inside it
+        {{"badblock", "0x40000"}, "ok 0"},
+        {{"badblock", "0x80000"}, "errno 22"},              // past the end
+        {{"erase", "0x40000", "0x20000"}, "ok 0"},
+        {{"erase", "0x20000", "0x20000"}, "errno 5"},
+        {{"erase", "0", "0x40000"}, "errno 5"},             // block 0 erased, then EIO
+        {{"write", "0x20000", "2048", "0x11"}, "errno 5"},
+        {{"write", "0x1F000", "8192", "0x22"}, "errno 5"},  // runs into it
+    };
+    ASSERT_EQ(probe({probe_path(), "write", image, "0", "2048", "0x00"}), "ok 2048");
+    for (auto &c : cases) {
+        std::vector<std::string> argv = {probe_path(), c.args[0], image};
+        argv.insert(argv.end(), c.args.begin() + 1, c.args.end());
+        EXPECT_EQ(probe(argv), c.expect) << c.args[0] << " " << c.args[1];
+    }
+    EXPECT_EQ(bytes(0, 4), std::vector<uint8_t>(4, 0xFF));          // erased before the bad block
+    EXPECT_EQ(bytes(0x1F000, 4), std::vector<uint8_t>(4, 0x22));    // pages before it written
+    EXPECT_EQ(bytes(0x20000, 0x20000), std::vector<uint8_t>(0x20000, 0x00));
+}

@@ -98,3 +98,30 @@ TEST_F(FlashImage, KobsNgWritesTheBootStreamFromTheStartOfThePartition)
     EXPECT_EQ(bytes(0x40000, 16), std::vector<uint8_t>(16, 0x11));   // third block untouched
     EXPECT_TRUE(read_lines(fault_log).empty());
 }
+
+TEST_F(FlashImage, EraseAndNandwriteStepOverBadBlocks)
+{
+    mark_bad(1);
+    auto data = pattern(0x20000 + 4096, 3);    // one block and two pages
+    std::string file = dir + "/rootfs.jffs2";
+    ASSERT_TRUE(simharness::write_file(file, data));
+    ASSERT_EQ(probe({bin_path("simprobe"), "write", image, "0x40000", "2048", "0x00"}), "ok 2048");
+    int rc = -1;
+    probe({bin_path("flash_erase"), image, "0", "4"}, &rc);
+    EXPECT_EQ(rc, 0);
+    probe({bin_path("nandwrite"), "-m", "-p", image, file}, &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(bytes(0, 0x20000), std::vector<uint8_t>(data.begin(), data.begin() + 0x20000));
+    EXPECT_EQ(bytes(0x20000, 0x20000), std::vector<uint8_t>(0x20000, 0x00));   // left alone
+    EXPECT_EQ(bytes(0x40000, 4096), std::vector<uint8_t>(data.begin() + 0x20000, data.end()));
+    EXPECT_EQ(bytes(0x41000, 2048), std::vector<uint8_t>(2048, 0xFF));
+    EXPECT_TRUE(read_lines(fault_log).empty());
+
+    // Four blocks, one bad: three blocks fit, one page more is refused unwritten.
+    ASSERT_TRUE(simharness::write_file(file, pattern(3 * 0x20000 + 2048, 4)));
+    probe({bin_path("flash_erase"), image, "0", "0"}, &rc);
+    EXPECT_EQ(rc, 0);
+    probe({bin_path("nandwrite"), "-p", image, file}, &rc);
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(bytes(0, 2048), std::vector<uint8_t>(2048, 0xFF));
+}

@@ -121,3 +121,25 @@ TEST(SysManualFlash, KernelWriteOfOtherSizes)
     EXPECT_TRUE(rr.r.flash_erased(2, 0, 3 * k_mib));
     EXPECT_EQ(rr.r.out("tools.log"), "");
 }
+
+TEST(SysManualFlash, KernelWriteStepsOverABadBlock)
+{
+    // Block 4 of the 24 is bad: the region holds 23 blocks of a file.
+    records_router rr({"--bad-block", "2:4"});
+    ASSERT_TRUE(rr.r.ok());
+    std::vector<uint8_t> whole = pattern_bytes(3 * k_mib, 10);
+    ASSERT_TRUE(write_file(rr.r.state() + "/2ndfile/new.bin", whole));
+    EXPECT_EQ(rr.sh("cp /2ndfile/new.bin /tmp/kernel.bin && imgrenew kernel 1"), "0");
+    EXPECT_TRUE(rr.r.syslog_contains("more than the region"));
+    EXPECT_TRUE(rr.r.flash_erased(2, 0, 4 * 0x20000));
+    EXPECT_TRUE(rr.r.flash_erased(2, 5 * 0x20000, 19 * 0x20000));
+
+    std::vector<uint8_t> fits = pattern_bytes(23 * 0x20000, 11);
+    ASSERT_TRUE(write_file(rr.r.state() + "/2ndfile/new.bin", fits));
+    EXPECT_EQ(rr.sh("cp /2ndfile/new.bin /tmp/kernel.bin && imgrenew kernel 1"), "0");
+    EXPECT_TRUE(rr.r.syslog_contains("write sub-image file directly success"));
+    EXPECT_TRUE(rr.r.flash_equals(2, 0, std::vector<uint8_t>(fits.begin(), fits.begin() + 4 * 0x20000)));
+    EXPECT_TRUE(rr.r.flash_equals(2, 4 * 0x20000, std::vector<uint8_t>(0x20000, 0x00)));
+    EXPECT_TRUE(rr.r.flash_equals(2, 5 * 0x20000, std::vector<uint8_t>(fits.begin() + 4 * 0x20000, fits.end())));
+    EXPECT_EQ(rr.r.out("flash-faults.log"), "");
+}

@@ -11,7 +11,9 @@ using simharness::run_options;
 namespace {
 
 constexpr double k_scale = 20;
-constexpr int k_cuts = 30;
+constexpr int k_partition_cuts_raw = 70;      // 100 in partition mode in all
+constexpr int k_partition_cuts_archive = 30;
+constexpr int k_file_mode_cuts = 30;
 constexpr uint32_t k_seed = 20240601;
 
 // Version, bootloader, kernel, root file system and a raw second file system
@@ -39,21 +41,47 @@ struct cut_package {
     }
 };
 
-run_options scaled(long kill_after_ms = -1)
+run_options scaled(long kill_after_ms = -1, const std::string &file_mode_package = "")
 {
     run_options o;
     o.time_scale = k_scale;
     o.timeout_s = 600;
     o.kill_after_ms = kill_after_ms;
+    o.file_mode_package = file_mode_package;
     return o;
 }
 
-void expect_package_installed(const sim_router &r, const cut_package &pkg, const std::string &what)
+using ::testing::AssertionFailure;
+using ::testing::AssertionResult;
+using ::testing::AssertionSuccess;
+
+// The raw package: every partition holds its record.
+AssertionResult raw_installed(const sim_router &r, const cut_package &pkg)
 {
-    EXPECT_TRUE(partition_holds(r, 0, pkg.boot)) << what;
-    EXPECT_TRUE(partition_holds(r, 2, pkg.kernel)) << what;
-    EXPECT_TRUE(partition_holds(r, 3, pkg.rootfs)) << what;
-    EXPECT_TRUE(partition_holds(r, 4, pkg.second)) << what;
+    for (auto part : {std::make_pair(0, &pkg.boot), std::make_pair(2, &pkg.kernel), std::make_pair(3, &pkg.rootfs),
+                      std::make_pair(4, &pkg.second)}) {
+        AssertionResult holds = partition_holds(r, part.first, *part.second);
+        if (!holds)
+            return holds;
+    }
+    return AssertionSuccess();
+}
+
+// The archive package: the partitions hold their records, the second file
+// system its new files, and the version file names what is in flash.
+AssertionResult archive_installed(const sim_router &r, const full_package &pkg)
+{
+    for (auto part : {std::make_pair(0, &pkg.boot), std::make_pair(2, &pkg.kernel), std::make_pair(3, &pkg.rootfs)}) {
+        AssertionResult holds = partition_holds(r, part.first, *part.second);
+        if (!holds)
+            return holds;
+    }
+    if (r.second_fs_file("webpage/index.html") != "<html>new</html>\n")
+        return AssertionFailure() << "web pages not installed";
+    std::string version = r.second_fs_file("version/version_info.txt");
+    if (version != "boot_nontrust.bin-2.0\nzImage-2.0\nrootfs.jffs2-2.0\ndefault_nv-2.0\ndfi_version-1.0.0\n")
+        return AssertionFailure() << "version file is\n" << version;
+    return AssertionSuccess();
 }
 
 // The last step the cut run had logged, to show where the cuts fell.
@@ -72,55 +100,86 @@ std::string last_step(const sim_router &r)
     return step;
 }
 
-} // namespace
+struct cut_figures {
+    int cuts = 0, during_run = 0, reruns = 0, recovered = 0;
+};
 
-TEST(PowerCut, ARerunAfterACutAtAnyMomentInstallsThePackage)
+// Cuts the power at `cuts` random moments of one upgrade, each followed by
+// a rerun that must install the package; check() looks at the router.
+template <typename Check>
+cut_figures run_cuts(const char *label, const std::string &package, bool file_mode, int cuts, uint32_t seed,
+                     Check check)
 {
-    cut_package pkg;
-
+    cut_figures f;
+    const std::string file_pkg = file_mode ? package : "";
     // One uncut run gives the span in which the cuts fall.
     long span_ms;
     {
         sim_router r;
-        ASSERT_EQ(r.load_package(pkg.path), 0);
+        if (!file_mode) {
+            EXPECT_EQ(r.load_package(package), 0);
+        }
         auto t0 = std::chrono::steady_clock::now();
-        ASSERT_EQ(r.run({"imgrenew", "up"}, scaled()), 0);
+        EXPECT_EQ(r.run({"imgrenew", "up"}, scaled(-1, file_pkg)), 0);
         span_ms = (long)std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - t0).count();
-        ASSERT_EQ(r.status(), "0");
-        expect_package_installed(r, pkg, "uncut run");
+        EXPECT_EQ(r.status(), "0");
+        EXPECT_TRUE(check(r)) << label << " uncut run";
     }
-
-    std::mt19937 gen(k_seed);
+    std::mt19937 gen(seed);
     std::uniform_int_distribution<long> pick(0, span_ms);
-    printf("power cut: seed %u, %d cuts within %ld ms of wall time at time scale %g:", k_seed,
-           k_cuts, span_ms, k_scale);
-    std::vector<long> cuts;
-    for (int i = 0; i < k_cuts; ++i) {
-        cuts.push_back(pick(gen));
-        printf(" %ld", cuts.back());
+    printf("power cut, %s: seed %u, %d cuts within %ld ms of wall time at time scale %g:", label, seed, cuts,
+           span_ms, k_scale);
+    std::vector<long> points;
+    for (int i = 0; i < cuts; ++i) {
+        points.push_back(pick(gen));
+        printf(" %ld", points.back());
     }
     printf("\n");
 
-    int cut_during_run = 0, recovered = 0;
-    for (long cut : cuts) {
-        std::string what = "cut at " + std::to_string(cut) + " ms";
+    for (long cut : points) {
+        std::string what = std::string(label) + ": cut at " + std::to_string(cut) + " ms";
         sim_router r;
-        ASSERT_EQ(r.load_package(pkg.path), 0) << what;
-        ASSERT_EQ(r.run({"imgrenew", "up"}, scaled(cut)), 0) << what;
-        bool killed = r.status() == "killed";
-        cut_during_run += killed;
+        if (!file_mode) {
+            EXPECT_EQ(r.load_package(package), 0) << what;
+        }
+        EXPECT_EQ(r.run({"imgrenew", "up"}, scaled(cut, file_pkg)), 0) << what;
+        ++f.cuts;
+        f.during_run += r.status() == "killed";
         printf("  %s: last step before the cut: %s\n", what.c_str(), last_step(r).c_str());
         EXPECT_EQ(r.out("flash-faults.log"), "") << what;
 
-        ASSERT_EQ(r.run({"imgrenew", "up"}, scaled()), 0) << what;
+        EXPECT_EQ(r.run({"imgrenew", "up"}, scaled(-1, file_pkg)), 0) << what;
+        ++f.reruns;
         EXPECT_EQ(r.status(), "0") << what;
         expect_reboot_requested(r.bus());
         EXPECT_EQ(r.out("flash-faults.log"), "") << what << ": rerun wrote over unerased flash";
-        expect_package_installed(r, pkg, what);
-        if (!::testing::Test::HasFailure())
-            ++recovered;
+        AssertionResult installed = check(r);
+        EXPECT_TRUE(installed) << what;
+        f.recovered += r.status() == "0" && installed && r.out("flash-faults.log").empty();
     }
-    printf("power cut: %d of %d cuts fell during the run; %d of %d reruns left every partition "
-           "equal to the package\n", cut_during_run, k_cuts, recovered, k_cuts);
+    printf("power cut, %s: %d cuts (%d during the run), %d reruns, %d left everything equal to the "
+           "package, %d failed\n",
+           label, f.cuts, f.during_run, f.reruns, f.recovered, f.reruns - f.recovered);
+    return f;
+}
+
+} // namespace
+
+TEST(PowerCut, PartitionModeRerunAfterACutAtAnyMomentInstallsThePackage)
+{
+    cut_package raw;
+    full_package archive;
+    run_cuts("partition mode, raw second file system", raw.path, false, k_partition_cuts_raw, k_seed,
+             [&raw](const sim_router &r) { return raw_installed(r, raw); });
+    run_cuts("partition mode, second file system archive", archive.path, false, k_partition_cuts_archive,
+             k_seed + 1,
+             [&archive](const sim_router &r) { return archive_installed(r, archive); });
+}
+
+TEST(PowerCut, FileModeRerunAfterACutAtAnyMomentInstallsThePackage)
+{
+    full_package archive;
+    run_cuts("file mode", archive.path, true, k_file_mode_cuts, k_seed + 2,
+             [&archive](const sim_router &r) { return archive_installed(r, archive); });
 }

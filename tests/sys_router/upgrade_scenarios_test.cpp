@@ -2,6 +2,7 @@
 // failing records, resume state and hostile packages.
 #include <filesystem>
 #include <map>
+#include <ostream>
 
 #include "upgrade_fixture.h"
 
@@ -149,12 +150,30 @@ TEST(ResumeState, AStateOf60SkipsEveryRouterRecord)
     expect_router_partitions_untouched(r);
     EXPECT_EQ(r.out("tools.log"), "") << "no flash tool may run";
     EXPECT_EQ(r.second_fs_file("webpage/index.html").find("new"), std::string::npos);
-    // Nothing was installed, so every line takes the installed text from its
-    // keyword on.
+    // A set step bit means a run of this package installed the component (the
+    // package has no modem record, so 60 is no automatic value here): its
+    // line comes from the package. dfi_version is never installed.
     EXPECT_EQ(r.second_fs_file("version/version_info.txt"),
-              "boot_nontrust.bin-1.0.0\nzImage-1.0.0\nrootfs.jffs2-1.0.0\ndefault_nv-1.0.0\n"
+              "boot_nontrust.bin-2.0\nzImage-2.0\nrootfs.jffs2-2.0\ndefault_nv-2.0\n"
               "dfi_version-1.0.0\n");
     expect_successful_bus(r.bus());
+}
+
+TEST(ResumeState, AResumedRunNamesWhatTheInterruptedRunInstalled)
+{
+    // The interrupted run had installed the bootloader and the kernel.
+    full_package pkg;
+    sim_router r;
+    ASSERT_EQ(r.load_package(pkg.path), 0);
+    ASSERT_EQ(r.run({"imgrenew", "set", "12"}, fast()), 0);
+    ASSERT_EQ(r.run(up_then_probe(), fast()), 0);
+
+    EXPECT_EQ(r.status(), "0");
+    EXPECT_TRUE(partition_untouched(r, 2, 0x300000)) << "the kernel was written again";
+    EXPECT_TRUE(partition_holds(r, 3, pkg.rootfs));
+    EXPECT_EQ(r.second_fs_file("version/version_info.txt"),
+              "boot_nontrust.bin-2.0\nzImage-2.0\nrootfs.jffs2-2.0\ndefault_nv-2.0\n"
+              "dfi_version-1.0.0\n");
 }
 
 TEST(ModemRecord, RandomBytesAreNoContainerAndNeverPassAsInstalled)
@@ -189,7 +208,19 @@ struct hostile_case {
     bool file_mode;
 };
 
+// Test names and failure reports show the case's name, not its bytes.
+void PrintTo(const hostile_case &c, std::ostream *os)
+{
+    *os << c.name << (c.file_mode ? " (file mode)" : " (partition mode)");
+}
+
 class HostilePackage : public ::testing::TestWithParam<hostile_case> {};
+
+TEST(HostilePackageName, PrintsAsTheCaseName)
+{
+    EXPECT_EQ(::testing::PrintToString(hostile_case{"RootfsPastTheEnd", nullptr, true}),
+              "RootfsPastTheEnd (file mode)");
+}
 
 TEST_P(HostilePackage, IsRefusedBeforeAnythingIsTouched)
 {

@@ -52,7 +52,82 @@ void add_device(const char *path, size_t len)
             return;
     d.st_dev = (uint64_t)st.st_dev;
     d.st_ino = (uint64_t)st.st_ino;
+    d.bad_count = 0;
     ++g_device_count;
+}
+
+// A table line names a device either by "mtdN" (the router's /dev/mtdN) or by
+// the path it is known by here.
+bool names_device(const mtd_device &d, const char *name, size_t len)
+{
+    static const char prefix[] = "/dev/";
+    if (strlen(d.path) == len && memcmp(d.path, name, len) == 0)
+        return true;
+    return strncmp(d.path, prefix, sizeof prefix - 1) == 0 &&
+           strlen(d.path + sizeof prefix - 1) == len && memcmp(d.path + sizeof prefix - 1, name, len) == 0;
+}
+
+void add_bad_block(const char *name, size_t len, uint32_t block)
+{
+    for (int i = 0; i < g_device_count; ++i) {
+        mtd_device &d = g_devices[i];
+        if (!names_device(d, name, len) || d.bad_count >= MAX_BAD_BLOCKS)
+            continue;
+        d.bad_blocks[d.bad_count++] = block;
+    }
+}
+
+// One "NAME BLOCK" pair per line; '#' starts a comment; BLOCK is an erase
+// block number, decimal or 0x hex. Lines that do not parse are ignored.
+void parse_bad_line(const char *line)
+{
+    while (*line == ' ' || *line == '\t')
+        ++line;
+    if (*line == '\0' || *line == '#')
+        return;
+    const char *name = line;
+    while (*line != '\0' && *line != ' ' && *line != '\t')
+        ++line;
+    size_t len = (size_t)(line - name);
+    char *end = nullptr;
+    unsigned long block = strtoul(line, &end, 0);
+    if (end == line || len == 0)
+        return;
+    while (*end == ' ' || *end == '\t' || *end == '\r')
+        ++end;
+    if (*end != '\0' && *end != '#')
+        return;
+    add_bad_block(name, len, (uint32_t)block);
+}
+
+void load_bad_blocks()
+{
+    const char *path = getenv("FLASHEMU_BADBLOCKS");
+    if (path == nullptr || *path == '\0')
+        return;
+    int fd = (int)syscall(SYS_openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    static char text[8192];
+    size_t used = 0;
+    for (;;) {
+        ssize_t n = syscall(SYS_read, fd, text + used, sizeof text - 1 - used);
+        if (n <= 0)
+            break;
+        used += (size_t)n;
+        if (used == sizeof text - 1)
+            break;
+    }
+    syscall(SYS_close, fd);
+    text[used] = '\0';
+    char *line = text;
+    while (line != nullptr && *line != '\0') {
+        char *nl = strchr(line, '\n');
+        if (nl != nullptr)
+            *nl = '\0';
+        parse_bad_line(line);
+        line = nl ? nl + 1 : nullptr;
+    }
 }
 
 void load_devices()
@@ -71,6 +146,7 @@ void load_devices()
         add_device(list, len);
         list = end ? end + 1 : nullptr;
     }
+    load_bad_blocks();
 }
 
 int find_device(const struct stat &st)
@@ -106,6 +182,15 @@ bool path_is_device(const char *path)
     pthread_once(&g_once, load_devices);
     struct stat st;
     return stat_path(path, &st) && find_device(st) >= 0;
+}
+
+bool block_is_bad(const mtd_device &dev, uint64_t offset)
+{
+    uint64_t block = offset / MTD_ERASE_SIZE;
+    for (int i = 0; i < dev.bad_count; ++i)
+        if (dev.bad_blocks[i] == block)
+            return true;
+    return false;
 }
 
 void forget_fd(int fd)

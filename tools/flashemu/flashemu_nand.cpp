@@ -148,7 +148,9 @@ void program_pages(const mtd_device &dev, uint8_t *old, const uint8_t *data, siz
     }
 }
 
-int erase_range(int fd, uint64_t start, uint64_t length)
+// The kernel erases block by block and stops with EIO at a bad block; the
+// blocks before it stay erased.
+int erase_range(const mtd_device &dev, int fd, uint64_t start, uint64_t length)
 {
     uint64_t size = 0;
     if (access_mode(fd) == O_RDONLY) {
@@ -166,12 +168,48 @@ int erase_range(int fd, uint64_t start, uint64_t length)
     uint8_t ff[CHUNK];
     memset(ff, 0xFF, sizeof ff);
     for (uint64_t done = 0; done < length; done += sizeof ff) {
+        if ((start + done) % MTD_ERASE_SIZE == 0 && block_is_bad(dev, start + done)) {
+            errno = EIO;
+            return -1;
+        }
         if (!write_all(fd, ff, sizeof ff, (off_t)(start + done))) {
             errno = EIO;
             return -1;
         }
     }
     return 0;
+}
+
+// MEMGETBADBLOCK: 1 for a bad block, 0 for a good one; EINVAL outside the device.
+int get_bad_block(const mtd_device &dev, int fd, const void *arg)
+{
+    if (arg == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    long long offs = 0;
+    memcpy(&offs, arg, sizeof offs);
+    uint64_t size = 0;
+    if (!device_size(fd, &size)) {
+        errno = EIO;
+        return -1;
+    }
+    if (offs < 0 || (uint64_t)offs >= size) {
+        errno = EINVAL;
+        return -1;
+    }
+    return block_is_bad(dev, (uint64_t)offs) ? 1 : 0;
+}
+
+// Bytes of [offset, offset + len) that lie before the first bad block.
+size_t good_prefix(const mtd_device &dev, off_t offset, size_t len)
+{
+    for (uint64_t at = (uint64_t)offset; at < (uint64_t)offset + len;
+         at = (at / MTD_ERASE_SIZE + 1) * MTD_ERASE_SIZE) {
+        if (block_is_bad(dev, at))
+            return (size_t)(at - (uint64_t)offset);
+    }
+    return len;
 }
 
 int get_info(int fd, mtd_info_user *info)
@@ -195,11 +233,32 @@ int get_info(int fd, mtd_info_user *info)
     return 0;
 }
 
+// Programs whole pages of a good range: old AND new, read back through the image.
+ssize_t program_range(const mtd_device &dev, int fd, const void *buf, size_t len, off_t offset)
+{
+    const uint8_t *data = static_cast<const uint8_t *>(buf);
+    uint8_t old[CHUNK];
+    for (size_t done = 0; done < len;) {
+        size_t n = len - done < CHUNK ? len - done : CHUNK;
+        off_t at = offset + (off_t)done;
+        if (!read_old(dev, fd, old, n, at)) {
+            errno = EIO;
+            return done ? (ssize_t)done : -1;
+        }
+        program_pages(dev, old, data + done, n, at);
+        if (!write_all(fd, old, n, at)) {
+            errno = EIO;
+            return done ? (ssize_t)done : -1;
+        }
+        done += n;
+    }
+    return (ssize_t)len;
+}
+
 }  // namespace
 
 int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
 {
-    (void)dev;
     switch (request) {
     case MEMGETINFO:
         return get_info(fd, static_cast<mtd_info_user *>(arg));
@@ -209,7 +268,7 @@ int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
             return -1;
         }
         const erase_info_user *e = static_cast<const erase_info_user *>(arg);
-        return erase_range(fd, e->start, e->length);
+        return erase_range(dev, fd, e->start, e->length);
     }
     case MEMERASE64: {
         if (arg == nullptr) {
@@ -217,7 +276,7 @@ int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
             return -1;
         }
         const erase_info_user64 *e = static_cast<const erase_info_user64 *>(arg);
-        return erase_range(fd, e->start, e->length);
+        return erase_range(dev, fd, e->start, e->length);
     }
     case MEMLOCK:
     case MEMUNLOCK:
@@ -225,9 +284,9 @@ int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
         errno = ENOTSUPP_KERNEL;     // NAND chips have no lock; the kernel says so
         return -1;
     case MEMGETBADBLOCK:
-        return arg == nullptr ? (errno = EFAULT, -1) : 0;   // every block is good
+        return get_bad_block(dev, fd, arg);
     case MEMSETBADBLOCK:
-        return 0;                    // accepted and forgotten: no bad blocks are modelled
+        return 0;                    // accepted and forgotten: the table is fixed per run
     case MEMGETREGIONCOUNT:
         if (arg == nullptr) {
             errno = EFAULT;
@@ -268,23 +327,14 @@ ssize_t nand_pwrite(const mtd_device &dev, int fd, const void *buf, size_t len, 
         errno = EBADF;
         return -1;
     }
-    const uint8_t *data = static_cast<const uint8_t *>(buf);
-    uint8_t old[CHUNK];
-    for (size_t done = 0; done < len;) {
-        size_t n = len - done < CHUNK ? len - done : CHUNK;
-        off_t at = offset + (off_t)done;
-        if (!read_old(dev, fd, old, n, at)) {
-            errno = EIO;
-            return done ? (ssize_t)done : -1;
-        }
-        program_pages(dev, old, data + done, n, at);
-        if (!write_all(fd, old, n, at)) {
-            errno = EIO;
-            return done ? (ssize_t)done : -1;
-        }
-        done += n;
-    }
-    return (ssize_t)len;
+    // The pages before a bad block are written; the write then fails with
+    // EIO, as the kernel's character device reports a failed chunk.
+    size_t good = good_prefix(dev, offset, len);
+    ssize_t written = good == 0 ? 0 : program_range(dev, fd, buf, good, offset);
+    if (written < 0 || good == len)
+        return written;
+    errno = EIO;
+    return -1;
 }
 
 ssize_t nand_write(const mtd_device &dev, int fd, const void *buf, size_t len)

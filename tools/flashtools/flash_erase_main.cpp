@@ -28,7 +28,7 @@ int main(int argc, char **argv)
     while ((opt = getopt(argc, argv, "qN")) != -1) {
         switch (opt) {
         case 'q': quiet = true; break;
-        case 'N': break;                      // no bad blocks are modelled
+        case 'N': break;                      // the table of bad blocks is fixed
         default: usage(); return 1;
         }
     }

@@ -63,12 +63,12 @@ int main(int argc, char **argv)
     unique_fd fd(mtd_open(TOOL, dev, &info));
     if (!fd.ok())
         return 1;
-    uint64_t blocks = ((uint64_t)len + info.erasesize - 1) / info.erasesize;
-    if (blocks > info.size / info.erasesize) {
+    int64_t blocks = mtd_span_blocks(fd.get(), info, 0, (uint64_t)len);
+    if (blocks < 0) {
         fprintf(stderr, "%s: %s does not fit in %s\n", TOOL, image, dev);
         return 1;
     }
-    if (mtd_erase_blocks(TOOL, fd.get(), info, 0, blocks) != 0)
+    if (mtd_erase_blocks(TOOL, fd.get(), info, 0, (uint64_t)blocks) != 0)
         return 1;
     uint64_t written = 0;
     if (mtd_write_file(TOOL, fd.get(), info, image, 0, true, &written) != 0)

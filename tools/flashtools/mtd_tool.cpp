@@ -62,11 +62,39 @@ int mtd_open(const char *tool, const char *dev, mtd_info_user *info)
     return fd.release();
 }
 
+int mtd_block_bad(int fd, uint64_t at)
+{
+    loff_t offs = (loff_t)at;
+    int r = ioctl(fd, MEMGETBADBLOCK, &offs);
+    if (r < 0 && (errno == EOPNOTSUPP || errno == ENOTTY))
+        return 0;
+    return r < 0 ? -1 : (r > 0 ? 1 : 0);
+}
+
+int64_t mtd_span_blocks(int fd, const mtd_info_user &info, uint64_t start, uint64_t len)
+{
+    uint64_t first = start / info.erasesize * info.erasesize;
+    uint64_t need = len + (start - first);   // the first block counts from its own start
+    uint64_t have = 0;
+    int64_t span = 0;
+    for (uint64_t at = first; have < need; at += info.erasesize) {
+        if (at >= info.size)
+            return -1;
+        int bad = mtd_block_bad(fd, at);
+        if (bad < 0)
+            return -1;
+        if (bad == 0)
+            have += info.erasesize;
+        ++span;
+    }
+    return span;
+}
+
 int mtd_erase_blocks(const char *tool, int fd, const mtd_info_user &info, uint64_t start, uint64_t count)
 {
     for (uint64_t i = 0; i < count; ++i) {
         loff_t at = (loff_t)(start + i * info.erasesize);
-        int bad = ioctl(fd, MEMGETBADBLOCK, &at);
+        int bad = mtd_block_bad(fd, (uint64_t)at);
         if (bad > 0) {
             printf("Skipping bad block at %08" PRIx64 "\n", (uint64_t)at);
             continue;
@@ -110,7 +138,8 @@ int mtd_write_file(const char *tool, int fd, const mtd_info_user &info, const ch
         return -1;
     }
     uint64_t padded = ((uint64_t)len + page - 1) / page * page;
-    if (start > info.size || padded > info.size - start) {
+    if (start > info.size || padded > info.size - start ||
+        (padded > 0 && mtd_span_blocks(fd, info, start, padded) < 0)) {
         fprintf(stderr, "%s: Image %s is too big for device\n", tool, path);
         return -1;
     }
@@ -118,6 +147,17 @@ int mtd_write_file(const char *tool, int fd, const mtd_info_user &info, const ch
     uint64_t remaining = (uint64_t)len;
     uint64_t at = start;
     while (remaining > 0) {
+        int bad = mtd_block_bad(fd, at);
+        if (bad < 0) {
+            fprintf(stderr, "%s: MEMGETBADBLOCK at 0x%08" PRIx64 ": %s\n", tool, at, strerror(errno));
+            return -1;
+        }
+        if (bad > 0) {
+            uint64_t next = (at / info.erasesize + 1) * info.erasesize;
+            printf("Bad block at %" PRIx64 ", 1 block(s) will be skipped\n", at / info.erasesize * info.erasesize);
+            at = next;
+            continue;
+        }
         // Stay within one erase block per write, as the real tool does.
         uint64_t room = info.erasesize - at % info.erasesize;
         size_t want = (size_t)(remaining < room ? remaining : room);

@@ -38,7 +38,7 @@ int main(int argc, char **argv)
     while ((opt = getopt_long(argc, argv, "pmqs:", longopts, nullptr)) != -1) {
         switch (opt) {
         case 'p': pad = true; break;
-        case 'm': break;                      // no block ever goes bad here
+        case 'm': break;                      // a write never makes a block bad here
         case 'q': quiet = true; break;
         case 's':
             if (!parse_number(optarg, &start)) {

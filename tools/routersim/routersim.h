@@ -10,8 +10,14 @@ constexpr int SIM_MTD_COUNT = 7;
 constexpr int SIM_MTD_MAX = 10;
 constexpr uint64_t SIM_ERASE_SIZE = 128 * 1024;
 
+struct sim_bad_block {
+    int mtd;
+    uint64_t block;                     // erase block number within the partition
+};
+
 struct sim_init_options {
     uint64_t mtd_size[SIM_MTD_MAX];     // 0: no such partition
+    std::vector<sim_bad_block> bad_blocks;
 };
 
 struct sim_run_options {
@@ -37,7 +43,10 @@ struct sim_paths {
 // state_init.cpp
 void sim_default_sizes(sim_init_options *opt);
 bool parse_mtd_override(const char *text, sim_init_options *opt);
+bool parse_bad_block(const char *text, sim_init_options *opt);
 int sim_init_state(const std::string &state, const sim_init_options &opt);
+// The factory bad blocks of partition mtd listed in STATE/flash/badblocks.
+std::vector<uint64_t> sim_bad_blocks(const std::string &state, int mtd);
 int sim_load_package(const std::string &state, const std::string &package);
 
 // run_supervisor.cpp

@@ -14,7 +14,7 @@ namespace {
 void usage()
 {
     fprintf(stderr,
-            "usage: routersim init STATE [--mtd N=SIZE ...]\n"
+            "usage: routersim init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...]\n"
             "       routersim load-package STATE PACKAGE\n"
             "       routersim run STATE [--file-mode PACKAGE] [--modem MODEMSTATE [--modem-program PATH]]\n"
             "                 [--time-scale N] [--timeout S] [--kill-after MS] [--env NAME=VALUE]\n"
@@ -76,7 +76,12 @@ int cmd_init(int argc, char **argv)
             ++i;
             continue;
         }
-        fprintf(stderr, "routersim: bad init option %s (--mtd N=SIZE, SIZE whole 128K blocks)\n", argv[i]);
+        if (strcmp(argv[i], "--bad-block") == 0 && i + 1 < argc && parse_bad_block(argv[i + 1], &opt)) {
+            ++i;
+            continue;
+        }
+        fprintf(stderr, "routersim: bad init option %s (--mtd N=SIZE, SIZE whole 128K blocks; "
+                        "--bad-block N:BLOCK)\n", argv[i]);
         return 2;
     }
     return sim_init_state(argv[2], opt) == 0 ? 0 : 1;

@@ -20,6 +20,7 @@ const char SIM_BIN[] = "/opt/routersim/bin";
 const char SIM_LIB[] = "/opt/routersim/lib";
 const char SIM_LOG[] = "/opt/routersim/log";
 const char HOST_USR[] = "/opt/hostusr";
+const char SIM_BADBLOCKS[] = "/opt/routersim/badblocks";
 const char *const FLASH_TOOLS[] = {"flash_erase", "nandwrite", "kobs-ng"};
 const char *const DEVICE_NODES[] = {"null", "zero", "full", "random", "urandom", "tty", "ptmx"};
 
@@ -113,6 +114,11 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
     add(a, {"--ro-bind", l.paths.bin_dir, SIM_BIN, "--ro-bind", l.paths.lib_dir, SIM_LIB});
     add(a, {"--bind", l.out_dir + "/tools.log", std::string(SIM_LOG) + "/tools.log",
             "--bind", l.out_dir + "/flash-faults.log", std::string(SIM_LOG) + "/flash-faults.log"});
+    // The factory bad-block table, when the router has one (docs/routersim.md).
+    std::string bad_table = l.state + "/flash/badblocks";
+    bool has_bad_table = access(bad_table.c_str(), R_OK) == 0;
+    if (has_bad_table)
+        add(a, {"--ro-bind", bad_table, std::string(SIM_BADBLOCKS)});
     add(a, {"--chdir", "/"});
 
     std::string preload = std::string(SIM_LIB) + "/libflashemu.so";
@@ -123,6 +129,8 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
             "--setenv", "LD_PRELOAD", preload,
             "--setenv", "FLASHEMU_FAULT_LOG", std::string(SIM_LOG) + "/flash-faults.log",
             "--setenv", "FLASHTOOLS_LOG", std::string(SIM_LOG) + "/tools.log"});
+    if (has_bad_table)
+        add(a, {"--setenv", "FLASHEMU_BADBLOCKS", SIM_BADBLOCKS});
     if (!l.faketime_lib.empty()) {
         char faketime_value[64];
         snprintf(faketime_value, sizeof faketime_value, "+0 x%g", l.time_scale);

@@ -121,6 +121,70 @@ bool parse_mtd_override(const char *text, sim_init_options *opt)
     return true;
 }
 
+// "N:BLOCK": erase block BLOCK (decimal or 0x hex) of mtdN is a factory bad block.
+bool parse_bad_block(const char *text, sim_init_options *opt)
+{
+    char *end = nullptr;
+    errno = 0;
+    long n = strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != ':' || n < 0 || n >= SIM_MTD_MAX)
+        return false;
+    const char *num = end + 1;
+    if (*num < '0' || *num > '9')
+        return false;
+    unsigned long long b = strtoull(num, &end, 0);
+    if (errno != 0 || *end != '\0')
+        return false;
+    opt->bad_blocks.push_back({(int)n, (uint64_t)b});
+    return true;
+}
+
+std::vector<uint64_t> sim_bad_blocks(const std::string &state, int mtd)
+{
+    std::vector<uint64_t> blocks;
+    FILE *f = fopen((state + "/flash/badblocks").c_str(), "re");
+    if (f == nullptr)
+        return blocks;
+    std::string want = "mtd" + std::to_string(mtd);
+    char line[256];
+    while (fgets(line, sizeof line, f) != nullptr) {
+        char name[64];
+        unsigned long long b = 0;
+        if (line[0] == '#' || sscanf(line, "%63s %lli", name, (long long *)&b) != 2)
+            continue;
+        if (want == name)
+            blocks.push_back((uint64_t)b);
+    }
+    fclose(f);
+    return blocks;
+}
+
+namespace {
+
+// A factory bad block reads as whatever the chip holds; zeros make a reader
+// that does not step over it see data that is plainly not the package.
+int mark_bad_blocks(const std::string &state, const sim_init_options &opt)
+{
+    if (opt.bad_blocks.empty())
+        return 0;
+    std::string table = "# factory bad blocks: mtdN erase-block-number\n";
+    std::vector<uint8_t> zeros(SIM_ERASE_SIZE, 0x00);
+    for (const sim_bad_block &b : opt.bad_blocks) {
+        if (opt.mtd_size[b.mtd] == 0 || b.block >= opt.mtd_size[b.mtd] / SIM_ERASE_SIZE) {
+            fprintf(stderr, "routersim: bad block %llu is not inside mtd%d\n", (unsigned long long)b.block, b.mtd);
+            return -1;
+        }
+        unique_fd fd(open(flash_path(state, b.mtd).c_str(), O_WRONLY | O_CLOEXEC));
+        if (!fd.ok() || pwrite(fd.get(), zeros.data(), zeros.size(), (off_t)(b.block * SIM_ERASE_SIZE)) !=
+                            (ssize_t)zeros.size())
+            return -1;
+        table += "mtd" + std::to_string(b.mtd) + " " + std::to_string(b.block) + "\n";
+    }
+    return write_text(state + "/flash/badblocks", table);
+}
+
+}  // namespace
+
 int sim_init_state(const std::string &state, const sim_init_options &opt)
 {
     if (!dir_is_empty_or_missing(state)) {
@@ -140,6 +204,10 @@ int sim_init_state(const std::string &state, const sim_init_options &opt)
             fprintf(stderr, "routersim: cannot write %s: %s\n", flash_path(state, i).c_str(), strerror(errno));
             return -1;
         }
+    }
+    if (mark_bad_blocks(state, opt) != 0) {
+        fprintf(stderr, "routersim: cannot record the bad blocks\n");
+        return -1;
     }
     for (const char *sub : {"version", "nv", "webpage", "lcdui", "log"}) {
         if (make_dirs(state + "/2ndfile/" + sub) != 0)
@@ -167,13 +235,28 @@ int sim_load_package(const std::string &state, const std::string &package)
         fprintf(stderr, "routersim: %s: no package partition\n", dev.c_str());
         return -1;
     }
+    // Written the way a boot loader or nandwrite puts it there: bad blocks
+    // are stepped over, so the package is contiguous only in good blocks.
+    std::vector<uint64_t> bad = sim_bad_blocks(state, 6);
+    auto is_bad = [&bad](uint64_t at) {
+        for (uint64_t b : bad)
+            if (b == at / SIM_ERASE_SIZE)
+                return true;
+        return false;
+    };
     uint64_t len = (uint64_t)pst.st_size;
-    if (len > (uint64_t)dst.st_size) {
-        fprintf(stderr, "routersim: package of %llu bytes does not fit the package partition\n",
-                (unsigned long long)len);
-        return -1;
+    uint64_t size = (uint64_t)dst.st_size;
+    uint64_t end = 0;      // physical end of the package
+    for (uint64_t left = len; left > 0; end += SIM_ERASE_SIZE) {
+        if (end >= size) {
+            fprintf(stderr, "routersim: package of %llu bytes does not fit the package partition\n",
+                    (unsigned long long)len);
+            return -1;
+        }
+        if (!is_bad(end))
+            left -= left < SIM_ERASE_SIZE ? left : SIM_ERASE_SIZE;
     }
-    if (len > STATE_BLOCK_OFFSET && (uint64_t)dst.st_size > STATE_BLOCK_OFFSET)
+    if (end > STATE_BLOCK_OFFSET && size > STATE_BLOCK_OFFSET)
         fprintf(stderr, "routersim: warning: the package reaches into the upgrade state block at 0x%llx\n",
                 (unsigned long long)STATE_BLOCK_OFFSET);
     unique_fd in(open(package.c_str(), O_RDONLY | O_CLOEXEC));
@@ -184,16 +267,19 @@ int sim_load_package(const std::string &state, const std::string &package)
     }
     // Like a download into the partition: the blocks it covers are erased
     // first, the rest of the partition keeps what it held.
-    uint64_t covered = (len + SIM_ERASE_SIZE - 1) / SIM_ERASE_SIZE * SIM_ERASE_SIZE;
     std::vector<uint8_t> block(SIM_ERASE_SIZE);
-    for (uint64_t at = 0; at < covered; at += SIM_ERASE_SIZE) {
+    uint64_t done = 0;
+    for (uint64_t at = 0; at < end; at += SIM_ERASE_SIZE) {
+        if (is_bad(at))
+            continue;
         memset(block.data(), 0xFF, block.size());
-        uint64_t want = len - at < SIM_ERASE_SIZE ? len - at : SIM_ERASE_SIZE;
+        uint64_t want = len - done < SIM_ERASE_SIZE ? len - done : SIM_ERASE_SIZE;
         if (read_full(in.get(), block.data(), (size_t)want) != (ssize_t)want ||
-            write_full(out.get(), block.data(), block.size()) != (ssize_t)block.size()) {
+            pwrite(out.get(), block.data(), block.size(), (off_t)at) != (ssize_t)block.size()) {
             fprintf(stderr, "routersim: copying the package failed\n");
             return -1;
         }
+        done += want;
     }
     return fsync(out.get()) == 0 ? 0 : -1;
 }

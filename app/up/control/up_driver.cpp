@@ -17,6 +17,7 @@
 #include "up_partition.h"
 #include "up_progress.h"
 #include "up_records.h"
+#include "up_tmp_file.h"
 #include "up_version_merge.h"
 #include "up_wait.h"
 
@@ -25,8 +26,18 @@ namespace {
 // "/tmp/" + the version record's file name; empty until a version record is met.
 char s_version_file[256];
 
-void skip_as_installed(const package_record_t *rec, uint32_t value)
+// A package with a modem record has its router steps set on a fresh state
+// block (the value 60), so there a set bit says nothing about what was
+// installed. Without one, only an interrupted run of this package set them.
+bool s_steps_mean_installed;
+
+// A record whose step bit an interrupted run of this package set is
+// installed: the version merge takes its line from the package, or the
+// version file would name the old component while the new one is in flash.
+void skip_as_installed(const package_record_t *rec, uint32_t value, int step_id = 0)
 {
+    if (s_steps_mean_installed && step_id != 0)
+        up_set_step_flag(step_id);
     up_add_had_write(rec->record_length);
     up_report_progress_to_lcd(UPGRADE_IN_PROGRESS, value);
     up_sleep_ms(1000);
@@ -119,7 +130,7 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
     case PACKAGE_BOOTLOADER:
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]##################update bootloader\n\n");
         if (state & UPDATE_STEP_BOOTLOADER) {
-            skip_as_installed(rec, 0);
+            skip_as_installed(rec, 0, 1);
             return 0;
         }
         if (up_uboot_image(fd, rec) != 0) {
@@ -137,7 +148,7 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
         else
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]##################update rootfs\n\n");
         if (state & (kernel ? UPDATE_STEP_KERNEL : UPDATE_STEP_ROOTFS)) {
-            skip_as_installed(rec, 0);
+            skip_as_installed(rec, 0, kernel ? 2 : 3);
             return 0;
         }
         if (write_partition_record(fd, rec) != 0) {
@@ -151,7 +162,11 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
     case PACKAGE_2NDFS:
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]##################update 2ndfs\n\n");
         if (state & UPDATE_STEP_2NDF) {
-            skip_as_installed(rec, 0);
+            // Installed whole: an archive imported its defaults, and a raw
+            // image brought its own version file, as in the run that wrote it.
+            if (s_steps_mean_installed && rec->compressed == 0)
+                need_up_version = 0;
+            skip_as_installed(rec, 0, rec->compressed == 1 ? 9 : 0);
             return 0;
         }
         if (rec->compressed == 1) {
@@ -191,6 +206,27 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
     }
 }
 
+// The tools the installers run from "/tmp" while file systems are replaced.
+// Each copy is a fresh file of root's: whatever sat at its name (a planted
+// program, a link to a file elsewhere) is removed first, never written
+// through or run. A tool the router lacks is left absent, as a failed copy
+// would leave it; a name that cannot be made fresh ends the upgrade before
+// anything is installed.
+int copy_tools_to_tmp(void)
+{
+    static const char *const k_tool_copies[][2] = {
+        {"/sbin/reboot", "/tmp/reboot"}, {"/bin/rm", "/tmp/rm"}, {"/bin/umount", "/tmp/umount"},
+        {"/bin/tar", "/tmp/tar"},        {"/bin/cp", "/tmp/cp"},
+    };
+    for (const auto &copy : k_tool_copies) {
+        if (up_tmp_copy_tool(copy[0], copy[1]) < 0) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot make a fresh copy of %s in /tmp\n\n", copy[0]);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int up_update_image(package_signature_t *p_pack_head_attr, int i_flash_fd,
@@ -205,6 +241,10 @@ int up_update_image(package_signature_t *p_pack_head_attr, int i_flash_fd,
 
     // Signed, as the table reader counts: a count of 0x80000000 or more read nothing.
     int32_t n = (int32_t)p_pack_head_attr->num_records;
+    s_steps_mean_installed = true;
+    for (int32_t i = 0; i < n; ++i)
+        if (p_pack_record_list[i].record_id == PACKAGE_MODEM_IMAGE)
+            s_steps_mean_installed = false;
     for (int32_t i = 0; i < n; ++i) {
         if (install_record(i_flash_fd, &p_pack_record_list[i], i, n) != 0)
             return -1;
@@ -214,14 +254,8 @@ int up_update_image(package_signature_t *p_pack_head_attr, int i_flash_fd,
 
 int up_upgrade_all(void)
 {
-    static const char *const k_tool_copies[] = {
-        "cp /sbin/reboot /tmp", "cp /bin/rm /tmp",  "cp /bin/umount /tmp",
-        "cp /bin/tar /tmp",     "cp /bin/cp /tmp",  "cp /bin/umount /tmp",
-    };
-    for (const char *cmd : k_tool_copies) {
-        int rc = system(cmd);
-        (void)rc;
-    }
+    if (copy_tools_to_tmp() != 0)
+        return -1;
     up_driver_reset();
 
     unique_fd fd(open(image_name, O_RDONLY));

@@ -2,11 +2,13 @@
 // refused half way through would leave the router with a new kernel and an
 // old root file system; refusing it before the first erase leaves it as it was.
 #include <cstring>
+#include <unistd.h>
 
 #include "kq_log.h"
 #include "up_api.h"
 #include "up_driver.h"
 #include "up_extract.h"
+#include "up_package_io.h"
 #include "up_partition.h"
 
 namespace {
@@ -54,15 +56,22 @@ bool goes_to_partition(const package_record_t *rec)
 // The package ends at packlen; read raw from its partition it must also end
 // before the state block. The partition's own size says nothing about where
 // the package ends, and a record past packlen would install erased flash.
-int check_within_package(const package_signature_t *head, const package_record_t *rec)
+// In the partition the package steps over bad blocks, so its end is where
+// its last byte lies on the device.
+int check_within_package(const package_signature_t *head, int i_flash_fd, const package_record_t *rec)
 {
     uint64_t end = (uint64_t)rec->record_offset + rec->record_length;
     uint64_t limit = (uint32_t)head->packlen;
-    if (strcmp(image_name, UP_PACKAGE_DEV) == 0 && limit > UP_STATE_OFFSET)
-        limit = UP_STATE_OFFSET;
     if (end > limit) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]record ends at %llu, past the package end %llu\n\n",
                (unsigned long long)end, (unsigned long long)limit);
+        return -1;
+    }
+    uint64_t last = 0;
+    if (strcmp(image_name, UP_PACKAGE_DEV) == 0 && end > 0 &&
+        (up_package_device_offset(i_flash_fd, end - 1, &last) != 0 || last >= UP_STATE_OFFSET)) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]record ends at %llu, past the state block on the device\n\n",
+               (unsigned long long)end);
         return -1;
     }
     return 0;
@@ -72,7 +81,7 @@ int check_one(const package_signature_t *head, int i_flash_fd, const package_rec
 {
     if (!installs_record(rec->record_id))
         return 0;
-    if (up_check_record_in_package(i_flash_fd, rec) != 0 || check_within_package(head, rec) != 0)
+    if (up_check_record_in_package(i_flash_fd, rec) != 0 || check_within_package(head, i_flash_fd, rec) != 0)
         return -1;
     if (name_is_used(rec)) {
         char name[UP_RECORD_NAME_MAX];
@@ -88,6 +97,11 @@ int check_one(const package_signature_t *head, int i_flash_fd, const package_rec
     if (goes_to_partition(rec)) {
         const flash_partition_tab_t *row = up_find_partition(rec->record_id);
         if (row != nullptr && up_check_partition_size(rec, row) != 0)
+            return -1;
+        // Bad blocks take no data. A partition that cannot be opened here is
+        // left to its writer, which fails on the open before any erase.
+        if (row != nullptr && access(row->ac_partition_name, F_OK) == 0 &&
+            up_check_partition_room(rec, row) != 0)
             return -1;
     }
     return 0;

@@ -10,6 +10,7 @@
 #include "up_api.h"
 #include "up_driver.h"
 #include "up_fd.h"
+#include "up_tmp_file.h"
 #include "up_version_merge.h"
 
 namespace {
@@ -121,9 +122,15 @@ int up_merge_version_file(const char *old_ver_path, const char *new_ver_path, co
         return -1;
     if (same_file(new_ver_path, work_path))
         return -1;
-    unique_file out(fopen(work_path, "w"));
+    // The work file is made fresh: a link planted at its name would have the
+    // merge write wherever it points.
+    unique_fd work(up_tmp_create_fresh(work_path, 0600));
+    if (!work.ok())
+        return -1;
+    unique_file out(fdopen(work.get(), "w"));
     if (!out.ok())
         return -1;
+    work.release();
     char line[UP_VERSION_LINE_SIZE];
     while (fgets(line, sizeof line, in.get()) != nullptr) {
         up_set_up_version(line, old_ver_path);

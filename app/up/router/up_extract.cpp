@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <mtd/mtd-user.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -13,6 +11,8 @@
 #include "up_api.h"
 #include "up_extract.h"
 #include "up_fd.h"
+#include "up_package_io.h"
+#include "up_tmp_file.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ int copy_record_data(int i_flash_fd, const package_record_t *rec, int out, uint3
     *total = 0;
     while (remain > 0) {
         size_t want = remain < k_copy_block ? remain : k_copy_block;
-        ssize_t got = read_full(i_flash_fd, buf.data(), want);
+        ssize_t got = up_package_read(i_flash_fd, buf.data(), want);
         if (got < 0) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
             return -1;
@@ -52,13 +52,10 @@ int copy_record_data(int i_flash_fd, const package_record_t *rec, int out, uint3
 int unpack_archive(const char *dir, const char *name, const char *tar_tool, const char *unpack_dir)
 {
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]sub-image is compressed\n\n");
-    if (mkdir(unpack_dir, 0755) != 0 && errno != EEXIST) {
+    // Made fresh: a folder left from before (or planted, with links or files
+    // of its own inside) would have its contents installed with the archive's.
+    if (up_tmp_mkdir_fresh(unpack_dir, 0700) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]mkdir /tmp/2ndrootfs errno is %d\n\n", errno);
-        return -1;
-    }
-    struct stat st {};
-    if (stat(unpack_dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]mkdir /tmp/2ndrootfs errno is %d\n\n", ENOTDIR);
         return -1;
     }
     char cmd[512];
@@ -79,29 +76,12 @@ int unpack_archive(const char *dir, const char *name, const char *tar_tool, cons
 
 } // namespace
 
-int up_package_size(int i_flash_fd, uint64_t *size)
-{
-    struct stat st {};
-    if (size == nullptr || fstat(i_flash_fd, &st) != 0)
-        return -1;
-    if (S_ISREG(st.st_mode)) {
-        *size = (uint64_t)st.st_size;
-        return 0;
-    }
-    mtd_info_user info {};
-    if (ioctl(i_flash_fd, MEMGETINFO, &info) == 0) {
-        *size = info.size;
-        return 0;
-    }
-    return -1;
-}
-
 int up_check_record_in_package(int i_flash_fd, const package_record_t *p_pack_record_t)
 {
     if (p_pack_record_t == nullptr)
         return -1;
     uint64_t size = 0;
-    if (up_package_size(i_flash_fd, &size) != 0) {
+    if (up_package_capacity(i_flash_fd, &size) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot tell the package size\n\n");
         return -1;
     }
@@ -135,14 +115,15 @@ int up_extract_record_into(int i_flash_fd, const package_record_t *p_pack_record
     int n = snprintf(path, sizeof path, "%s/%s", dir, name);
     if (n < 0 || n >= (int)sizeof path)
         return -1;
-    if (lseek(i_flash_fd, (off_t)p_pack_record_t->record_offset, SEEK_SET) == (off_t)-1) {
+    if (up_package_seek(i_flash_fd, p_pack_record_t->record_offset) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
         return -1;
     }
 
-    // Not truncated: an older, longer file keeps its tail. O_NOFOLLOW keeps a
-    // planted link from redirecting the write.
-    unique_fd out(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    // A fresh file: an older, longer file would keep its tail, a planted link
+    // would redirect the write, a file of someone else's could be changed
+    // between this copy and its install.
+    unique_fd out(up_tmp_create_fresh(path, 0600));
     if (!out.ok()) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]open the tmp direct file fail \n\n");
         return -1;

@@ -31,10 +31,6 @@ int up_record_file_name(const package_record_t *p_pack_record_t, char *name, siz
 // test). 0 when it is a safe name, else -1 and "" (not logged).
 int up_record_whole_name(const package_record_t *p_pack_record_t, char *name, size_t size);
 
-// Bytes available behind the package descriptor: the size of a regular file,
-// or of the MTD device (MEMGETINFO). 0 on success, -1 when it cannot be told.
-int up_package_size(int i_flash_fd, uint64_t *size);
-
 // 0 when the record's data lies wholly inside the package behind i_flash_fd,
 // -1 (logged) when it reaches beyond it or the size cannot be told.
 int up_check_record_in_package(int i_flash_fd, const package_record_t *p_pack_record_t);

@@ -13,6 +13,7 @@
 #include "up_api.h"
 #include "up_fd.h"
 #include "up_manual_flash.h"
+#include "up_mtd_bad.h"
 
 const up_manual_region_t g_uboot_region = {0x100000, 0x100000, "/tmp/uboot.bin", UP_MANUAL_UBOOT};
 const up_manual_region_t g_kernel_region = {0, 0x300000, "/tmp/kernel.bin", UP_MANUAL_KERNEL};
@@ -155,11 +156,17 @@ int32_t up_manual_write(int dev_fd, const up_manual_region_t *r)
     }
     if (check_region(dev_fd, r) != 0)
         return -1;
+    // Factory bad blocks take no data: the region holds what its good blocks hold.
+    int64_t good = up_mtd_good_bytes(dev_fd, r->start, r->length, UP_ERASE_BLOCK);
+    if (good < 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot read the bad blocks of the region\n\n");
+        return -1;
+    }
     // A larger file would be cut silently: refuse it while the flash is intact.
     struct stat st {};
-    if (fstat(in.get(), &st) != 0 || (uint64_t)st.st_size > r->length) {
+    if (fstat(in.get(), &st) != 0 || (uint64_t)st.st_size > (uint64_t)good) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s is %lld bytes, more than the region of %lu\n\n", r->file,
-               (long long)st.st_size, (unsigned long)r->length);
+               (long long)st.st_size, (unsigned long)good);
         return -1;
     }
     if (lseek(dev_fd, (off_t)r->start, SEEK_SET) == (off_t)-1 || run_erase(dev_fd, r) != 0)
@@ -171,8 +178,9 @@ int32_t up_manual_write(int dev_fd, const up_manual_region_t *r)
         return -1;
     }
     std::vector<uint8_t> buf(k_piece);
-    uint32_t remain = r->length;
+    uint32_t remain = (uint32_t)good;
     long total = 0;
+    uint64_t pos = r->start;
     while (remain > 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the module length is %ld\n\n", (long)remain);
         std::fill(buf.begin(), buf.end(), 0);
@@ -185,8 +193,13 @@ int32_t up_manual_write(int dev_fd, const up_manual_region_t *r)
         }
         if (got == 0)
             break;   // the file is used up: the length check below decides
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]mtd2 current offset is: %ld\n\n",
-               (long)lseek(dev_fd, 0, SEEK_CUR));
+        if (up_mtd_skip_bad(dev_fd, &pos, (uint64_t)r->start + r->length, UP_ERASE_BLOCK) != 0 ||
+            lseek(dev_fd, (off_t)pos, SEEK_SET) == (off_t)-1) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]write file error \n\n");
+            return -1;
+        }
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]mtd2 current offset is: %ld\n\n", (long)pos);
+        pos += k_piece;
         if (write_full(dev_fd, buf.data(), buf.size()) < 0) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]write file error \n\n");
             return -1;
@@ -195,7 +208,7 @@ int32_t up_manual_write(int dev_fd, const up_manual_region_t *r)
         remain -= (uint32_t)got;
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]had write data  is %ld\n\n", total);
     }
-    if (total != (long)r->length) {
+    if (total != (long)good) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]extract the record item fail \n\n");
         return -1;
     }

@@ -3,41 +3,19 @@
 #include <array>
 #include <cstring>
 #include <fcntl.h>
-#include <mtd/mtd-user.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "kq_log.h"
 #include "up_api.h"
 #include "up_fd.h"
+#include "up_mtd_bad.h"
+#include "up_package_io.h"
 #include "up_partition.h"
 #include "up_record_bounds.h"
 
 namespace {
 
 std::array<uint8_t, UP_ERASE_BLOCK> s_block;
-
-uint32_t round_up_block(uint32_t len)
-{
-    return (uint32_t)(((uint64_t)len + UP_ERASE_BLOCK - 1) / UP_ERASE_BLOCK * UP_ERASE_BLOCK);
-}
-
-// The erase length for row on this device: the table's length, cut to what
-// the device really holds, so that a smaller partition is never erased half
-// way and then abandoned. -1 when the device cannot say its size.
-int64_t erase_length_for_device(int mtd_fd, const flash_partition_tab_t *row)
-{
-    mtd_info_user info{};
-    if (ioctl(mtd_fd, MEMGETINFO, &info) != 0) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]get mtd info of %s failed\n\n", row->ac_partition_name);
-        return -1;
-    }
-    if (info.size <= row->i_start_addr)
-        return 0;
-    uint32_t room = info.size - row->i_start_addr;
-    uint32_t len = row->i_len < room ? row->i_len : room;
-    return (int64_t)(len / UP_ERASE_BLOCK * UP_ERASE_BLOCK);
-}
 
 } // namespace
 
@@ -55,16 +33,15 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
     }
     if (up_check_record_readable(i_flash_fd, p_pack_record_t) != 0)
         return -1;
-    int64_t erase_len = erase_length_for_device(mtd_fd, row);
+    // Factory bad blocks take no data: the record must fit the good ones.
+    if (up_check_good_room(mtd_fd, row, length) != 0)
+        return -1;
+    const int64_t erase_len = up_partition_erase_length(mtd_fd, row);
     if (erase_len < 0)
         return -1;
-    if ((int64_t)round_up_block(length) > erase_len) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s holds %ld bytes, too small for %ld\n\n",
-               row->ac_partition_name, (long)erase_len, (long)length);
-        return -1;
-    }
-    if (lseek(i_flash_fd, (off_t)p_pack_record_t->record_offset, SEEK_SET) < 0 ||
-        lseek(mtd_fd, (off_t)row->i_start_addr, SEEK_SET) < 0) {
+    const uint64_t start = row->i_start_addr;
+    const uint64_t end = start + (uint64_t)erase_len;
+    if (up_package_seek(i_flash_fd, p_pack_record_t->record_offset) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
         return -1;
     }
@@ -79,10 +56,11 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
     uint32_t remain = length;
     uint64_t total = 0;
     size_t last_read = 0;
+    uint64_t pos = start;
     while (remain > 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the module length is %ld\n\n", (long)remain);
         size_t want = remain < UP_ERASE_BLOCK ? remain : UP_ERASE_BLOCK;
-        ssize_t got = read_full(i_flash_fd, s_block.data(), want);
+        ssize_t got = up_package_read(i_flash_fd, s_block.data(), want);
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the read length is %ld\n\n", (long)got);
         if (got != (ssize_t)want) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
@@ -91,10 +69,12 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
         // Erased NAND reads 0xFF; padding with it leaves the tail of the last
         // block as if never written, and keeps every write whole pages.
         memset(s_block.data() + got, 0xFF, s_block.size() - (size_t)got);
-        if (write_full(mtd_fd, s_block.data(), s_block.size()) != (ssize_t)s_block.size()) {
+        if (up_mtd_skip_bad(mtd_fd, &pos, end, UP_ERASE_BLOCK) != 0 || lseek(mtd_fd, (off_t)pos, SEEK_SET) < 0 ||
+            write_full(mtd_fd, s_block.data(), s_block.size()) != (ssize_t)s_block.size()) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]write file error \n\n");
             return -1;
         }
+        pos += UP_ERASE_BLOCK;
         total += s_block.size();
         remain -= (uint32_t)got;
         last_read = (size_t)got;

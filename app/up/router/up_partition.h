@@ -37,6 +37,19 @@ const flash_partition_tab_t *up_find_partition(uint32_t record_id);
 int up_check_partition_size(const package_record_t *p_pack_record_t,
                             const flash_partition_tab_t *row);
 
+// The erase length for row on the open device mtd_fd: the table's length cut
+// to what the device really holds, whole blocks. -1 (logged) when the device
+// cannot tell its size.
+int64_t up_partition_erase_length(int mtd_fd, const flash_partition_tab_t *row);
+
+// 0 when length bytes, brought up to whole blocks, fit the good blocks of
+// row's erase range on mtd_fd; -1 (logged) otherwise. Factory bad blocks are
+// stepped over by every writer, so they take no data.
+int up_check_good_room(int mtd_fd, const flash_partition_tab_t *row, uint32_t length);
+
+// up_check_good_room on row's device, opened read-only for the question.
+int up_check_partition_room(const package_record_t *p_pack_record_t, const flash_partition_tab_t *row);
+
 // Where a writer puts p_pack_record_t: 0 with *row set when the record has a
 // partition it fits, 0 with *row null (logged as written) when the table has
 // no partition for it, -1 (logged) for a null record or one too large.

@@ -7,6 +7,7 @@
 #include "kq_log.h"
 #include "up_extract.h"
 #include "up_fd.h"
+#include "up_package_io.h"
 
 namespace {
 
@@ -20,14 +21,14 @@ int up_check_record_readable(int fd, const package_record_t *rec)
 {
     if (up_check_record_in_package(fd, rec) != 0)
         return -1;
-    if (lseek(fd, (off_t)rec->record_offset, SEEK_SET) < 0) {
+    if (up_package_seek(fd, rec->record_offset) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
         return -1;
     }
     uint32_t remain = rec->record_length;
     while (remain > 0) {
         size_t want = remain < s_check_block.size() ? remain : s_check_block.size();
-        if (read_full(fd, s_check_block.data(), want) != (ssize_t)want) {
+        if (up_package_read(fd, s_check_block.data(), want) != (ssize_t)want) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]record %lu cannot be read whole: %lu bytes missing\n\n",
                    (unsigned long)rec->record_id, (unsigned long)remain);
             return -1;

@@ -2,6 +2,8 @@
 // and the resource folders. The commands are built only from the caller's
 // folder constants and fixed words; nothing from the archive is spliced in.
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include "kq_log.h"
@@ -19,6 +21,27 @@ bool is_real_dir(const char *dir, const char *sub)
     int n = snprintf(path, sizeof path, "%s/%s", dir, sub);
     struct stat st {};
     return n > 0 && n < (int)sizeof path && lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// True when the folder holds at least one entry.
+bool has_entries(const char *dir, const char *sub)
+{
+    char path[256];
+    int n = snprintf(path, sizeof path, "%s/%s", dir, sub);
+    if (n <= 0 || n >= (int)sizeof path)
+        return false;
+    DIR *d = opendir(path);
+    if (d == nullptr)
+        return false;
+    bool any = false;
+    while (dirent *e = readdir(d)) {
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) {
+            any = true;
+            break;
+        }
+    }
+    closedir(d);
+    return any;
 }
 
 bool is_real_file(const char *path)
@@ -70,8 +93,8 @@ int up_install_resources_from(const char *tool_dir, const char *unpack_dir, cons
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]update the 2ndrootfs/apps successful \n\n");
 
     // Checked before the old display resources go, so a package without them
-    // does not leave the display with none.
-    if (!is_real_dir(unpack_dir, "lcdui")) {
+    // (no folder, or an empty one) does not leave the display with none.
+    if (!is_real_dir(unpack_dir, "lcdui") || !has_entries(unpack_dir, "lcdui")) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]update the 2ndrootfs/lcdui fail \n\n");
         return -1;
     }

@@ -46,6 +46,10 @@ int up_process_update_partition(int i_flash_fd, const package_record_t *p_pack_r
     char name[UP_RECORD_NAME_MAX];
     if (up_record_file_name(p_pack_record_t, name, sizeof name) != 0)
         return -1;
+    // nandwrite steps over bad blocks: the record must fit the good ones,
+    // which is known before flash_erase touches anything.
+    if (up_check_partition_room(p_pack_record_t, row) != 0)
+        return -1;
     if (up_process_extract_submodule_file(i_flash_fd, p_pack_record_t) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]up_process_extract_submodule_file faield\n\n");
         return -1;

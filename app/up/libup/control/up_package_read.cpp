@@ -11,6 +11,7 @@
 #include "kq_log.h"
 #include "up_api.h"
 #include "up_fd.h"
+#include "up_package_io.h"
 #include "up_state_io.h"
 
 namespace {
@@ -22,7 +23,7 @@ constexpr uint64_t UP_PACKAGE_MAX_SIZE = 0x8000000;   // 128 MiB, /dev/mtd6
 int read_package_head_raw(int fd, package_signature_t *head)
 {
     std::array<uint8_t, PACKAGE_HEAD_SIZE> raw{};
-    if (read_full(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
+    if (up_package_read(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
         return -1;
     decode_package_head(raw.data(), head);
     return 0;
@@ -32,7 +33,7 @@ int read_package_head_raw(int fd, package_signature_t *head)
 int read_package_record_raw(int fd, package_record_t *rec)
 {
     std::array<uint8_t, PACKAGE_RECORD_SIZE> raw{};
-    if (read_full(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
+    if (up_package_read(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
         return -1;
     decode_package_record(raw.data(), rec);
     return 0;
@@ -101,15 +102,19 @@ int up_check_record_count(const package_signature_t *p_pack_head_attr, int i_fla
     if (count == 0)
         return 0;
     uint64_t have = UP_PACKAGE_MAX_SIZE;
-    off_t here = lseek(i_flash_fd, 0, SEEK_CUR);
-    if (here >= 0) {
-        off_t end = lseek(i_flash_fd, 0, SEEK_END);
-        if (end >= 0)
-            have = (uint64_t)end;
-        if (lseek(i_flash_fd, here, SEEK_SET) < 0) {
-            UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot restore the package position\n\n");
-            return -1;
-        }
+    uint64_t capacity = 0;
+    if (up_package_capacity(i_flash_fd, &capacity) == 0)
+        have = capacity;
+    // Raw from its partition the package ends at packlen and before the
+    // state block: the partition's own size says nothing about it, and a
+    // count sized by it would read tens of MiB of erased flash as records.
+    uint64_t before_state = 0;
+    if (up_package_is_partition(i_flash_fd)) {
+        uint64_t packlen = (uint32_t)p_pack_head_attr->packlen;
+        if (packlen < have)
+            have = packlen;
+        if (up_package_bytes_before(i_flash_fd, UP_STATE_OFFSET, &before_state) == 0 && before_state < have)
+            have = before_state;
     }
     uint64_t need = PACKAGE_HEAD_SIZE + (uint64_t)PACKAGE_RECORD_SIZE * count;
     if (need > have) {
@@ -153,7 +158,7 @@ int up_process_package_record_list(package_signature_t *p_pack_head_attr, int i_
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_record_list point\n\n");
         return -1;
     }
-    if (lseek(i_flash_fd, (off_t)PACKAGE_HEAD_SIZE, SEEK_SET) < 0) {
+    if (up_package_seek(i_flash_fd, PACKAGE_HEAD_SIZE) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d] to read the pack recork list faile\n\n");
         return -1;
     }
@@ -179,7 +184,7 @@ int up_process_package_check_modem(package_signature_t *p_pack_head_attr, int i_
     if (up_check_record_count(p_pack_head_attr, i_flash_fd) != 0)
         return -1;
     uint32_t count = up_record_table_count(p_pack_head_attr);
-    if (lseek(i_flash_fd, (off_t)PACKAGE_HEAD_SIZE, SEEK_SET) < 0) {
+    if (up_package_seek(i_flash_fd, PACKAGE_HEAD_SIZE) != 0) {
         puts(" to read the pack recork list faile");
         return -1;
     }

@@ -9,12 +9,28 @@
 #include "up_api.h"
 #include "up_bytes.h"
 #include "up_fd.h"
+#include "up_mtd_bad.h"
 #include "up_state_io.h"
+
+namespace {
+
+// A state block that is a factory bad block can hold no state: its bytes
+// are not the word, and erasing or writing it fails. Reads and writes of the
+// state then fail, which the driver takes as "no state kept".
+bool state_block_usable(int fd, off_t offset)
+{
+    int bad = up_mtd_block_is_bad(fd, (uint64_t)offset);
+    if (bad != 0)
+        printf("[%s-%d]the state block at 0x%lx is a bad block\n", __FILE_NAME__, __LINE__, (unsigned long)offset);
+    return bad == 0;
+}
+
+} // namespace
 
 int up_state_read_at(int fd, off_t offset, int32_t *value)
 {
     std::array<uint8_t, 4> raw{};
-    if (value == nullptr || lseek(fd, offset, SEEK_SET) < 0)
+    if (value == nullptr || !state_block_usable(fd, offset) || lseek(fd, offset, SEEK_SET) < 0)
         return -1;
     if (read_full(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
         return -1;
@@ -25,7 +41,7 @@ int up_state_read_at(int fd, off_t offset, int32_t *value)
 int up_state_write_at(int fd, off_t offset, int32_t value)
 {
     std::array<uint8_t, UP_ERASE_BLOCK> block{};
-    if (lseek(fd, offset, SEEK_SET) < 0)
+    if (!state_block_usable(fd, offset) || lseek(fd, offset, SEEK_SET) < 0)
         return -1;
     // A short read would have us write zeros over bytes we never saw; the
     // rest of the block must come back exactly as it was.

@@ -265,14 +265,16 @@ int dload_partition_table_cmd(int fd_diagnose, int fileToBeChecked, uint32_t len
         return -1;
     }
     std::array<uint8_t, 512> table{};
+    // The whole table or nothing: zeros in place of bytes never read would
+    // reach the modem as its partition table.
     ssize_t got = isFile ? -1 : read_full(fileToBeChecked, table.data(), length);
-    if (got <= 0) {
+    if (got != (ssize_t)length) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]Could not read from BIN file\n\n");
         return -1;
     }
     pkt_buffer_type pkt;
     uint8_t payload[2 + PARTITION_TABLE_MAX] = {STREAM_PARTITION, 0x00};
-    memcpy(payload + 2, table.data(), length);   // a short read leaves zeros
+    memcpy(payload + 2, table.data(), length);
     if (!build(&pkt, payload, 2 + (size_t)length))
         return -1;
     transmit_packet(fd_diagnose, &pkt);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 #include "hdlc_receiver.h"
@@ -20,6 +21,23 @@ constexpr uint32_t RCV_READ_LIMIT = 2 * HDLC_RCV_MAX + 64;
 constexpr int GO_READ_LIMIT = 300;
 constexpr int ADDR_CHECK_TRIES = 2;
 constexpr uint32_t ADDR_CHECK_PAUSE_MS = 500;
+// The byte limits alone do not bound the time: each read may wait 10.5 s,
+// so a modem trickling one byte every 10 s would hold a receiver for a day.
+// No answer takes longer than this from the first read to its closing flag.
+constexpr uint64_t RCV_TIME_LIMIT_MS = 30000;
+
+uint64_t now_ms(void)
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u;
+}
+
+// True once a receiver that started at start has used up its time.
+bool out_of_time(uint64_t start)
+{
+    return now_ms() - start >= RCV_TIME_LIMIT_MS;
+}
 
 int rcv_frame(int fd_diagnose, uint8_t *buf, bool logged, bool *complete)
 {
@@ -28,11 +46,12 @@ int rcv_frame(int fd_diagnose, uint8_t *buf, bool logged, bool *complete)
     if (complete)
         *complete = false;
     int rc = HDLC_RCV_MORE;
+    const uint64_t start = now_ms();
     for (uint32_t reads = 0; rc == HDLC_RCV_MORE; reads++) {
         uint8_t byte = 0;
         // A read that delivered nothing is not data: the modem went silent
         // or vanished, and no byte may be made up for it.
-        if (reads >= RCV_READ_LIMIT || ReadComPort(fd_diagnose, &byte, 1) != 1) {
+        if (reads >= RCV_READ_LIMIT || out_of_time(start) || ReadComPort(fd_diagnose, &byte, 1) != 1) {
             rc = NAK_FAILED;
             break;
         }
@@ -56,9 +75,10 @@ int addr_check(int fd_diagnose, uint8_t *buf, uint32_t write_addr, bool loose)
     for (int attempt = 0; attempt < ADDR_CHECK_TRIES; attempt++) {
         std::array<uint8_t, STREAM_REPLY_RX_SIZE> rx{};
         size_t got = 0;
+        const uint64_t start = now_ms();
         // The reply normally comes in one read; a port that splits it is
         // read on until the closing flag or the buffer is full.
-        while (got < rx.size()) {
+        while (got < rx.size() && !out_of_time(start)) {
             int n = ReadComPort(fd_diagnose, rx.data() + got, (uint32_t)(rx.size() - got));
             if (n <= 0)
                 break;
@@ -95,8 +115,9 @@ int rcv_ack_packet_go_cmd(int fd_diagnose, uint8_t *buf)
     hdlc_rcv_type rcv;
     hdlc_rcv_start(&rcv, buf, DLOAD_RSP_BUF_SIZE);
     int rc = 0;
+    const uint64_t start = now_ms();
     for (int reads = 0;; reads++) {
-        if (reads >= GO_READ_LIMIT) {
+        if (reads >= GO_READ_LIMIT || out_of_time(start)) {
             rc = 0;
             break;
         }

@@ -294,7 +294,8 @@ int dload_stream_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
             return -1;
         }
         if (report_dsp2_up_process == 1) {
-            had_write += numBytesRead;
+            // Stops at its top, as the driver's count does, instead of wrapping.
+            had_write = numBytesRead > UINT32_MAX - had_write ? UINT32_MAX : had_write + numBytesRead;
             if (blockCount % PROGRESS_EVERY_BLOCKS == 0)
                 up_report_library_progress(1, 0);
         }

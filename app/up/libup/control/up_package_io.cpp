@@ -1,0 +1,179 @@
+// The package seen through the bad blocks of its partition.
+#include "up_package_io.h"
+
+#include <array>
+#include <cerrno>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "up_fd.h"
+#include "up_mtd_bad.h"
+
+namespace {
+
+// A NAND partition may have a couple of percent of bad blocks; more than
+// this many in the package partition is not a device worth reading.
+constexpr int MAX_PACKAGE_BAD_BLOCKS = 128;
+
+struct package_device {
+    bool known = false;
+    dev_t st_dev = 0;
+    ino_t st_ino = 0;
+    bool is_mtd = false;
+    uint64_t size = 0;
+    uint32_t block = 0;
+    int bad_count = 0;
+    std::array<uint64_t, MAX_PACKAGE_BAD_BLOCKS> bad{};   // block numbers, ascending
+};
+
+package_device s_dev;
+
+// Learns the descriptor's device once: whether it is an MTD partition, and
+// which of its blocks are bad. -1 when the bad blocks cannot be learnt.
+int learn_device(int fd, const package_device **out)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return -1;
+    if (s_dev.known && s_dev.st_dev == st.st_dev && s_dev.st_ino == st.st_ino) {
+        *out = &s_dev;
+        return 0;
+    }
+    package_device d;
+    d.known = true;
+    d.st_dev = st.st_dev;
+    d.st_ino = st.st_ino;
+    mtd_info_user info{};
+    if (ioctl(fd, MEMGETINFO, &info) == 0 && info.erasesize != 0) {
+        d.is_mtd = true;
+        d.size = info.size;
+        d.block = info.erasesize;
+        for (uint64_t at = 0; at < d.size; at += d.block) {
+            int bad = up_mtd_block_is_bad(fd, at);
+            if (bad < 0 || (bad > 0 && d.bad_count == MAX_PACKAGE_BAD_BLOCKS))
+                return -1;
+            if (bad > 0)
+                d.bad[(size_t)d.bad_count++] = at / d.block;
+        }
+    }
+    s_dev = d;
+    *out = &s_dev;
+    return 0;
+}
+
+bool has_bad_blocks(const package_device *d)
+{
+    return d->is_mtd && d->bad_count > 0;
+}
+
+// Device offset of package offset off, counting bad blocks stepped over.
+uint64_t to_device(const package_device *d, uint64_t off)
+{
+    uint64_t block = off / d->block;
+    for (int i = 0; i < d->bad_count && d->bad[(size_t)i] <= block; ++i)
+        ++block;
+    return block * d->block + off % d->block;
+}
+
+bool is_bad(const package_device *d, uint64_t dev_off)
+{
+    for (int i = 0; i < d->bad_count; ++i)
+        if (d->bad[(size_t)i] == dev_off / d->block)
+            return true;
+    return false;
+}
+
+} // namespace
+
+int up_package_device_offset(int fd, uint64_t offset, uint64_t *device_offset)
+{
+    const package_device *d = nullptr;
+    if (device_offset == nullptr || learn_device(fd, &d) != 0)
+        return -1;
+    *device_offset = has_bad_blocks(d) ? to_device(d, offset) : offset;
+    return d->is_mtd && *device_offset > d->size ? -1 : 0;
+}
+
+int up_package_seek(int fd, uint64_t offset)
+{
+    uint64_t at = 0;
+    if (up_package_device_offset(fd, offset, &at) != 0)
+        return -1;
+    return lseek(fd, (off_t)at, SEEK_SET) < 0 ? -1 : 0;
+}
+
+ssize_t up_package_read(int fd, void *buf, size_t len)
+{
+    const package_device *d = nullptr;
+    if (learn_device(fd, &d) != 0) {
+        errno = EIO;
+        return -1;
+    }
+    if (!has_bad_blocks(d))
+        return read_full(fd, buf, len);
+    size_t got = 0;
+    while (got < len) {
+        off_t pos = lseek(fd, 0, SEEK_CUR);
+        if (pos < 0)
+            return got ? (ssize_t)got : -1;
+        uint64_t at = (uint64_t)pos;
+        // A package never lies in a bad block: step to the next good one.
+        while (at < d->size && is_bad(d, at))
+            at = (at / d->block + 1) * d->block;
+        if (at >= d->size)
+            break;
+        if (at != (uint64_t)pos && lseek(fd, (off_t)at, SEEK_SET) < 0)
+            return got ? (ssize_t)got : -1;
+        uint64_t room = d->block - at % d->block;
+        size_t want = len - got < room ? len - got : (size_t)room;
+        ssize_t n = read_full(fd, static_cast<char *>(buf) + got, want);
+        if (n < 0)
+            return got ? (ssize_t)got : -1;
+        got += (size_t)n;
+        if ((size_t)n < want)
+            break;
+    }
+    return (ssize_t)got;
+}
+
+int up_package_capacity(int fd, uint64_t *size)
+{
+    const package_device *d = nullptr;
+    if (size == nullptr || learn_device(fd, &d) != 0)
+        return -1;
+    if (d->is_mtd) {
+        *size = d->size - (uint64_t)d->bad_count * d->block;
+        return 0;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    *size = (uint64_t)st.st_size;
+    return 0;
+}
+
+bool up_package_is_partition(int fd)
+{
+    const package_device *d = nullptr;
+    return learn_device(fd, &d) == 0 && d->is_mtd;
+}
+
+int up_package_bytes_before(int fd, uint64_t device_offset, uint64_t *bytes)
+{
+    const package_device *d = nullptr;
+    if (bytes == nullptr || learn_device(fd, &d) != 0)
+        return -1;
+    uint64_t skipped = 0;
+    for (int i = 0; d->is_mtd && i < d->bad_count; ++i)
+        if (d->bad[(size_t)i] * d->block < device_offset)
+            skipped += d->block;
+    *bytes = device_offset > skipped ? device_offset - skipped : 0;
+    return 0;
+}
+
+void up_package_forget(void)
+{
+    s_dev = package_device{};
+}
