@@ -5,6 +5,8 @@
 // way the kernel would for the call the program made.
 #include "flashemu_nand.h"
 
+#include "flashemu_events.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -143,12 +145,14 @@ void program_pages(const mtd_device &dev, uint8_t *old, const uint8_t *data, siz
             }
             old[i] = (uint8_t)(old[i] & data[i]);
         }
-        if (bad != 0)
+        if (bad != 0) {
             log_fault(dev, off + (off_t)p, bad, off + (off_t)first, stored, wanted);
+            log_flash_event(dev, "fault", (uint64_t)(off + (off_t)p), MTD_WRITE_SIZE);
+        }
     }
 }
 
-int erase_range(int fd, uint64_t start, uint64_t length)
+int erase_range(const mtd_device &dev, int fd, uint64_t start, uint64_t length)
 {
     uint64_t size = 0;
     if (access_mode(fd) == O_RDONLY) {
@@ -171,6 +175,8 @@ int erase_range(int fd, uint64_t start, uint64_t length)
             return -1;
         }
     }
+    if (length != 0)
+        log_flash_event(dev, "erase", start, length);
     return 0;
 }
 
@@ -199,7 +205,6 @@ int get_info(int fd, mtd_info_user *info)
 
 int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
 {
-    (void)dev;
     switch (request) {
     case MEMGETINFO:
         return get_info(fd, static_cast<mtd_info_user *>(arg));
@@ -209,7 +214,7 @@ int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
             return -1;
         }
         const erase_info_user *e = static_cast<const erase_info_user *>(arg);
-        return erase_range(fd, e->start, e->length);
+        return erase_range(dev, fd, e->start, e->length);
     }
     case MEMERASE64: {
         if (arg == nullptr) {
@@ -217,7 +222,7 @@ int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
             return -1;
         }
         const erase_info_user64 *e = static_cast<const erase_info_user64 *>(arg);
-        return erase_range(fd, e->start, e->length);
+        return erase_range(dev, fd, e->start, e->length);
     }
     case MEMLOCK:
     case MEMUNLOCK:
@@ -284,6 +289,7 @@ ssize_t nand_pwrite(const mtd_device &dev, int fd, const void *buf, size_t len, 
         }
         done += n;
     }
+    log_flash_event(dev, "write", (uint64_t)offset, len);
     return (ssize_t)len;
 }
 

@@ -3,7 +3,7 @@
 // Paths inside the router:
 //   /opt/routersim/bin   the build's programs (first on PATH)
 //   /opt/routersim/lib   libflashemu.so (preloaded into every process)
-//   /opt/routersim/log   the two log files the emulation and the tool stand-ins append to
+//   /opt/routersim/log   the log files the emulation and the tool stand-ins append to
 //   /opt/hostusr         the host's /usr, which /usr/bin's links point into
 #include "routersim.h"
 
@@ -107,6 +107,7 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
     add(a, {"--ro-bind", l.paths.bin_dir, SIM_BIN, "--ro-bind", l.paths.lib_dir, SIM_LIB});
     add(a, {"--bind", l.out_dir + "/tools.log", std::string(SIM_LOG) + "/tools.log",
             "--bind", l.out_dir + "/flash-faults.log", std::string(SIM_LOG) + "/flash-faults.log"});
+    add(a, {"--bind", l.out_dir + "/flash-events.log", std::string(SIM_LOG) + "/flash-events.log"});
     add(a, {"--chdir", "/"});
 
     std::string preload = std::string(SIM_LIB) + "/libflashemu.so";
@@ -117,6 +118,7 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
             "--setenv", "LD_PRELOAD", preload,
             "--setenv", "FLASHEMU_FAULT_LOG", std::string(SIM_LOG) + "/flash-faults.log",
             "--setenv", "FLASHTOOLS_LOG", std::string(SIM_LOG) + "/tools.log"});
+    add(a, {"--setenv", "FLASHEMU_EVENT_LOG", std::string(SIM_LOG) + "/flash-events.log"});
     if (!l.faketime_lib.empty()) {
         char faketime_value[64];
         snprintf(faketime_value, sizeof faketime_value, "+0 x%g", l.time_scale);
