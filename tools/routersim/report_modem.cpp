@@ -118,7 +118,6 @@ void exchange_lanes(const std::vector<timed_line> &log, run_picture *pic)
         } else if (starts(m, "image ") && has(m, " stored")) {
             close_image(pic, &image, l.ms, true, "");
         } else if (starts(m, "image ") && has(m, " refused")) {
-            ++pic->refusals;
             close_image(pic, &image, l.ms, false, "refused at close");
         }
         if ((starts(m, "tx ") && has(m, " nak ")) || has(m, "bad-frame") || has(m, "out of sequence")) {

@@ -167,24 +167,28 @@ void records(const run_logs &logs, run_picture *pic)
         record_row &r = pic->records[k];
         r.from = sys[first].ms;
         r.to = sys[last].ms;
-        bool failed = false, installed = false;
+        bool failed = false, finished = false;
         for (size_t i = first; i <= last; ++i) {
             const std::string &m = sys[i].text;
             failed = failed || has(m, "state=3-----") || has(m, "update modem image failed") ||
                      has(m, "update bootloader failed");
-            installed = installed || has(m, "success") || has(m, "set update state :") || has(m, "upgrade");
+            // The state word is read for the record's step once it is installed.
+            finished = finished || has(m, "last update state is:");
             if (r.partition.empty())
                 r.partition = device_in(m);
             if (r.partition.empty() && has(m, "kobs-ng init"))
                 r.partition = "/dev/mtd0";   // the boot stream's default device
         }
         bool last_window = k + 1 == starts_at.size();
-        if (last_window && logs.end == "power-cut" && walk_end == sys.size())
-            r.result = "cut";
-        else if (failed || (last_window && walk_end < sys.size() && has(sys[walk_end].text, "upgrade error")))
+        bool walk_ended = walk_end < sys.size();
+        if (failed || (last_window && walk_ended && has(sys[walk_end].text, "upgrade error")))
             r.result = "failed";
+        else if (finished)
+            r.result = "done";
+        else if (last_window && !walk_ended && logs.end == "power-cut")
+            r.result = "cut";
         else
-            r.result = installed ? "done" : "skipped";
+            r.result = "skipped";
         if (r.partition.empty())
             r.partition = r.id == 7 || has(sys[first].text, "modem") ? "modem" : "files";
         lane &ln = lane_named(pic, "records", r.partition);
