@@ -119,4 +119,6 @@ else
     echo "  no flash faults"
 fi
 echo "== logs: $state/out/{syslog.log,bus.jsonl,tools.log}"
+echo "== report: the run on one page (open it in a browser)"
+"$bin/routersim" report "$state" -o "$work/report.html" | sed 's/^/  /'
 exit $fail
