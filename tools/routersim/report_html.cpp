@@ -242,6 +242,8 @@ struct page {
         lanes(AXIS_TOP + 10 + PROGRESS_HEIGHT + 10);
         if (pic.reboot_ms >= 0)
             moment(pic.reboot_ms, "reboot", "reboot request", height, attr("moment", "reboot"));
+        if (logs.end == "timeout")
+            moment(logs.wall_ms, "powercut", "timeout", height, attr("moment", "timeout"));
         if (pic.power_cut_ms >= 0)
             moment(pic.power_cut_ms, "powercut", "power cut", height,
                    attr("moment", "power-cut") + attr("ms", num(pic.power_cut_ms)) +

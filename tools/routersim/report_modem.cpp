@@ -79,7 +79,7 @@ void exchange_lanes(const std::vector<timed_line> &log, run_picture *pic)
         } else if (m == "power on" && power.open) {
             modem_lane(pic, "power").spans.push_back({power.from, l.ms, "power-off", "power off", {}});
             power.open = false;
-        } else if (starts(m, "attach ")) {
+        } else if (starts(m, "attach ") && !has(m, " failed")) {
             stage = {true, l.ms, word_after(m, "attach "), 0, 0, ""};
         } else if (starts(m, "detach ") && stage.open) {
             modem_lane(pic, "ports").spans.push_back({stage.from, l.ms, "stage", stage.label, {"stage=" + stage.label}});

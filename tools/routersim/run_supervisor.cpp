@@ -373,18 +373,20 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         bool have_deadline = false;
         clock_type::time_point deadline{};
         std::string deadline_status;
-        auto set_deadline = [&](clock_type::time_point t, const char *why) {
+        const char *deadline_end = "";   // run.info's name for what ends the run there
+        auto set_deadline = [&](clock_type::time_point t, const char *why, const char *end_name) {
             if (!have_deadline || t < deadline) {
                 deadline = t;
                 deadline_status = why;
+                deadline_end = end_name;
                 have_deadline = true;
             }
         };
         if (opt.kill_after_ms >= 0)
-            set_deadline(start + std::chrono::milliseconds(opt.kill_after_ms), "killed");
+            set_deadline(start + std::chrono::milliseconds(opt.kill_after_ms), "killed", "power-cut");
         if (opt.timeout_s > 0)
             set_deadline(start + std::chrono::microseconds((long long)(opt.timeout_s / opt.time_scale * 1e6)),
-                         "timeout");
+                         "timeout", "timeout");
 
         bool reboot = false;
         bool reboot_seen = false;
@@ -407,7 +409,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             drain(eps, syslog_out.get(), bus_out.get(), stamps_out.get(), &reboot);
             if (reboot && !reboot_seen) {
                 reboot_seen = true;
-                set_deadline(clock_type::now() + REBOOT_GRACE, "killed");
+                set_deadline(clock_type::now() + REBOOT_GRACE, "killed", "reboot");
             }
             if (waitpid(child, &wstatus, WNOHANG) == child) {
                 exited = true;
@@ -419,7 +421,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
                 kill(child, SIGKILL);
                 waitpid(child, &wstatus, 0);
                 status = deadline_status;
-                info.end = deadline_status == "timeout" ? "timeout" : reboot_seen ? "reboot" : "power-cut";
+                info.end = deadline_end;
                 break;
             }
         }
