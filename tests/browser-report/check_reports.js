@@ -14,7 +14,8 @@ const path = require('path');
 
 const CHROMIUM = process.env.REPORT_CHROMIUM || '/usr/bin/chromium';
 const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-              '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+              '--disable-background-networking', '--disable-component-update', '--disable-sync',
+              '--disable-dev-shm-usage'];
 
 function skip(why) {
   console.log('SKIP: ' + why);
