@@ -134,6 +134,9 @@ TEST(Report, SuccessfulRunShowsEveryRecordTheProgressAndTheFlashWork)
     EXPECT_EQ(data_attr(html, svg, "power-cut-ms"), "");
     EXPECT_NE(data_attr(html, svg, "reboot-ms"), "");
     EXPECT_NE(html.find("Times are simulated"), std::string::npos);
+    // 1 s after each of the four router records, 2 s before the completion,
+    // 5 s before the reboot request.
+    EXPECT_NE(html.find("required waits (sum)</th><td class=\"n\">11.0 s"), std::string::npos);
     // Every progress message of the bus is on the curve; the completion is marked.
     size_t progress = 0;
     for (const auto &m : r.bus())
@@ -282,6 +285,8 @@ TEST(Report, ModemLanesCountAttemptsRetriesRefusalsAndPowerCycles)
     EXPECT_EQ(count(html, "data-nv=\""), 2u);
     EXPECT_EQ(data_attr(html, "<tr data-record=", "bytes"), "4096");
     EXPECT_EQ(data_attr(html, "<tr data-record=", "result"), "done");
+    // Two power cycles of 15 s, 6 s before the NV restore, 1 s before the closing lines.
+    EXPECT_NE(html.find("required waits (sum)</th><td class=\"n\">37.0 s"), std::string::npos);
     // Log text never becomes markup.
     EXPECT_EQ(html.find("<img src=x"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);

@@ -254,12 +254,20 @@ void waits(const run_logs &logs, run_picture *pic)
     for (const record_row &r : pic->records)
         if (r.from >= 0 && (r.result == "done" || r.result == "skipped") && r.id >= 1 && r.id <= 4)
             ++record_waits;
-    int complete = 0, failed_complete = 0, success_reboot = 0, power_off = 0;
+    int complete = 0, failed_complete = 0, success_reboot = 0, power_off = 0, modem_start = 0, restore = 0,
+        closing = 0, half_seconds = 0, same_version = 0;
     for (const timed_line &l : logs.syslog) {
-        complete += has(l.text, "state=2-----");
-        success_reboot += has(l.text, "update system success and will to reboot");
-        failed_complete += has(l.text, "update failed will to reboot system");
-        power_off += starts(l.text, "echo 0 > /sys/module/pmic/parameters/wcdma_power");
+        const std::string &m = l.text;
+        complete += has(m, "state=2-----");
+        success_reboot += has(m, "update system success and will to reboot");
+        failed_complete += has(m, "update failed will to reboot system");
+        power_off += starts(m, "echo 0 > /sys/module/pmic/parameters/wcdma_power");
+        modem_start += has(m, "Start loading modem file");
+        restore += has(m, "up_modem_restore_NV succed") || has(m, "up_modem_restore_NV failed");
+        closing += has(m, "modem update successful,please reset") || starts(m, "reset failed!");
+        half_seconds += has(m, "will to kill ") || has(m, "will to remove old modem NV back") ||
+                        has(m, "will to remove high modem NV back") || has(m, "will to remove the bad modem NV");
+        same_version += has(m, "the curren modem version is same with update firmware");
     }
     bool cleaned = success_reboot + failed_complete > 0;
     std::vector<required_wait> w = {
@@ -268,6 +276,11 @@ void waits(const run_logs &logs, run_picture *pic)
         {"before the reboot request after a success", 5000, success_reboot > 0 && pic->reboot_ms >= 0},
         {"after removing the package file (file mode)", 1000, logs.file_mode && cleaned},
         {"modem power off (3 s) and enumeration (12 s)", 15000, power_off},
+        {"after the first modem power cycle", 2000, modem_start},
+        {"modem already at the new version", 2000, same_version},
+        {"before the modem NV restore", 6000, restore},
+        {"before the modem step's closing lines", 1000, closing},
+        {"after stopping a process or removing an NV backup", 500, half_seconds},
     };
     for (const required_wait &x : w)
         if (x.count > 0)
