@@ -189,6 +189,8 @@ void records(const run_logs &logs, run_picture *pic)
             r.result = "cut";
         else
             r.result = "skipped";
+        if (r.result == "cut")
+            r.to = std::max(r.to, logs.wall_ms);   // it was being installed until the cut
         if (r.partition.empty())
             r.partition = r.id == 7 || has(sys[first].text, "modem") ? "modem" : "files";
         lane &ln = lane_named(pic, "records", r.partition);
@@ -196,8 +198,12 @@ void records(const run_logs &logs, run_picture *pic)
                                           "result=" + r.result};
         ln.spans.push_back({r.from, r.to, "record", r.name, attrs});
         record_phases(sys, first, last, &ln, &tools_left);
-        if (k + 1 < starts_at.size() || walk_end < sys.size()) {
-            double next = k + 1 < starts_at.size() ? sys[starts_at[k + 1]].ms : sys[walk_end].ms;
+        if (k + 1 < starts_at.size() || walk_ended || r.result == "done") {
+            // Until the next record, the end of the walk, or the end of a run
+            // cut in the record's wait.
+            double next = k + 1 < starts_at.size() ? sys[starts_at[k + 1]].ms
+                          : walk_ended               ? sys[walk_end].ms
+                                                     : logs.wall_ms;
             if (next > r.to)
                 lane_named(pic, "records", "waits").spans.push_back({r.to, next, "wait", "wait", {}});
         }
