@@ -265,6 +265,7 @@ struct page {
         std::string end = logs.end == "power-cut"   ? "power cut (--kill-after " + std::to_string(logs.kill_after_ms) + " ms)"
                           : logs.end == "reboot"   ? "reboot request"
                           : logs.end == "timeout"  ? "timeout"
+                          : logs.end == "stopped"  ? "routersim was stopped"
                                                    : "the command exited";
         row("end", "run ended by", end);
         row("wall", "wall time", num(logs.wall_ms / 1000.0, 2) + " s", true);
