@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "modem_fixture.h"
 #include "report.h"
 #include "scratch_dir.h"
 #include "simharness.h"
@@ -295,6 +296,48 @@ TEST(Report, ModemLanesCountAttemptsRetriesRefusalsAndPowerCycles)
     // session's "power off" at 7.000 s is 6 s into the run.
     EXPECT_NE(html.find("data-kind=\"power-off\" data-from-ms=\"6000.000\" data-to-ms=\"9000.000\""),
               std::string::npos);
+}
+
+// A real modem step: the first DSP1 transfer is refused at its close and
+// sent again after a power cycle; the answer to the DBL's block at 2 KiB is
+// lost once and the tool sends that block again.
+TEST(Report, ModemRunWithARetryShowsItsAttemptsPowerCyclesAndTheBlockSentAgain)
+{
+    sysmodem::modem_package pkg;
+    pkg.modem_faults("fail-image dsp1 1\ndrop stream-write@0x800 1\n");
+    sim_router r;
+    ASSERT_TRUE(sysmodem::load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, sysmodem::with_modem(pkg)), 0);
+    ASSERT_EQ(r.status(), "0") << r.out("stderr");
+    std::string html = report_of(r.state(), "modem-retry",
+                                 R"j({"lanes": ["records modem", "records /dev/mtd2", "modem power", "modem ports",
+                                  "modem sub-images (modem)", "modem sub-images (tool)",
+                                  "modem download attempts"]})j");
+    const std::string svg = "<svg id=\"timeline\"";
+    // Against the logs: the tool's attempts, the modem's power cycles and
+    // refusals, the block the modem saw twice.
+    size_t attempts = sysmodem::syslog_count(r, "retry downlaod");
+    size_t cycles = pkg.modem_log_count("power off");
+    size_t naks = 0;
+    for (const std::string &l : simharness::read_lines(pkg.modem_state + "/out/modem.log"))
+        naks += l.find(" tx ") != std::string::npos && l.find(" nak ") != std::string::npos;
+    EXPECT_EQ(attempts, 2u);
+    EXPECT_EQ(cycles, 2u);
+    // DBL twice, OSBL, AMSS, DSP1 in both attempts, DSP2 (FSBL stays on the
+    // router, EFS is read and discarded).
+    EXPECT_EQ(pkg.modem_log_count("stream-write addr=0x00000800"), 7u);
+    EXPECT_EQ(data_attr(html, svg, "download-attempts"), std::to_string(attempts));
+    EXPECT_EQ(data_attr(html, svg, "power-cycles"), std::to_string(cycles));
+    EXPECT_EQ(data_attr(html, svg, "refusals"), std::to_string(naks));
+    EXPECT_EQ(data_attr(html, svg, "block-retries"), "1");
+    EXPECT_EQ(data_attr(html, svg, "retries"), "2");
+    EXPECT_EQ(data_attr(html, svg, "records"), "4");
+    // DSP1 drawn twice on each side: refused, then stored.
+    EXPECT_EQ(count(html, "data-image=\"dsp1\""), 2u);
+    EXPECT_EQ(count(html, "data-image=\"DSP1\""), 2u);
+    EXPECT_EQ(count(html, "class=\"span image-failed\""), 2u);
+    EXPECT_NE(record_row_of(html, "qd4700_modem.bin").find("data-result=\"done\""), std::string::npos);
+    EXPECT_EQ(count(html, "data-report=\"complete\""), 1u);
 }
 
 TEST(Report, EscapingKeepsValidUtf8AndReplacesEverythingElse)

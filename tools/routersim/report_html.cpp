@@ -94,7 +94,7 @@ struct page {
             out += "<line class=\"grid\" x1=\"" + num(px, 1) + "\" x2=\"" + num(px, 1) + "\" y1=\"" +
                    num(AXIS_TOP, 1) + "\" y2=\"" + num(height, 1) + "\"/>";
             out += "<text x=\"" + num(px, 1) + "\" y=\"" + num(AXIS_TOP - 6, 1) + "\" text-anchor=\"middle\">" +
-                   num(s, step < 1 ? 2 : 0) + " s</text>";
+                   num(std::fabs(s) < step / 2 ? 0.0 : s, step < 1 ? 2 : 0) + " s</text>";
         }
     }
 

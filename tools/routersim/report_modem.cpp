@@ -115,10 +115,11 @@ void exchange_lanes(const std::vector<timed_line> &log, run_picture *pic)
                 ++image.blocks;
             }
             image.last_addr = addr;
+        } else if (starts(m, "image ") && has(m, " refused")) {
+            // "image dsp1 refused (fault), nothing stored"
+            close_image(pic, &image, l.ms, false, "refused at close");
         } else if (starts(m, "image ") && has(m, " stored")) {
             close_image(pic, &image, l.ms, true, "");
-        } else if (starts(m, "image ") && has(m, " refused")) {
-            close_image(pic, &image, l.ms, false, "refused at close");
         }
         if ((starts(m, "tx ") && has(m, " nak ")) || has(m, "bad-frame") || has(m, "out of sequence")) {
             ++pic->refusals;
