@@ -217,5 +217,7 @@ else
     echo "  no flash faults"
 fi
 echo "== logs: $state/out/{syslog.log,bus.jsonl,tools.log}, $modem/out/modem.log"
+echo "== report: the run on one page (open it in a browser)"
+"$bin/routersim" report "$state" -o "$work/report.html" | sed 's/^/  /'
 [ "$fail" = 0 ] && echo "== demo passed" || echo "== demo FAILED"
 exit $fail
