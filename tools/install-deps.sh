@@ -9,6 +9,8 @@ PACKAGES=(
     linux-libc-dev
     bubblewrap faketime libfaketime
     bzip2 tar coreutils util-linux procps python3
+    # benchmarks only (bench/): zlib is the CRC-32 reference, perf the profiler
+    zlib1g-dev linux-perf valgrind
 )
 
 missing=()
