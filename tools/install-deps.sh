@@ -9,6 +9,8 @@ PACKAGES=(
     linux-libc-dev
     bubblewrap faketime libfaketime
     bzip2 tar coreutils util-linux procps python3
+    # benchmarks only (bench/): zlib is the CRC-32 reference, perf the profiler
+    zlib1g-dev linux-perf valgrind
 )
 # The CGI tests: a real web server, curl, a headless browser and node/npm for
 # the browser driver (tools/install-npm-deps.sh). A node from elsewhere will do.
