@@ -204,12 +204,14 @@ void stop_group(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
-// Waits (at most about two seconds) until the virtual modem shows something
+// Waits (at most about eight seconds) until the virtual modem shows something
 // in its sysfs folder, so a command does not start before the modem exists.
+// A modem program in a scripting language can take over a second just to
+// start on a busy machine.
 void wait_for_modem(const std::string &sysfs, pid_t modem)
 {
     std::string dir = sysfs + "/bus/usb/devices";
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 400; ++i) {
         if (waitpid(modem, nullptr, WNOHANG) == modem)
             return;
         struct stat st;
