@@ -46,6 +46,8 @@ public:
     }
     int port() const { return tool_.get(); }
     std::vector<write_seen> seen;
+    // At a stream write to this address the modem falls silent for good.
+    uint32_t refuse_addr = UINT32_MAX;
 
 private:
     void run()
@@ -83,6 +85,10 @@ private:
             w.addr = get_le32(payload + 1);
             w.data.assign(payload + 5, payload + len);
             reply = {0x08, payload[1], payload[2], payload[3], payload[4]};
+            if (w.addr == refuse_addr) {
+                shutdown(modem_.get(), SHUT_WR);
+                reply.clear();
+            }
         }
         seen.push_back(w);
         if (reply.empty())
@@ -273,4 +279,43 @@ TEST(RamProgram, OversizedWriteIsRefusedBeforeSending)
     fake_modem modem;
     EXPECT_EQ(write_32bit_cmd(modem.port(), DLOAD_BASE, data.data(), (uint32_t)data.size()), -1);
     EXPECT_TRUE(modem.seen.empty());
+}
+
+TEST(Stream, LongImageLeavesThePackageAtTheNextSubImage)
+{
+    // Longer than the 16 KiB the stream reads ahead, and not a whole number
+    // of blocks: every byte goes out once, and the bytes behind the image stay.
+    bytes image = pattern(40000);
+    bytes package = image;
+    package.insert(package.end(), 10, 0xEE);
+    unique_fd in = input_of(package);
+    {
+        fake_modem modem;
+        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 40000, DLOAD_STREAM_BLOCK, 0), 0);
+        shutdown(modem.port(), SHUT_WR);
+        write_list writes;
+        for (uint32_t a = 0; a < 39936; a += 1024)
+            writes.push_back({a, 1024});
+        writes.push_back({39936, 64});
+        expect_writes(modem.seen, 0x07, writes, image);
+    }
+    EXPECT_EQ(left_in(in.get()), 10u);
+}
+
+TEST(Stream, FailedBlockStillConsumesExactlyTheImage)
+{
+    // The refused block lies in the second piece read ahead; the rest of the
+    // image is drained and the next sub-image is untouched.
+    bytes package = pattern(40000);
+    package.insert(package.end(), 10, 0xEE);
+    unique_fd in = input_of(package);
+    {
+        fake_modem modem;
+        modem.refuse_addr = 20480;
+        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 40000, DLOAD_STREAM_BLOCK, 0), -1);
+        shutdown(modem.port(), SHUT_WR);
+        EXPECT_EQ(modem.seen.size(), 20u + 3u);     // 20 blocks, then three tries of the refused one
+        EXPECT_EQ(modem.seen.back().addr, 20480u);
+    }
+    EXPECT_EQ(left_in(in.get()), 10u);
 }

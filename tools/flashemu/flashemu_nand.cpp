@@ -5,6 +5,8 @@
 // way the kernel would for the call the program made.
 #include "flashemu_nand.h"
 
+#include "flashemu_events.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -143,8 +145,10 @@ void program_pages(const mtd_device &dev, uint8_t *old, const uint8_t *data, siz
             }
             old[i] = (uint8_t)(old[i] & data[i]);
         }
-        if (bad != 0)
+        if (bad != 0) {
             log_fault(dev, off + (off_t)p, bad, off + (off_t)first, stored, wanted);
+            log_flash_event(dev, "fault", (uint64_t)(off + (off_t)p), MTD_WRITE_SIZE);
+        }
     }
 }
 
@@ -177,6 +181,8 @@ int erase_range(const mtd_device &dev, int fd, uint64_t start, uint64_t length)
             return -1;
         }
     }
+    if (length != 0)
+        log_flash_event(dev, "erase", start, length);
     return 0;
 }
 
@@ -331,6 +337,8 @@ ssize_t nand_pwrite(const mtd_device &dev, int fd, const void *buf, size_t len, 
     // EIO, as the kernel's character device reports a failed chunk.
     size_t good = good_prefix(dev, offset, len);
     ssize_t written = good == 0 ? 0 : program_range(dev, fd, buf, good, offset);
+    if (written > 0)
+        log_flash_event(dev, "write", (uint64_t)offset, (uint64_t)written);
     if (written < 0 || good == len)
         return written;
     errno = EIO;

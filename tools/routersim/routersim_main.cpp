@@ -1,4 +1,5 @@
 // routersim command line: init, load-package, run.
+#include "report.h"
 #include "routersim.h"
 
 #include <cerrno>
@@ -19,7 +20,8 @@ void usage()
             "       routersim run STATE [--file-mode PACKAGE] [--modem MODEMSTATE [--modem-program PATH]]\n"
             "                 [--time-scale N] [--timeout S] [--kill-after MS] [--env NAME=VALUE]\n"
             "                 [--host-net] [--tmp-dir DIR]\n"
-            "                 -- CMD ARGS\n");
+            "                 -- CMD ARGS\n"
+            "       routersim report STATE [-o FILE]\n");
 }
 
 std::string dir_of(const std::string &path)
@@ -179,6 +181,18 @@ int main(int argc, char **argv)
     }
     if (cmd == "run")
         return cmd_run(argc, argv);
+    if (cmd == "report") {
+        // The page of the last run; by default STATE/out/report.html.
+        if (argc != 3 && !(argc == 5 && strcmp(argv[3], "-o") == 0)) {
+            usage();
+            return 2;
+        }
+        std::string file = argc == 5 ? argv[4] : std::string(argv[2]) + "/out/report.html";
+        if (sim_report(argv[2], file) != 0)
+            return 1;
+        printf("%s\n", file.c_str());
+        return 0;
+    }
     usage();
     return 2;
 }

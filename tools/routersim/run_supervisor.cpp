@@ -27,7 +27,8 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-const char *const OUT_FILES[] = {"stdout", "stderr", "syslog.log", "bus.jsonl", "tools.log", "flash-faults.log"};
+const char *const OUT_FILES[] = {"stdout",           "stderr",           "syslog.log", "bus.jsonl", "tools.log",
+                                 "flash-faults.log", "flash-events.log", "stamps.log"};
 const char *const FAKETIME_CANDIDATES[] = {
     "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
     "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
@@ -113,7 +114,7 @@ struct datagram {
 
 // Reads every waiting datagram of the endpoints and logs them in the order
 // they were sent, whichever endpoint they went to; never blocks.
-void drain(std::vector<endpoint> &eps, int syslog_out, int bus_out, bool *reboot)
+void drain(std::vector<endpoint> &eps, int syslog_out, int bus_out, int stamps_out, bool *reboot)
 {
     static uint8_t buf[MAX_DATAGRAM];
     std::vector<datagram> got;
@@ -144,6 +145,12 @@ void drain(std::vector<endpoint> &eps, int syslog_out, int bus_out, bool *reboot
         return a.stamp_ns < b.stamp_ns;
     });
     for (const datagram &d : got) {
+        // stamps.log: one line per line written to syslog.log or bus.jsonl,
+        // the kernel's receive time (host real time), for drawing the run.
+        char stamp[64];
+        int sn = snprintf(stamp, sizeof stamp, "%lld %s\n", (long long)d.stamp_ns, d.module < 0 ? "syslog" : "bus");
+        if (sn > 0 && sn < (int)sizeof stamp)
+            (void)write_full(stamps_out, stamp, (size_t)sn);
         if (d.module < 0) {
             std::string line = syslog_line(reinterpret_cast<const char *>(d.bytes.data()), d.bytes.size());
             (void)write_full(syslog_out, line.data(), line.size());
@@ -197,12 +204,14 @@ void stop_group(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
-// Waits (at most about two seconds) until the virtual modem shows something
+// Waits (at most about eight seconds) until the virtual modem shows something
 // in its sysfs folder, so a command does not start before the modem exists.
+// A modem program in a scripting language can take over a second just to
+// start on a busy machine.
 void wait_for_modem(const std::string &sysfs, pid_t modem)
 {
     std::string dir = sysfs + "/bus/usb/devices";
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 400; ++i) {
         if (waitpid(modem, nullptr, WNOHANG) == modem)
             return;
         struct stat st;
@@ -218,6 +227,40 @@ void wait_for_modem(const std::string &sysfs, pid_t modem)
         }
         usleep(20000);
     }
+}
+
+int64_t real_time_ns()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
+
+// What STATE/out/run.info records besides the options: host real times in ns
+// (the clock of stamps.log and flash-events.log) and how the run ended.
+struct run_times {
+    int64_t start_ns = 0;
+    int64_t end_ns = 0;
+    int64_t modem_start_ns = 0;     // 0: no modem
+    std::string end;                // exit, reboot, power-cut, timeout, stopped
+};
+
+std::string run_info_text(const sim_run_options &opt, const run_times &t)
+{
+    char buf[512];
+    snprintf(buf, sizeof buf,
+             "time_scale=%g\nkill_after_ms=%ld\ntimeout_s=%g\nstart_ns=%lld\nend_ns=%lld\nmodem_start_ns=%lld\n"
+             "end=%s\nfile_mode=%d\n",
+             opt.time_scale, opt.kill_after_ms, opt.timeout_s, (long long)t.start_ns, (long long)t.end_ns,
+             (long long)t.modem_start_ns, t.end.c_str(), opt.file_mode_package.empty() ? 0 : 1);
+    std::string s = buf;
+    std::string cmd;
+    for (const std::string &w : opt.command)
+        cmd += (cmd.empty() ? "" : " ") + w;
+    std::string modem = opt.modem_state;
+    for (std::string *v : {&cmd, &modem})
+        std::replace(v->begin(), v->end(), '\n', ' ');   // one value, one line
+    return s + "modem_state=" + modem + "\ncommand=" + cmd + "\n";
 }
 
 bool valid_env(const std::string &kv)
@@ -285,6 +328,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     bool had_image_path = stat(image_path_dir.c_str(), &st) == 0;
 
     int rc = 2;
+    run_times info;
     pid_t modem = -1;
     std::vector<endpoint> eps;
     do {
@@ -322,6 +366,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             time_env = {"LD_PRELOAD=" + layout.faketime_lib, faketime_value, "FAKETIME_DONT_FAKE_MONOTONIC=0"};
         }
         if (modem_attached) {
+            info.modem_start_ns = real_time_ns();
             std::string prog = opt.modem_program.empty() ? paths.bin_dir + "/modemsim" : opt.modem_program;
             unique_fd mlog(open((out + "/modemsim.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
             modem = spawn({prog, opt.modem_state, "--link-dir", layout.dev_dir, "--sysfs", layout.sysfs_dir},
@@ -337,12 +382,14 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         unique_fd cmd_err(open((out + "/stderr").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
         unique_fd syslog_out(open((out + "/syslog.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
         unique_fd bus_out(open((out + "/bus.jsonl").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-        if (!cmd_out.ok() || !cmd_err.ok() || !syslog_out.ok() || !bus_out.ok()) {
+        unique_fd stamps_out(open((out + "/stamps.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        if (!cmd_out.ok() || !cmd_err.ok() || !syslog_out.ok() || !bus_out.ok() || !stamps_out.ok()) {
             fprintf(stderr, "routersim: cannot open the result files in %s\n", out.c_str());
             break;
         }
         catch_stop_signals();
         auto start = clock_type::now();
+        info.start_ns = real_time_ns();
         pid_t child = spawn(bwrap_command(layout), {}, cmd_out.get(), cmd_err.get(), false);
         if (child < 0) {
             fprintf(stderr, "routersim: cannot start bwrap: %s\n", strerror(errno));
@@ -353,18 +400,20 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         bool have_deadline = false;
         clock_type::time_point deadline{};
         std::string deadline_status;
-        auto set_deadline = [&](clock_type::time_point t, const char *why) {
+        const char *deadline_end = "";   // run.info's name for what ends the run there
+        auto set_deadline = [&](clock_type::time_point t, const char *why, const char *end_name) {
             if (!have_deadline || t < deadline) {
                 deadline = t;
                 deadline_status = why;
+                deadline_end = end_name;
                 have_deadline = true;
             }
         };
         if (opt.kill_after_ms >= 0)
-            set_deadline(start + std::chrono::milliseconds(opt.kill_after_ms), "killed");
+            set_deadline(start + std::chrono::milliseconds(opt.kill_after_ms), "killed", "power-cut");
         if (opt.timeout_s > 0)
             set_deadline(start + std::chrono::microseconds((long long)(opt.timeout_s / opt.time_scale * 1e6)),
-                         "timeout");
+                         "timeout", "timeout");
 
         bool reboot = false;
         bool reboot_seen = false;
@@ -384,10 +433,10 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             }
             if (poll(pfds, (nfds_t)n, wait_ms) < 0 && errno != EINTR)
                 break;
-            drain(eps, syslog_out.get(), bus_out.get(), &reboot);
+            drain(eps, syslog_out.get(), bus_out.get(), stamps_out.get(), &reboot);
             if (reboot && !reboot_seen) {
                 reboot_seen = true;
-                set_deadline(clock_type::now() + REBOOT_GRACE, "killed");
+                set_deadline(clock_type::now() + REBOOT_GRACE, "killed", "reboot");
             }
             if (waitpid(child, &wstatus, WNOHANG) == child) {
                 exited = true;
@@ -397,6 +446,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
                 kill(child, SIGKILL);
                 waitpid(child, &wstatus, 0);
                 status = "stopped";
+                info.end = "stopped";
                 break;
             }
             if (have_deadline && clock_type::now() >= deadline) {
@@ -405,17 +455,22 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
                 kill(child, SIGKILL);
                 waitpid(child, &wstatus, 0);
                 status = deadline_status;
+                info.end = deadline_end;
                 break;
             }
         }
-        drain(eps, syslog_out.get(), bus_out.get(), &reboot);
+        drain(eps, syslog_out.get(), bus_out.get(), stamps_out.get(), &reboot);
         if (status.empty()) {
             if (WIFEXITED(wstatus))
                 status = std::to_string(WEXITSTATUS(wstatus));
             else
                 status = "killed";
         }
+        info.end_ns = real_time_ns();
+        if (info.end.empty())
+            info.end = reboot_seen ? "reboot" : "exit";
         write_text(out + "/status", status + "\n");
+        write_text(out + "/run.info", run_info_text(opt, info));
         rc = 0;
     } while (false);
 

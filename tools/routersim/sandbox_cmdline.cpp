@@ -3,7 +3,7 @@
 // Paths inside the router:
 //   /opt/routersim/bin   the build's programs (first on PATH)
 //   /opt/routersim/lib   libflashemu.so (preloaded into every process)
-//   /opt/routersim/log   the two log files the emulation and the tool stand-ins append to
+//   /opt/routersim/log   the log files the emulation and the tool stand-ins append to
 //   /opt/hostusr         the host's /usr, which /usr/bin's links point into
 #include "routersim.h"
 
@@ -119,6 +119,8 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
     bool has_bad_table = access(bad_table.c_str(), R_OK) == 0;
     if (has_bad_table)
         add(a, {"--ro-bind", bad_table, std::string(SIM_BADBLOCKS)});
+
+    add(a, {"--bind", l.out_dir + "/flash-events.log", std::string(SIM_LOG) + "/flash-events.log"});
     add(a, {"--chdir", "/"});
 
     std::string preload = std::string(SIM_LIB) + "/libflashemu.so";
@@ -131,6 +133,8 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
             "--setenv", "FLASHTOOLS_LOG", std::string(SIM_LOG) + "/tools.log"});
     if (has_bad_table)
         add(a, {"--setenv", "FLASHEMU_BADBLOCKS", SIM_BADBLOCKS});
+
+    add(a, {"--setenv", "FLASHEMU_EVENT_LOG", std::string(SIM_LOG) + "/flash-events.log"});
     if (!l.faketime_lib.empty()) {
         char faketime_value[64];
         snprintf(faketime_value, sizeof faketime_value, "+0 x%g", l.time_scale);

@@ -111,10 +111,32 @@ ssize_t hdlc_frame_payload(const uint8_t *payload, size_t len, bool leading_flag
             return -1;
         out[n++] = HDLC_FLAG;
     }
-    for (size_t i = 0; i < len; i++)
-        if (!put(payload[i]))
-            return -1;
-    uint16_t crc = crc_16_l_calc(payload, len);
+    // The check value runs along with the stuffing, in one pass. When out
+    // has room for the worst case (every byte escaped, then the check bytes
+    // and the flag), the per-byte room test is left out: this loop frames
+    // every 1 KiB block of a modem image.
+    uint16_t run = CRC_16_L_SEED;
+    if (len <= (out_size - n - 5) / 2 && out_size - n >= 5) {
+        uint8_t *o = out + n;       // a plain pointer: n is shared with put
+        for (size_t i = 0; i < len; i++) {
+            uint8_t b = payload[i];
+            run = crc_16_l_step(run, b);
+            if (needs_escape(b)) {
+                *o++ = HDLC_ESC;
+                *o++ = (uint8_t)(b ^ HDLC_ESC_MASK);
+            } else {
+                *o++ = b;
+            }
+        }
+        n = (size_t)(o - out);
+    } else {
+        for (size_t i = 0; i < len; i++) {
+            run = crc_16_l_step(run, payload[i]);
+            if (!put(payload[i]))
+                return -1;
+        }
+    }
+    uint16_t crc = (uint16_t)~run;
     if (!put((uint8_t)(crc & 0xFF)) || !put((uint8_t)(crc >> 8)) || n + 1 > out_size)
         return -1;
     out[n++] = HDLC_FLAG;

@@ -12,6 +12,7 @@
 
 #include "kq_log.h"
 #include "up_fd.h"
+#include "up_wait_total.h"
 
 int32_t download_mode = 0;
 
@@ -60,6 +61,7 @@ void Sleep(uint32_t useconds)
     ts.tv_nsec = (long)(useconds % 1000) * 1000000L;
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
+    up_count_wait_ms(useconds);
 }
 
 void SetTermios(struct termios *p, uint16_t uBaudRate)
