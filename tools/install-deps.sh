@@ -42,6 +42,10 @@ report_browser_deps() {
     fi
 }
 
+# The ARM cross build and the QEMU kernel tier have their own list and
+# downloads (cross compiler, qemu, busybox, mtd-utils, Debian kernels).
+"$(dirname "$0")/kernel/install-deps.sh"
+
 missing=()
 for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

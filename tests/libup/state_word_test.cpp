@@ -1,5 +1,8 @@
+#include <cerrno>
 #include <climits>
 #include <gtest/gtest.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
 
 #include "test_files.h"
 #include "up_api.h"
@@ -21,6 +24,15 @@ std::vector<uint8_t> block_image(int32_t word, size_t size = 2 * UP_ERASE_BLOCK,
 
 TEST(StateWord, ReadsNativeLittleEndianWordAtTheBlock)
 {
+    {
+        // qemu-arm answers the bad-block question on a plain file with ENOSYS
+        // (an ioctl it does not translate) where a kernel says ENOTTY; the
+        // kernel tier reads the state word on real MTD instead.
+        auto probe = file_with(std::vector<uint8_t>(4, 0));
+        long long offs = 0;
+        if (ioctl(probe.get(), MEMGETBADBLOCK, &offs) < 0 && errno == ENOSYS)
+            GTEST_SKIP() << "MTD ioctls are not passed through by this emulator";
+    }
     struct { int32_t stored; } cases[] = {{0}, {60}, {256}, {257}, {-1}, {-2}, {INT_MAX}, {INT_MIN}};
     for (auto &c : cases) {
         auto fd = file_with(block_image(c.stored));
