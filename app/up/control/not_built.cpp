@@ -24,16 +24,3 @@ int mu_change_mode(const char *at_port, const char *strATCommand)
     (void)strATCommand;
     UP_NOT_BUILT("set_ftm/set_online");
 }
-
-int send_ftm_cmd(const char *diagnose_interface)
-{
-    (void)diagnose_interface;
-    UP_NOT_BUILT("set_digftm");
-}
-
-int Read_Normal_NV_ITEM(const char *diagnose_interface, const char *backup_file)
-{
-    (void)diagnose_interface;
-    (void)backup_file;
-    UP_NOT_BUILT("nv_normal");
-}
