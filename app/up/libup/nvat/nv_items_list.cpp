@@ -185,3 +185,14 @@ int nv_build_band_list(uint32_t gsm_band, uint32_t umts_band, uint32_t lte_band)
     append_selected(LTE_TABLES, lte_sel, &used);
     return 0;
 }
+
+int InitNVItems_qd4700(const efs_h_cfg *nv_cfg)
+{
+    (void)nv_cfg;
+    return nv_build_preserved_list();
+}
+
+int InitNVItems(const efs_h_cfg *nv_cfg)
+{
+    return nv_build_band_list(nv_cfg->GSMBand, nv_cfg->UMTSBand, nv_cfg->LTEBand);
+}

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "efs_config.h"
+
 // One row: the modem's NV item number and its name (for log lines only).
 // A row with nID -1 ends a table; item 0 is a real item (NV_ESN_I).
 struct nv_items_stru_type {
@@ -55,6 +57,11 @@ int nv_build_preserved_list(void);
 // only when it is exactly 1. Returns 0, or -1 (list untouched) when a
 // non-zero mask selects nothing.
 int nv_build_band_list(uint32_t gsm_band, uint32_t umts_band, uint32_t lte_band);
+
+// The builders of the library interface: the preserved set whatever the
+// record holds, and the band-driven list from the record's band masks.
+int InitNVItems_qd4700(const efs_h_cfg *nv_cfg);
+int InitNVItems(const efs_h_cfg *nv_cfg);
 
 // Number of rows of a terminated table (the terminator not counted).
 int nv_table_rows(const nv_items_stru_type *table, int capacity);
