@@ -82,6 +82,19 @@ int parse_kind(const char *text, fault_rule *rule)
     return 0;
 }
 
+// "any" stands for every frame of the diag port, "at" for every AT command.
+bool kind_matches(const char *rule_kind, const char *kind)
+{
+    bool at_kind = strncmp(kind, "at", 2) == 0 && (kind[2] == '\0' || kind[2] == '-');
+    if (strcmp(rule_kind, "any") == 0)
+        return !at_kind;
+    if (strcmp(rule_kind, "at") == 0)
+        return at_kind;
+    return strcmp(rule_kind, kind) == 0;
+}
+
+const char *const image_fail_stages[] = {"close", "open", "stream"};
+
 bool in_window(const fault_rule &r)
 {
     return r.seen >= r.first && r.seen <= r.last;
@@ -131,8 +144,18 @@ int fault_rule_parse(const char *line, fault_rule *rule, char *err, size_t err_s
     if (rule->action == FAULT_FAIL_IMAGE) {
         rule->first = 1;
         rule->last = UINT32_MAX;
-        if ((n >= 3 && parse_when(words[2], rule) != 0) || n > 3) {
-            snprintf(err, err_size, "usage: fail-image IMAGE [WHEN]");
+        rule->arg = IMAGE_FAIL_CLOSE;
+        bool bad = n > 4 || (n >= 3 && parse_when(words[2], rule) != 0);
+        if (!bad && n == 4) {
+            bad = true;
+            for (uint32_t k = 0; k < 3; k++)
+                if (strcmp(words[3], image_fail_stages[k]) == 0) {
+                    rule->arg = k + 1;
+                    bad = false;
+                }
+        }
+        if (bad) {
+            snprintf(err, err_size, "usage: fail-image IMAGE [WHEN] [open|stream|close]");
             return -1;
         }
         return 0;
@@ -239,7 +262,7 @@ fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, 
         fault_rule &r = set->rules[(size_t)i];
         if (r.action == FAULT_FAIL_IMAGE)
             continue;
-        if (strcmp(r.kind.data(), "any") != 0 && strcmp(r.kind.data(), kind) != 0)
+        if (!kind_matches(r.kind.data(), kind))
             continue;
         if (r.has_addr && (!has_addr || r.addr != addr))
             continue;
@@ -263,9 +286,9 @@ fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, 
     return d;
 }
 
-bool fault_set_image_fails(fault_set *set, const char *image)
+image_fail_t fault_set_image_fails(fault_set *set, const char *image)
 {
-    bool fails = false;
+    image_fail_t fails = IMAGE_OK;
     for (int i = 0; i < set->count; i++) {
         fault_rule &r = set->rules[(size_t)i];
         if (r.action != FAULT_FAIL_IMAGE || strcmp(r.kind.data(), image) != 0)
@@ -273,7 +296,7 @@ bool fault_set_image_fails(fault_set *set, const char *image)
         if (r.seen < UINT32_MAX)
             r.seen++;
         if (in_window(r))
-            fails = true;
+            fails = (image_fail_t)r.arg;
     }
     return fails;
 }

@@ -7,11 +7,13 @@
 //   badfcs   KIND[@ADDR] WHEN         acted on, answered with a wrong check sequence
 //   late     KIND[@ADDR] WHEN MS      acted on, answered MS milliseconds late
 //   silent   KIND[@ADDR] WHEN         the modem hangs: no answer until a power cycle
-//   fail-image IMAGE [WHEN]           the transfer of IMAGE is refused at its close
-//                                     (every close try), nothing is stored
+//   fail-image IMAGE [WHEN] [STAGE]   the transfer of IMAGE is refused at its
+//                                     open, its stream writes or (default) its
+//                                     close; nothing is stored
 //
 // KIND is a frame kind (offline, switch, diag, nop, preq, write32, go, hello,
-// security, partition, open, stream-write, close, reset) or "any"; ADDR limits
+// security, partition, open, stream-write, close, reset) or "any", an AT
+// command kind (at-cfun, at-kqtsn, ...; "at" for all of them); ADDR limits
 // write32 and stream-write rules to one address. WHEN counts the matching
 // frames since the rule was loaded: N, N-M, N- (N and all later ones) or *;
 // for fail-image it counts the opens of that image.
@@ -84,5 +86,13 @@ void fault_set_reload(fault_set *set, const char *path);
 // Counts the frame against every rule of its kind and collects the faults due.
 fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, uint32_t addr);
 
-// Counts one open of the image (dbl, osbl, ...); true when that transfer is to fail.
-bool fault_set_image_fails(fault_set *set, const char *image);
+// Where a transfer armed by fail-image is refused.
+enum image_fail_t {
+    IMAGE_OK = 0,
+    IMAGE_FAIL_CLOSE,      // every close try gets NAK 11, nothing stored
+    IMAGE_FAIL_OPEN,       // the open gets NAK 10
+    IMAGE_FAIL_STREAM,     // every stream write gets NAK 11
+};
+
+// Counts one open of the image (dbl, osbl, ...); how that transfer is to fail.
+image_fail_t fault_set_image_fails(fault_set *set, const char *image);

@@ -133,18 +133,11 @@ ssize_t frame_with_check(const uint8_t *payload, size_t len, uint16_t check, boo
     return n <= out_size ? (ssize_t)n : -1;
 }
 
-void sleep_ms(uint32_t ms)
-{
-    struct timespec ts = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
 void send_reply(modem_t *m, const modem_reply &r, const fault_decision &d)
 {
     if (d.late_ms > 0) {
         modem_log("fault late %u ms", (unsigned)d.late_ms);
-        sleep_ms(d.late_ms);
+        modem_sleep_ms(d.late_ms);
     }
     uint8_t wire[2 * sizeof r.payload + 8];
     ssize_t n;

@@ -57,6 +57,8 @@ int modem_attach(modem_t *m, modem_stage_t stage)
     if (stage == STAGE_PROGRAMMER)
         programmer_reset(m);
     if (stage == STAGE_NORMAL)
+        modem_firmware_start(m);
+    if (stage == STAGE_NORMAL)
         modem_log("attach %s diag=ttyUSB%d(%s) at=ttyUSB%d(%s)", modem_stage_name(stage), diag_no,
                   m->diag.slave_path.data(), m->opts.at_tty, m->at.slave_path.data());
     else

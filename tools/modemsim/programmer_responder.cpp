@@ -80,6 +80,12 @@ void on_open(modem_t *m, const uint8_t *p, size_t len, modem_reply *reply)
         reply_nak(reply, len == 2 ? NAK_INVALID_DEST : NAK_INVALID_LEN);
         return;
     }
+    image_fail_t fails = fault_set_image_fails(&m->faults, name);
+    if (fails == IMAGE_FAIL_OPEN) {
+        modem_log("fault fail-image %s: open refused", name);
+        reply_nak(reply, NAK_OP_NOT_PERMITTED);
+        return;
+    }
     if (m->prog.open_type >= 0)
         modem_log("image 0x%02x still open: discarded", (unsigned)m->prog.open_type);
     if (image_store_begin(&m->prog.image, m->opts.state_dir.data(), name) != 0) {
@@ -89,9 +95,9 @@ void on_open(modem_t *m, const uint8_t *p, size_t len, modem_reply *reply)
     m->prog.open_type = p[1];
     m->prog.next_addr = 0;
     m->prog.have_last = false;
-    m->prog.open_fails = fault_set_image_fails(&m->faults, name);
-    if (m->prog.open_fails)
-        modem_log("fault fail-image %s armed", name);
+    m->prog.open_fails = fails;
+    if (fails != IMAGE_OK)
+        modem_log("fault fail-image %s armed (%s)", name, fails == IMAGE_FAIL_STREAM ? "stream" : "close");
     uint8_t r[2] = {0x1C, 0x00};
     reply_set(reply, "open-reply", r, sizeof r);
 }
@@ -104,6 +110,10 @@ void on_stream_write(modem_t *m, const uint8_t *p, size_t len, modem_reply *repl
     }
     if (m->prog.open_type < 0) {
         reply_nak(reply, NAK_OP_NOT_PERMITTED);
+        return;
+    }
+    if (m->prog.open_fails == IMAGE_FAIL_STREAM) {
+        reply_nak(reply, NAK_VERIFY_FAILED);
         return;
     }
     uint32_t addr = get_le32(p + 1);
@@ -140,7 +150,7 @@ void on_close(modem_t *m, modem_reply *reply)
     }
     const char *name = image_file_name((uint8_t)s.open_type);
     s.open_type = -1;
-    if (s.open_fails) {
+    if (s.open_fails != IMAGE_OK) {
         image_store_abort(&s.image);
         modem_log("image %s refused (fault), nothing stored", name);
         reply_nak(reply, NAK_VERIFY_FAILED);
@@ -151,6 +161,7 @@ void on_close(modem_t *m, modem_reply *reply)
         return;
     }
     modem_log("image %s stored, %u bytes", name, (unsigned)s.next_addr);
+    m->flashed = true;
     uint8_t r[1] = {0x16};
     reply_set(reply, "close-reply", r, sizeof r);
 }
