@@ -7,14 +7,18 @@
 //   badfcs   KIND[@ADDR] WHEN         acted on, answered with a wrong check sequence
 //   late     KIND[@ADDR] WHEN MS      acted on, answered MS milliseconds late
 //   silent   KIND[@ADDR] WHEN         the modem hangs: no answer until a power cycle
+//   status   NVKIND[@ITEM] WHEN [CODE] an NV request not acted on, answered with
+//                                     status CODE (default 4)
 //   fail-image IMAGE [WHEN] [STAGE]   the transfer of IMAGE is refused at its
 //                                     open, its stream writes or (default) its
 //                                     close; nothing is stored
 //
 // KIND is a frame kind (offline, switch, diag, nop, preq, write32, go, hello,
 // security, partition, open, stream-write, close, reset) or "any", an AT
-// command kind (at-cfun, at-kqtsn, ...; "at" for all of them); ADDR limits
-// write32 and stream-write rules to one address. WHEN counts the matching
+// command kind (at-cfun, at-kqtsn, ...; "at" for all of them), an NV kind
+// (nv-read, nv-write, rfnv-read, rfnv-write, ftm-switch; "nv" for the first
+// four, the NVKINDs of status); ADDR limits
+// write32 and stream-write rules to one address, NV rules to one item. WHEN counts the matching
 // frames since the rule was loaded: N, N-M, N- (N and all later ones) or *;
 // for fail-image it counts the opens of that image.
 #pragma once
@@ -33,6 +37,7 @@ enum fault_action_t {
     FAULT_LATE,
     FAULT_SILENT,
     FAULT_FAIL_IMAGE,
+    FAULT_STATUS,
 };
 
 struct fault_rule {
@@ -69,6 +74,8 @@ struct fault_decision {
     bool badfcs = false;
     bool silent = false;
     uint32_t late_ms = 0;
+    bool status = false;         // an NV request answered with status_code
+    uint16_t status_code = 0;
 };
 
 // Parses one rule. Returns 0, 1 for a blank or comment line, or -1 with err set.

@@ -12,6 +12,13 @@ enum modem_stage_t {
     STAGE_PROGRAMMER,     // RAM flash programmer: diag port only, streaming protocol
 };
 
+// What a flash wipes at the firmware's next start.
+enum flash_wipe_t {
+    FLASH_WIPE_NONE = 0,
+    FLASH_WIPE_NV,        // NV and RF NV items
+    FLASH_WIPE_ALL,       // and the identity
+};
+
 constexpr int MODEM_MAX_FAULT_OPTIONS = 16;
 constexpr int MODEM_FAULT_TEXT = 128;
 
@@ -29,6 +36,7 @@ struct modem_options {
     int download_tty = -1;                       // diag ttyUSB number in download mode (-1: diag_tty)
     std::array<char, 128> version{};             // running firmware version at start (empty: kept)
     std::array<char, 128> flash_version{};       // version after a flash (empty: from the AMSS image)
+    flash_wipe_t flash_wipe = FLASH_WIPE_NV;
     int fault_count = 0;
     std::array<std::array<char, MODEM_FAULT_TEXT>, MODEM_MAX_FAULT_OPTIONS> faults{};
 };
