@@ -47,7 +47,7 @@ inline void make_state(const modem_harness &m)
     mkdir((m.state() + "/rfnv").c_str(), 0755);
 }
 
-// Lets the programmer store one EFS image and reset: the firmware that then
+// Lets the programmer take a partition table and one EFS image, and reset: the firmware that then
 // starts is a flashed one. The modem must have been started in the
 // programmer stage.
 inline bool flash_efs_and_reset(const modem_harness &m)
@@ -57,10 +57,14 @@ inline bool flash_efs_and_reset(const modem_harness &m)
     if (fd < 0)
         return false;
     std::vector<std::vector<uint8_t>> steps = {
-        hello_request(), {0x17, 0x00}, {0x1B, 0x09}, stream_write_request(0, test_bytes(300, 9)), {0x15}, {0x0B}};
+        hello_request(), {0x17, 0x01}, {0x19, 0x00, 0xAA, 0x73, 0xEE, 0x55}, {0x1B, 0x09}, stream_write_request(0, test_bytes(300, 9)), {0x15},
+        {0x0B, 0, 0, 0, 0, 0, 0, 0}};
     bool ok = true;
-    for (auto &s : steps)
-        ok = ok && raw_exchange(fd, s, 5000).got;
+    // Every step must be taken: a NAK (0x03) means nothing was flashed.
+    for (auto &s : steps) {
+        raw_reply r = ok ? raw_exchange(fd, s, 5000) : raw_reply{};
+        ok = ok && r.got && !r.payload.empty() && r.payload[0] != 0x03;
+    }
     close(fd);
     return ok && wait_until([&] { return m.log_count("attach normal") > started; }, 10000);
 }

@@ -19,7 +19,8 @@ struct action_name {
 const action_name k_actions[] = {
     {"drop", FAULT_DROP},   {"noreply", FAULT_NOREPLY}, {"nak", FAULT_NAK},
     {"badfcs", FAULT_BADFCS}, {"late", FAULT_LATE},     {"silent", FAULT_SILENT},
-    {"fail-image", FAULT_FAIL_IMAGE}, {"status", FAULT_STATUS},
+    {"fail-image", FAULT_FAIL_IMAGE}, {"split", FAULT_SPLIT}, {"noise", FAULT_NOISE},
+    {"stale", FAULT_STALE},           {"trickle", FAULT_TRICKLE}, {"status", FAULT_STATUS},
 };
 
 // The NV frame kinds; "nv" stands for the four item requests.
@@ -194,6 +195,15 @@ int fault_rule_parse(const char *line, fault_rule *rule, char *err, size_t err_s
             return -1;
         }
         break;
+    case FAULT_SPLIT:
+    case FAULT_NOISE:
+    case FAULT_TRICKLE:
+        rule->arg = rule->action == FAULT_SPLIT ? 3 : rule->action == FAULT_NOISE ? 8 : 2;
+        if (n > 4 || (n == 4 && (parse_u32(words[3], &rule->arg) != 0 || rule->arg == 0 || rule->arg > 4096))) {
+            snprintf(err, err_size, "bad count for %s (1 to 4096)", words[0]);
+            return -1;
+        }
+        break;
     default:
         if (n != 3) {
             snprintf(err, err_size, "unexpected words after WHEN");
@@ -300,6 +310,10 @@ fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, 
             d.status = true;
             d.status_code = (uint16_t)r.arg;
             break;
+        case FAULT_SPLIT: d.split_pieces = r.arg; break;
+        case FAULT_NOISE: d.noise_bytes = r.arg; break;
+        case FAULT_STALE: d.stale = true; break;
+        case FAULT_TRICKLE: d.trickle_ms = r.arg; break;
         case FAULT_FAIL_IMAGE: break;
         }
     }

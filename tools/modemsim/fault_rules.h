@@ -9,6 +9,10 @@
 //   silent   KIND[@ADDR] WHEN         the modem hangs: no answer until a power cycle
 //   status   NVKIND[@ITEM] WHEN [CODE] an NV request not acted on, answered with
 //                                     status CODE (default 4)
+//   split    KIND[@ADDR] WHEN [N]     the answer goes out in N writes (default 3)
+//   noise    KIND[@ADDR] WHEN [N]     N bytes of line noise before the answer (default 8)
+//   stale    KIND[@ADDR] WHEN         a stream answer for another address first
+//   trickle  KIND[@ADDR] WHEN [MS]    the answer byte by byte, MS apart (default 2)
 //   fail-image IMAGE [WHEN] [STAGE]   the transfer of IMAGE is refused at its
 //                                     open, its stream writes or (default) its
 //                                     close; nothing is stored
@@ -38,6 +42,10 @@ enum fault_action_t {
     FAULT_SILENT,
     FAULT_FAIL_IMAGE,
     FAULT_STATUS,
+    FAULT_SPLIT,
+    FAULT_NOISE,
+    FAULT_STALE,
+    FAULT_TRICKLE,
 };
 
 struct fault_rule {
@@ -76,6 +84,10 @@ struct fault_decision {
     uint32_t late_ms = 0;
     bool status = false;         // an NV request answered with status_code
     uint16_t status_code = 0;
+    uint32_t split_pieces = 0;     // >1: the answer goes out in that many writes
+    uint32_t noise_bytes = 0;      // garbage (never a flag) before the answer
+    bool stale = false;            // an answer for another address first
+    uint32_t trickle_ms = 0;       // one byte per write, this far apart
 };
 
 // Parses one rule. Returns 0, 1 for a blank or comment line, or -1 with err set.

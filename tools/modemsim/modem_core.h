@@ -37,6 +37,9 @@ struct frame_collector {
     std::array<uint8_t, MODEM_RAW_MAX> raw{};
     size_t len = 0;
     bool overflow = false;
+    // The boot loader and the programmer start hunting for a flag: bytes
+    // before the first flag of their run are line noise to them.
+    bool hunting = false;
 };
 
 struct boot_state {
@@ -48,6 +51,7 @@ struct boot_state {
 struct programmer_state {
     bool hello = false;
     bool secure = false;
+    bool partition = false;        // a partition table was accepted
     int open_type = -1;            // image type byte of the open image, -1 none
     image_fail_t open_fails = IMAGE_OK;   // fail-image fault armed for this transfer
     image_store image;
@@ -92,6 +96,7 @@ struct modem_t {
     int64_t attach_at = 0;
     modem_stage_t attach_stage = STAGE_NORMAL;
     bool leaving = false;          // answered the command that makes it leave the bus
+    bool offline = false;          // the normal firmware was taken offline (DIAG mode change 1)
     boot_state boot;
     programmer_state prog;
     fault_set faults;

@@ -52,6 +52,8 @@ int modem_attach(modem_t *m, modem_stage_t stage)
     m->leaving = false;
     m->diag_rx.len = 0;
     m->diag_rx.overflow = false;
+    m->diag_rx.hunting = stage != STAGE_NORMAL;
+    m->offline = false;
     if (stage == STAGE_BOOTLOADER)
         boot_reset(m);
     if (stage == STAGE_PROGRAMMER)
