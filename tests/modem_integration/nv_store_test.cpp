@@ -164,14 +164,22 @@ TEST(ModemNvStore, RfNvReadWriteAndDiagModeSwitch)
 
 TEST(ModemNvStore, FlashWipesNvAndIdentityOnlyAsConfigured)
 {
+    // The option, else the file MODEMSTATE/flash_wipe, else NV only.
     struct {
         const char *wipe;
+        const char *file;
         bool nv_kept, identity_kept;
-    } cases[] = {{nullptr, false, true}, {"all", false, false}, {"none", true, true}};
+    } cases[] = {{nullptr, nullptr, false, true},
+                 {"all", nullptr, false, false},
+                 {"none", "all\n", true, true},
+                 {nullptr, "all\n", false, false},
+                 {nullptr, "none", true, true}};
     for (auto &c : cases) {
-        SCOPED_TRACE(c.wipe ? c.wipe : "default");
+        SCOPED_TRACE(std::string(c.wipe ? c.wipe : "-") + " " + (c.file ? c.file : "-"));
         modem_harness modem;
         make_state(modem);
+        if (c.file)
+            put_file(modem.state() + "/flash_wipe", std::vector<uint8_t>(c.file, c.file + strlen(c.file)));
         put_file(nv_path(modem, 0), pattern(128, 3));
         put_file(rfnv_path(modem, 21242), pattern(12, 5));
         put_file(modem.state() + "/identity",

@@ -44,21 +44,6 @@ int parse_stage(const char *text, modem_stage_t *stage)
     return 0;
 }
 
-int parse_flash_wipe(const char *text, flash_wipe_t *wipe)
-{
-    if (text == nullptr)
-        return -1;
-    if (strcmp(text, "none") == 0)
-        *wipe = FLASH_WIPE_NONE;
-    else if (strcmp(text, "nv") == 0)
-        *wipe = FLASH_WIPE_NV;
-    else if (strcmp(text, "all") == 0)
-        *wipe = FLASH_WIPE_ALL;
-    else
-        return -1;
-    return 0;
-}
-
 // A version text as the AT service answers it: printable, no quote.
 int copy_version(std::array<char, 128> &dst, const char *src)
 {
@@ -135,6 +120,7 @@ int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, s
             bad = copy_version(opts->flash_version, v);
         } else if (strcmp(a, "--flash-wipe") == 0) {
             bad = parse_flash_wipe(v, &opts->flash_wipe);
+            opts->flash_wipe_given = true;
         } else if (strcmp(a, "--fault") == 0) {
             if (v == nullptr || opts->fault_count >= MODEM_MAX_FAULT_OPTIONS ||
                 strlen(v) >= MODEM_FAULT_TEXT)

@@ -37,12 +37,16 @@ struct modem_options {
     std::array<char, 128> version{};             // running firmware version at start (empty: kept)
     std::array<char, 128> flash_version{};       // version after a flash (empty: from the AMSS image)
     flash_wipe_t flash_wipe = FLASH_WIPE_NV;
+    bool flash_wipe_given = false;               // else MODEMSTATE/flash_wipe, if any, decides
     int fault_count = 0;
     std::array<std::array<char, MODEM_FAULT_TEXT>, MODEM_MAX_FAULT_OPTIONS> faults{};
 };
 
 // Fills opts from argv. Returns 0, or -1 after writing a message into err.
 int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, size_t err_size);
+
+// "none", "nv" or "all" (nv_responder.cpp). Returns 0, or -1 for any other text.
+int parse_flash_wipe(const char *text, flash_wipe_t *wipe);
 
 const char *modem_stage_name(modem_stage_t stage);
 

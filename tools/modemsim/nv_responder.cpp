@@ -191,6 +191,29 @@ void rfnv_write(modem_t *m, const uint8_t *p, modem_reply *reply)
     reply_payload(reply, "rfnv-write-reply", a, sizeof a);
 }
 
+// The option when given; else MODEMSTATE/flash_wipe ("none", "nv" or "all",
+// one line), which a test or the simulated router can write before the run;
+// else the default.
+flash_wipe_t flash_wipe_in_force(const modem_t *m)
+{
+    if (m->opts.flash_wipe_given)
+        return m->opts.flash_wipe;
+    char path[1200];
+    char text[16] = {0};
+    if (state_path(path, sizeof path, m->opts.state_dir.data(), "flash_wipe") != 0)
+        return m->opts.flash_wipe;
+    FILE *f = fopen(path, "re");
+    if (f == nullptr)
+        return m->opts.flash_wipe;
+    bool got = fgets(text, sizeof text, f) != nullptr;
+    fclose(f);
+    text[strcspn(text, "\r\n")] = '\0';
+    flash_wipe_t wipe = m->opts.flash_wipe;
+    if (got && parse_flash_wipe(text, &wipe) != 0)
+        modem_log("flash_wipe file: \"%s\" is not none, nv or all; default used", text);
+    return wipe;
+}
+
 } // namespace
 
 bool nv_frame_describe(const uint8_t *p, size_t len, const char **kind, bool *has_item, uint32_t *item,
@@ -247,9 +270,25 @@ bool nv_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *rep
     return true;
 }
 
+int parse_flash_wipe(const char *text, flash_wipe_t *wipe)
+{
+    if (text == nullptr)
+        return -1;
+    if (strcmp(text, "none") == 0)
+        *wipe = FLASH_WIPE_NONE;
+    else if (strcmp(text, "nv") == 0)
+        *wipe = FLASH_WIPE_NV;
+    else if (strcmp(text, "all") == 0)
+        *wipe = FLASH_WIPE_ALL;
+    else
+        return -1;
+    return 0;
+}
+
 void nv_flash_wipe(modem_t *m)
 {
-    if (m->opts.flash_wipe == FLASH_WIPE_NONE) {
+    flash_wipe_t wipe = flash_wipe_in_force(m);
+    if (wipe == FLASH_WIPE_NONE) {
         modem_log("firmware flashed, NV kept (--flash-wipe none)");
         return;
     }
@@ -258,7 +297,7 @@ void nv_flash_wipe(modem_t *m)
     if (nv_store_wipe(m->opts.state_dir.data(), &nv, &rfnv) < 0)
         modem_log("firmware flashed, NV wipe incomplete");
     modem_log("firmware flashed, NV wiped: %d NV items, %d RF NV items", nv, rfnv);
-    if (m->opts.flash_wipe != FLASH_WIPE_ALL)
+    if (wipe != FLASH_WIPE_ALL)
         return;
     // What a modem reports once its identity is gone: no serial number, a
     // zero IMEI, no test information, no SIM lock.
