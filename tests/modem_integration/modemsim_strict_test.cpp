@@ -164,6 +164,27 @@ TEST(ModemsimStrict, NormalFirmwareSwitchesOnlyWhenOffline)
     EXPECT_TRUE(wait_until([&] { return !path_exists(modem.at_port()); }, 3000));
 }
 
+TEST(ModemsimStrict, CommandOfAnotherStageGetsThisStagesRefusal)
+{
+    const bytes NOP = {0x7E, 0x06, 0x4E, 0x95, 0x7E};
+    struct {
+        const char *stage;
+        bytes request, answer;
+    } cases[] = {
+        {"normal", NOP, {0x13, 0x06, 0x88, 0xD5, 0x7E}},    // DIAG: bad command, request echoed
+        {"download", HELLO, NAK6},
+        {"programmer", NOP, NAK10},                           // before hello only hello is taken
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.stage);
+        modem_harness modem;
+        ASSERT_TRUE(modem.start({"--start", c.stage}));
+        unique_fd port(raw_open(modem.diag_port()));
+        ASSERT_TRUE(port.ok());
+        EXPECT_EQ(wire_exchange(port.get(), c.request, c.answer.size()), c.answer);
+    }
+}
+
 // Brings the programmer to an open DBL image.
 void open_dbl(int fd)
 {

@@ -15,124 +15,74 @@ struct ini_file {
     scratch_dir dir;
     std::string path = dir / "modem_cof.ini";
     explicit ini_file(const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
-
-    // -1, or 0 with the value.
-    int read(const char *zone, const char *key, std::string *value, size_t size = 512) const
+    // The value, or "<-1>".
+    std::string read(const char *zone, const char *key, size_t size = 512) const
     {
         std::string buf(size, '\0');
         int rc = read_ini_config(path.c_str(), zone, key, &buf[0], size);
-        *value = buf.c_str();
-        return rc;
+        return rc == 0 ? std::string(buf.c_str()) : "<-1>";
     }
 };
 
-std::string trimmed(std::string s)
-{
-    s.resize(s.size() + 1);
-    trim_str(&s[0]);
-    return s.c_str();
-}
-
-void reset_config()
+// Reads a whole INI into freshly cleared records. Its result.
+int configure(const std::string &text)
 {
     memset(&file_info, 0, sizeof file_info);
     memset(&efs_config, 0, sizeof efs_config);
+    ini_file f(text);
+    return get_file_info_config(f.path.c_str());
 }
 
-const char *const BASE_INI = "[About]\r\n"
-                             "modem_version = ZMR_V2.0 \r\n"
-                             "efs_include=0\r\n"
-                             "[serial_ports]\r\n"
-                             "diagnose = /dev/ttyUSB0\r\n"
-                             "at = /dev/ttyUSB2\r\n";
+const std::string PORTS = "[serial_ports]\ndiagnose=/dev/ttyUSB0\nat=/dev/ttyUSB2\n";
 
 } // namespace
 
-TEST(TrimStr, KeepsOnlyLettersDigitsAndFiveSigns)
+TEST(IniReader, FilterKeepsLettersDigitsAndFiveSignsUpTo127)
 {
-    EXPECT_EQ(trimmed(" /dev/ttyUSB0\r\n"), "/dev/ttyUSB0");
-    EXPECT_EQ(trimmed(" M-1.2 "), "M1.2");
-    EXPECT_EQ(trimmed("\"a:b\"\t=c_d,e/f"), "ab=c_d,e/f");
-    EXPECT_EQ(trimmed(""), "");
+    auto trimmed = [](std::string s) {
+        s.resize(s.size() + 1);
+        int rc = trim_str(&s[0]);
+        return std::to_string(rc) + ":" + s.c_str();
+    };
+    EXPECT_EQ(trimmed(" /dev/ttyUSB0\r\n"), "0:/dev/ttyUSB0");
+    EXPECT_EQ(trimmed(" M-1.2 "), "0:M1.2");
+    EXPECT_EQ(trimmed("\"a:b\"\t=c_d,e/f"), "0:ab=c_d,e/f");
+    EXPECT_EQ(trimmed(std::string(127, 'a') + "  "), "0:" + std::string(127, 'a'));
+    EXPECT_EQ(trimmed(std::string(130, 'b')), "-1:" + std::string(127, 'b'));
 }
 
-TEST(TrimStr, RefusesMoreThan127KeptCharactersAndNeverWritesPastThem)
+TEST(IniReader, FindsTheZoneLineThenTheFirstLaterLineNamingTheKey)
 {
-    std::string exact(127, 'a');
-    EXPECT_EQ(trim_str(&exact[0]), 0);
-    EXPECT_EQ(exact.size(), 127u);
-    // 130 kept characters among blanks: cut to the first 127, reported.
-    std::string text = std::string(130, 'b') + "   ";
-    EXPECT_EQ(trim_str(&text[0]), -1);
-    EXPECT_EQ(strlen(text.c_str()), 127u);
+    ini_file f("About=1\nmodem_version=wrong\n[About]\nmodem_version = M-1.2 \r\n"
+               "[serial_ports]\ndiagnose = /dev/ttyUSB0\r\nat=x=y\nefs_include=1\n"
+               "# " + std::string(253, 'x') + "tail_key=tail\n");
+    // "About=1" has no bracket: no zone line.
+    EXPECT_EQ(f.read("About", "modem_version"), "M1.2");
+    EXPECT_EQ(f.read("serial_ports", "diagnose"), "/dev/ttyUSB0");
+    EXPECT_EQ(f.read("serial_ports", "at"), "x=y");
+    // Absent from its zone, taken from a later one.
+    EXPECT_EQ(f.read("About", "efs_include"), "1");
+    // A line longer than 255 characters is read as several lines.
+    EXPECT_EQ(f.read("About", "tail_key"), "tail");
 }
 
-TEST(ReadIniConfig, FindsZoneLinesOnlyWithABracket)
-{
-    // "About=1" has no bracket: it is no zone line, so the key before [About]
-    // is not taken.
-    ini_file f("About=1\nmodem_version=wrong\n[About]\nmodem_version=right\n");
-    std::string v;
-    ASSERT_EQ(f.read("About", "modem_version", &v), 0);
-    EXPECT_EQ(v, "right");
-}
-
-TEST(ReadIniConfig, ValueIsFilteredTextAfterTheFirstEquals)
-{
-    ini_file f("[serial_ports]\ndiagnose = /dev/ttyUSB0\r\nat=x=y\n");
-    std::string v;
-    ASSERT_EQ(f.read("serial_ports", "diagnose", &v), 0);
-    EXPECT_EQ(v, "/dev/ttyUSB0");
-    ASSERT_EQ(f.read("serial_ports", "at", &v), 0);
-    EXPECT_EQ(v, "x=y");
-}
-
-TEST(ReadIniConfig, KeyMissingFromItsZoneIsTakenFromALaterZone)
-{
-    ini_file f("[About]\nmodem_version=1\n[Band]\nefs_include=1\n");
-    std::string v;
-    ASSERT_EQ(f.read("About", "efs_include", &v), 0);
-    EXPECT_EQ(v, "1");
-}
-
-TEST(ReadIniConfig, MissingFileZoneKeyOrEqualsGiveMinusOne)
+TEST(IniReader, MissingFileZoneKeyOrEqualsAndOverlongValuesGiveMinusOne)
 {
     char buf[16] = "untouched";
     EXPECT_EQ(read_ini_config("/nonexistent/modem_cof.ini", "About", "x", buf, sizeof buf), -1);
     EXPECT_STREQ(buf, "untouched");
-    std::string v;
-    ini_file f("[About]\nmodem_version ZMR\n");
-    EXPECT_EQ(f.read("Band", "GSMBand", &v), -1);
-    EXPECT_EQ(f.read("About", "efs_include", &v), -1);
-    EXPECT_EQ(f.read("About", "modem_version", &v), -1);   // no "="
-}
-
-TEST(ReadIniConfig, LongLinesAreReadAsSeveralLines)
-{
-    // A 300-character line: its tail (from byte 255 on) is a line of its own,
-    // in which the key is found.
-    std::string line = "# " + std::string(253, 'x') + "key=tail\n";
-    ini_file f("[Z]\n" + line);
-    std::string v;
-    ASSERT_EQ(f.read("Z", "key", &v), 0);
-    EXPECT_EQ(v, "tail");
-}
-
-TEST(ReadIniConfig, OverlongValueOrTooSmallDestinationIsRefused)
-{
-    ini_file f("[Z]\nlong=" + std::string(200, 'v') + "\nshort=abcdef\n");
-    std::string v;
-    EXPECT_EQ(f.read("Z", "long", &v), -1);
-    EXPECT_EQ(f.read("Z", "short", &v, 6), -1);
-    ASSERT_EQ(f.read("Z", "short", &v, 7), 0);
-    EXPECT_EQ(v, "abcdef");
+    ini_file f("[About]\nmodem_version ZMR\nlong=" + std::string(200, 'v') + "\nshort=abcdef\n");
+    EXPECT_EQ(f.read("Band", "GSMBand"), "<-1>");
+    EXPECT_EQ(f.read("About", "efs_include"), "<-1>");
+    EXPECT_EQ(f.read("About", "modem_version"), "<-1>");   // no "="
+    EXPECT_EQ(f.read("About", "long"), "<-1>");
+    EXPECT_EQ(f.read("About", "short", 6), "<-1>");
+    EXPECT_EQ(f.read("About", "short", 7), "abcdef");
 }
 
 TEST(ModemConfig, ReadsVersionPortsAndDefaults)
 {
-    reset_config();
-    ini_file f(BASE_INI);
-    ASSERT_EQ(get_file_info_config(f.path.c_str()), 0);
+    ASSERT_EQ(configure("[About]\nmodem_version = ZMR_V2.0 \r\nefs_include=0\n" + PORTS), 0);
     EXPECT_STREQ(file_info.InnerVersion, "ZMR_V2.0");
     EXPECT_STREQ(file_info.diagnose_inface, "/dev/ttyUSB0");
     EXPECT_STREQ(file_info.at_inface, "/dev/ttyUSB2");
@@ -140,6 +90,14 @@ TEST(ModemConfig, ReadsVersionPortsAndDefaults)
     EXPECT_EQ(file_info.efs_restore, 0);
     EXPECT_EQ(file_info.version_check, 1);
     EXPECT_EQ(file_info.befs, 0);
+
+    // A missing required key stops the reading; what came before is kept.
+    EXPECT_EQ(configure("[About]\nmodem_version=V9\nefs_include=1\n[serial_ports]\nat=/dev/ttyUSB2\n"), -1);
+    EXPECT_STREQ(file_info.InnerVersion, "V9");
+    EXPECT_EQ(file_info.efs_enabled, 1);
+    EXPECT_STREQ(file_info.at_inface, "");
+    EXPECT_EQ(configure("[About]\nversion_check=1\n"), -1);
+    EXPECT_EQ(file_info.version_check, 0) << "nothing after the missing version is read";
 }
 
 TEST(ModemConfig, EfsKindIsAlwaysChosenForAnImageWithEfs)
@@ -148,49 +106,22 @@ TEST(ModemConfig, EfsKindIsAlwaysChosenForAnImageWithEfs)
         const char *about;
         int befs;
     } cases[] = {
-        {"efs_include=1\nbEFS=0\nbAppEFS=1\n", 0},
-        {"efs_include=1\nbEFS=0\nbAppEFS=0\n", 1},
-        {"efs_include=1\nbEFS=0\n", 1},
-        {"efs_include=1\n", 1},
-        {"efs_include=1\nbEFS=1\nbAppEFS=1\n", 1},
-        {"efs_include=0\nbEFS=0\nbAppEFS=0\n", 0},
-        {"efs_include=0\nbEFS=7\n", 7},
+        {"efs_include=1\nbEFS=0\nbAppEFS=1\n", 0}, {"efs_include=1\nbEFS=0\nbAppEFS=0\n", 1},
+        {"efs_include=1\nbEFS=0\n", 1},            {"efs_include=1\nbEFS=1\nbAppEFS=1\n", 1},
+        {"efs_include=0\nbEFS=0\nbAppEFS=0\n", 0}, {"efs_include=0\nbEFS=7\n", 7},
     };
     for (auto &c : cases) {
-        reset_config();
-        ini_file f(std::string("[About]\nmodem_version=V\n") + c.about +
-                   "[serial_ports]\ndiagnose=/dev/ttyUSB0\nat=/dev/ttyUSB2\n");
-        get_file_info_config(f.path.c_str());
+        configure(std::string("[About]\nmodem_version=V\n") + c.about + PORTS);
         EXPECT_EQ(file_info.befs, c.befs) << c.about;
     }
-}
-
-TEST(ModemConfig, MissingRequiredKeyStopsWithTheFieldsReadSoFar)
-{
-    reset_config();
-    ini_file f("[About]\nmodem_version=V9\nefs_include=1\n[serial_ports]\nat=/dev/ttyUSB2\n");
-    EXPECT_EQ(get_file_info_config(f.path.c_str()), -1);
-    EXPECT_STREQ(file_info.InnerVersion, "V9");
-    EXPECT_EQ(file_info.efs_enabled, 1);
-    EXPECT_STREQ(file_info.diagnose_inface, "");
-    EXPECT_STREQ(file_info.at_inface, "");
-
-    reset_config();
-    ini_file g("[About]\nversion_check=0\n");
-    EXPECT_EQ(get_file_info_config(g.path.c_str()), -1);
-    EXPECT_EQ(file_info.version_check, 0) << "nothing after the missing version is read";
 }
 
 TEST(ModemConfig, IdentityFlagsAndBandsOnlyWhenRestoreIsAsked)
 {
     const std::string identity = "[BackupRestore_AT]\nSN=1\nIMEI=1\nTESTINF=0\nSIMLOCK=1,ABC\n"
                                  "[Band]\nGSMBand=0x0f\nUMTSBand=ff00\nLTEBand=80000001\n";
-    reset_config();
-    ini_file with(std::string(BASE_INI) + "[About]\nefs_restore=1\n" + identity);
-    ASSERT_EQ(get_file_info_config(with.path.c_str()), 0);
-    EXPECT_EQ(file_info.efs_restore, 1);
+    ASSERT_EQ(configure("[About]\nmodem_version=V\nefs_include=0\nefs_restore=1\n" + PORTS + identity), 0);
     EXPECT_EQ(efs_config.SN, 1u);
-    EXPECT_EQ(efs_config.IMEI, 1u);
     EXPECT_EQ(efs_config.TESTINF, 0u);
     EXPECT_EQ(efs_config.SIMLOCK, 1u);
     EXPECT_STREQ(efs_config.strSIMLOCKList, "ABC");
@@ -198,19 +129,13 @@ TEST(ModemConfig, IdentityFlagsAndBandsOnlyWhenRestoreIsAsked)
     EXPECT_EQ(efs_config.UMTSBand, 0xff00u);
     EXPECT_EQ(efs_config.LTEBand, 0x80000001u);
 
-    reset_config();
-    ini_file without(std::string(BASE_INI) + identity);
-    ASSERT_EQ(get_file_info_config(without.path.c_str()), 0);
-    EXPECT_EQ(efs_config.SN, 0u);
-    EXPECT_EQ(efs_config.GSMBand, 0u);
-}
+    ASSERT_EQ(configure("[About]\nmodem_version=V\nefs_include=1\n" + PORTS + identity), 0);
+    EXPECT_EQ(efs_config.SN, 0u) << "efs_include alone does not read the identity zones";
 
-TEST(ModemConfig, SimlockWithoutCommaMeansNoLock)
-{
-    reset_config();
-    ini_file f(std::string(BASE_INI) + "efs_restore=1\n[BackupRestore_AT]\nSN=0\nIMEI=0\n"
-                                       "TESTINF=0\nSIMLOCK=1\n[Band]\nGSMBand=1\nUMTSBand=1\n");
-    EXPECT_EQ(get_file_info_config(f.path.c_str()), -1) << "LTEBand is missing";
+    // A lone SIMLOCK value means no lock; a missing band stops the reading.
+    EXPECT_EQ(configure("[About]\nmodem_version=V\nefs_include=0\nefs_restore=1\n" + PORTS +
+                        "[BackupRestore_AT]\nSN=0\nIMEI=0\nTESTINF=0\nSIMLOCK=1\n[Band]\nGSMBand=1\nUMTSBand=1\n"),
+              -1);
     EXPECT_EQ(efs_config.SIMLOCK, 0u);
     EXPECT_STREQ(efs_config.strSIMLOCKList, "");
     EXPECT_EQ(efs_config.UMTSBand, 1u);

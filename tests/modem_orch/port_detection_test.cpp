@@ -1,7 +1,6 @@
 // Port detection on a fake USB device tree laid out like /sys/bus/usb/devices.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -13,103 +12,57 @@
 
 namespace {
 
-struct fake_usb_tree {
-    scratch_dir dir;
-    // Interface folder (e.g. "1-1:1.0") holding the given entries (folders).
-    void iface(const std::string &name, const std::vector<std::string> &entries) const
-    {
-        std::string p = dir / name;
-        mkdir(p.c_str(), 0755);
-        for (const std::string &e : entries)
-            mkdir((p + "/" + e).c_str(), 0755);
-    }
-    // Detects once; the port fields start as "diag-before" and "at-before".
-    int detect() const
-    {
-        snprintf(file_info.diagnose_inface, sizeof file_info.diagnose_inface, "diag-before");
-        snprintf(file_info.at_inface, sizeof file_info.at_inface, "at-before");
-        return check_usb_port_in(dir.path.c_str(), 1);
-    }
+struct iface {
+    std::string name;                  // e.g. "1-1:1.0"
+    std::vector<std::string> entries;  // folders inside it
 };
+
+// Builds the tree and detects once, the port fields starting as "d" and "a".
+// Returns result, diagnostic port and AT port joined by blanks.
+std::string detect(const std::vector<iface> &tree)
+{
+    scratch_dir dir;
+    for (const iface &i : tree) {
+        mkdir((dir / i.name).c_str(), 0755);
+        for (const std::string &e : i.entries)
+            mkdir((dir / i.name + "/" + e).c_str(), 0755);
+    }
+    std::ofstream(dir / "6-1:1.0") << "a file, not an interface folder";
+    snprintf(file_info.diagnose_inface, sizeof file_info.diagnose_inface, "d");
+    snprintf(file_info.at_inface, sizeof file_info.at_inface, "a");
+    int rc = check_usb_port_in(dir.path.c_str(), 1);
+    return std::to_string(rc) + " " + file_info.diagnose_inface + " " + file_info.at_inface;
+}
 
 } // namespace
 
-TEST(PortDetection, BothPortsOfTheFirstBusWithAnInterface)
+TEST(PortDetection, FirstBusWithEitherInterfaceGivesThePorts)
 {
-    fake_usb_tree t;
-    t.iface("1-1:1.0", {"ttyUSB0"});
-    t.iface("1-1:1.2", {"ttyUSB2"});
-    t.iface("4-1:1.0", {"ttyUSB7"});
-    ASSERT_EQ(t.detect(), 0);
-    EXPECT_STREQ(file_info.diagnose_inface, "/dev/ttyUSB0");
-    EXPECT_STREQ(file_info.at_inface, "/dev/ttyUSB2");
-}
-
-TEST(PortDetection, DownloadModeHasOnlyTheDiagnosticPort)
-{
-    fake_usb_tree t;
-    t.iface("2-1:1.0", {"ttyUSB1"});
-    ASSERT_EQ(t.detect(), 0);
-    EXPECT_STREQ(file_info.diagnose_inface, "/dev/ttyUSB1");
-    EXPECT_STREQ(file_info.at_inface, "at-before");
-}
-
-TEST(PortDetection, BusIsChosenByEitherInterfaceAndNotMixedWithAnother)
-{
-    // Bus 0 has only its AT interface: bus 0 is taken, and the diagnostic
-    // interface of bus 3 is not looked at.
-    fake_usb_tree t;
-    t.iface("0-1:1.2", {"ttyUSB2"});
-    t.iface("3-1:1.0", {"ttyUSB0"});
-    ASSERT_EQ(t.detect(), 0);
-    EXPECT_STREQ(file_info.diagnose_inface, "diag-before");
-    EXPECT_STREQ(file_info.at_inface, "/dev/ttyUSB2");
+    EXPECT_EQ(detect({{"1-1:1.0", {"ttyUSB0"}}, {"1-1:1.2", {"ttyUSB2"}}, {"4-1:1.0", {"ttyUSB7"}}}),
+              "0 /dev/ttyUSB0 /dev/ttyUSB2");
+    // Download mode: only the diagnostic interface; the AT port is kept.
+    EXPECT_EQ(detect({{"2-1:1.0", {"ttyUSB1"}}}), "0 /dev/ttyUSB1 a");
+    // Bus 0 has only its AT interface: bus 3's diagnostic one is not mixed in.
+    EXPECT_EQ(detect({{"0-1:1.2", {"ttyUSB2"}}, {"3-1:1.0", {"ttyUSB0"}}}), "0 d /dev/ttyUSB2");
+    EXPECT_EQ(detect({{"9-1:1.2", {"ttyUSB4"}}}), "0 d /dev/ttyUSB4");
 }
 
 TEST(PortDetection, FirstTtyUsbEntryInAlphabeticalOrder)
 {
-    struct {
-        std::vector<std::string> entries;
-        const char *port;
-    } cases[] = {
-        {{"tty", "ttyUSB3"}, "/dev/ttyUSB3"},
-        {{"ttyUSB1", "ttyUSB0"}, "/dev/ttyUSB0"},
-        {{"ttyUSB10", "ttyUSB9"}, "/dev/ttyUSB10"},   // text order, not numeric
-        {{"driver", "power", "ttyUSB4", "uevent"}, "/dev/ttyUSB4"},
-        {{"ttyUSB0;rm", "ttyUSB5"}, "/dev/ttyUSB5"},   // only plain names become paths
-    };
-    for (auto &c : cases) {
-        fake_usb_tree t;
-        t.iface("9-1:1.0", c.entries);
-        ASSERT_EQ(t.detect(), 0) << c.port;
-        EXPECT_STREQ(file_info.diagnose_inface, c.port);
-    }
+    EXPECT_EQ(detect({{"1-1:1.0", {"tty", "ttyUSB3"}}}), "0 /dev/ttyUSB3 a");
+    EXPECT_EQ(detect({{"1-1:1.0", {"ttyUSB1", "ttyUSB0"}}}), "0 /dev/ttyUSB0 a");
+    EXPECT_EQ(detect({{"1-1:1.0", {"ttyUSB9", "ttyUSB10"}}}), "0 /dev/ttyUSB10 a");
+    EXPECT_EQ(detect({{"1-1:1.0", {"driver", "power", "ttyUSB4", "uevent"}}}), "0 /dev/ttyUSB4 a");
+    // Only a plain name becomes a path.
+    EXPECT_EQ(detect({{"1-1:1.0", {"ttyUSB0;rm", "ttyUSB5"}}}), "0 /dev/ttyUSB5 a");
 }
 
 TEST(PortDetection, NothingFoundLeavesThePortsAlone)
 {
-    fake_usb_tree empty;
-    EXPECT_EQ(empty.detect(), -1);
-    EXPECT_STREQ(file_info.diagnose_inface, "diag-before");
-
-    // Interfaces without a serial device, a file where a folder should be,
-    // and bus 10, which is not searched.
-    fake_usb_tree t;
-    t.iface("5-1:1.0", {"tty"});
-    t.iface("10-1:1.0", {"ttyUSB0"});
-    std::ofstream(t.dir / "6-1:1.0") << "not a folder";
-    EXPECT_EQ(t.detect(), -1);
-    EXPECT_STREQ(file_info.diagnose_inface, "diag-before");
-    EXPECT_STREQ(file_info.at_inface, "at-before");
-}
-
-TEST(PortDetection, DevDirAcceptsOnlyDirectories)
-{
-    fake_usb_tree t;
-    t.iface("1-1:1.0", {});
-    std::ofstream(t.dir / "file") << "x";
-    EXPECT_EQ(check_dev_dir((t.dir / "1-1:1.0").c_str()), 0);
-    EXPECT_EQ(check_dev_dir((t.dir / "file").c_str()), -1);
-    EXPECT_EQ(check_dev_dir((t.dir / "missing").c_str()), -1);
-    EXPECT_EQ(check_dev_dir(nullptr), -1);
+    EXPECT_EQ(detect({}), "-1 d a");
+    // Interfaces without a serial device, and bus 10, which is not searched.
+    EXPECT_EQ(detect({{"5-1:1.0", {"tty"}}, {"10-1:1.0", {"ttyUSB0"}}}), "-1 d a");
+    EXPECT_EQ(check_dev_dir("/nonexistent"), -1);
+    EXPECT_EQ(check_dev_dir("/dev/null"), -1);
+    EXPECT_EQ(check_dev_dir("/"), 0);
 }

@@ -1,5 +1,5 @@
-// Builds modem containers for the tests, with a bitwise CRC-32 of its own so
-// that the checksum is not computed by the code under test.
+// Builds modem containers for the tests, with a bitwise checksum of its own
+// so that the checksum is not computed by the code under test.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,8 @@ namespace modem_orch_test {
 
 using bytes = std::vector<uint8_t>;
 
-struct entry {
-    uint32_t type;
-    bytes body;
-};
-
-// The container checksum: reflected CRC-32 whose state starts at zero (not
-// at all ones) and is complemented at the end; "abc" gives 0x359A672F.
+// Reflected CRC-32 whose state starts at zero and is complemented at the end:
+// "abc" gives 0x359A672F.
 inline uint32_t reference_crc32(const uint8_t *p, size_t n)
 {
     uint32_t crc = 0;
@@ -30,13 +25,11 @@ inline uint32_t reference_crc32(const uint8_t *p, size_t n)
 
 inline void put_be(bytes *b, size_t at, uint32_t v)
 {
-    (*b)[at] = (uint8_t)(v >> 24);
-    (*b)[at + 1] = (uint8_t)(v >> 16);
-    (*b)[at + 2] = (uint8_t)(v >> 8);
-    (*b)[at + 3] = (uint8_t)v;
+    for (int i = 0; i < 4; i++)
+        (*b)[at + i] = (uint8_t)(v >> (24 - 8 * i));
 }
 
-// Writes the total size and the checksum of what follows the header.
+// Writes the total size and the checksum (least significant byte first).
 inline void set_size_and_crc(bytes *c, uint32_t size)
 {
     put_be(c, 12, size);
@@ -45,20 +38,19 @@ inline void set_size_and_crc(bytes *c, uint32_t size)
         (*c)[8 + i] = (uint8_t)(crc >> (8 * i));
 }
 
-// Header, table (the INI first, then the entries) and bodies.
-inline bytes build_container(const std::string &ini, const std::vector<entry> &entries,
-                             uint32_t magic = 0x4D444F4D)
+// Header, table (the INI first, then one entry per body) and bodies.
+inline bytes build_container(const std::string &ini, const std::vector<bytes> &bodies,
+                             uint32_t magic = 0x4D444F4D, uint32_t type = 0x05060708)
 {
-    size_t n = entries.size() + 1;
-    bytes c(16 + 16 * n, 0);
+    bytes c(16 + 16 * (bodies.size() + 1), 0);
     put_be(&c, 0, magic);
-    put_be(&c, 4, (uint32_t)n);
-    put_be(&c, 16 + 12, (uint32_t)ini.size());
+    put_be(&c, 4, (uint32_t)(bodies.size() + 1));
+    put_be(&c, 28, (uint32_t)ini.size());
     c.insert(c.end(), ini.begin(), ini.end());
-    for (size_t i = 0; i < entries.size(); i++) {
-        put_be(&c, 16 + 16 * (i + 1), entries[i].type);
-        put_be(&c, 16 + 16 * (i + 1) + 12, (uint32_t)entries[i].body.size());
-        c.insert(c.end(), entries[i].body.begin(), entries[i].body.end());
+    for (size_t i = 0; i < bodies.size(); i++) {
+        put_be(&c, 16 * (i + 2), type);
+        put_be(&c, 16 * (i + 2) + 12, (uint32_t)bodies[i].size());
+        c.insert(c.end(), bodies[i].begin(), bodies[i].end());
     }
     set_size_and_crc(&c, (uint32_t)c.size());
     return c;

@@ -6,41 +6,44 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "upgrade_fixture.h"
 
 namespace sysmodem {
 
-using sysrouter::package_dir;
 using sysrouter::random_bytes;
 using sysrouter::sim_router;
 using bytes = std::vector<uint8_t>;
 
-// The sub-images of the container, in table order, with the file each one
-// ends up in: MODEMSTATE/flash/<name>, or /2ndfile/fsbl.mbn for the FSBL.
-struct modem_image {
-    const char *type;     // imgpack's word
-    const char *flash;    // file in MODEMSTATE/flash
-    bytes data;
-};
+inline size_t count_lines(const std::vector<std::string> &lines, const std::string &text)
+{
+    return (size_t)std::count_if(lines.begin(), lines.end(),
+                                 [&](const std::string &l) { return l.find(text) != std::string::npos; });
+}
+
+inline size_t syslog_count(const sim_router &r, const std::string &text)
+{
+    return count_lines(r.syslog(), text);
+}
 
 struct modem_package {
-    package_dir dir;
+    sysrouter::package_dir dir;
     bytes kernel = random_bytes(300000, 21);
     bytes rootfs = random_bytes(400000, 22);
-    // DSP2 is most of the package, so its block-by-block progress shows.
-    std::vector<modem_image> images = {
-        {"hex", "programmer.bin", random_bytes(5000, 31)},
-        {"partition", "partition", random_bytes(300, 32)},
-        {"dbl", "dbl", random_bytes(7000, 33)},
-        {"fsbl", "fsbl", random_bytes(6000, 34)},
-        {"osbl", "osbl", random_bytes(9000, 35)},
-        {"amss", "amss", random_bytes(30000, 36)},
-        {"dsp1", "dsp1", random_bytes(8000, 37)},
-        {"dsp2", "dsp2", random_bytes(2100000, 38)},
+    // imgpack's type word, the file in MODEMSTATE/flash, the body. DSP2 is
+    // most of the package, so its block-by-block progress shows.
+    struct image {
+        const char *type, *flash;
+        bytes data;
+    };
+    std::vector<image> images = {
+        {"hex", "programmer.bin", random_bytes(5000, 31)}, {"partition", "partition", random_bytes(300, 32)},
+        {"dbl", "dbl", random_bytes(7000, 33)},            {"fsbl", "fsbl", random_bytes(6000, 34)},
+        {"osbl", "osbl", random_bytes(9000, 35)},          {"amss", "amss", random_bytes(30000, 36)},
+        {"dsp1", "dsp1", random_bytes(8000, 37)},          {"dsp2", "dsp2", random_bytes(2100000, 38)},
         {"efs", "efs", random_bytes(7000, 39)},
     };
     std::string modem_state = dir / "modem";
@@ -53,7 +56,7 @@ struct modem_package {
         dir.put("rootfs.jffs2", rootfs);
         dir.put("version_info.txt", "zImage-2.0\nrootfs.jffs2-2.0\ndfi_version-2.0\n");
         std::string desc = modem_lines;
-        for (const modem_image &i : images) {
+        for (const image &i : images) {
             dir.put(std::string("m_") + i.type, i.data);
             desc += std::string("image ") + i.type + " m_" + i.type + "\n";
         }
@@ -65,56 +68,45 @@ struct modem_package {
         std::filesystem::create_directories(modem_state);
     }
 
-    const bytes &image(const std::string &type) const
-    {
-        for (const modem_image &i : images)
-            if (type == i.type)
-                return i.data;
-        static const bytes none;
-        return none;
-    }
     // The modem's running version and fault rules, before the run.
     void modem_version(const std::string &v) const { dir.put("modem/version", v + "\n"); }
     void modem_faults(const std::string &rules) const { dir.put("modem/faults", rules); }
 
-    std::string modem_file(const std::string &rel) const
+    bool modem_has(const std::string &rel) const { return access((modem_state + "/" + rel).c_str(), F_OK) == 0; }
+    const bytes &data(const std::string &type) const
     {
-        return simharness::read_file(modem_state + "/" + rel);
-    }
-    bool modem_has(const std::string &rel) const
-    {
-        return access((modem_state + "/" + rel).c_str(), F_OK) == 0;
+        return std::find_if(images.begin(), images.end(), [&](const image &i) { return type == i.type; })->data;
     }
     bool flash_holds(const std::string &type) const
     {
-        for (const modem_image &i : images)
+        for (const image &i : images)
             if (type == i.type)
-                return modem_file(std::string("flash/") + i.flash) ==
+                return simharness::read_file(modem_state + "/flash/" + i.flash) ==
                        std::string(i.data.begin(), i.data.end());
         return false;
     }
-    std::vector<std::string> modem_log() const
-    {
-        return simharness::read_lines(modem_state + "/out/modem.log");
-    }
     size_t modem_log_count(const std::string &text) const
     {
-        auto lines = modem_log();
-        return (size_t)std::count_if(lines.begin(), lines.end(), [&](const std::string &l) {
-            return l.find(text) != std::string::npos;
-        });
+        return count_lines(simharness::read_lines(modem_state + "/out/modem.log"), text);
     }
 };
+
+inline simharness::run_options with_modem(const modem_package &pkg, double scale = 20)
+{
+    simharness::run_options o;
+    o.time_scale = scale;
+    o.timeout_s = 5000;
+    o.modem_state = pkg.modem_state;
+    return o;
+}
 
 // Writes the package into the package partition and asks for the upgrade
 // from state 0, as the router's services do: on an erased state block a
 // package with a modem record reads as "router records done".
 inline ::testing::AssertionResult load_for_upgrade(sim_router &r, const modem_package &pkg)
 {
-    if (r.load_package(pkg.path) != 0)
-        return ::testing::AssertionFailure() << "load-package failed";
-    if (r.run({"imgrenew", "set", "0"}) != 0 || r.status() != "0")
-        return ::testing::AssertionFailure() << "imgrenew set 0 failed";
+    if (r.load_package(pkg.path) != 0 || r.run({"imgrenew", "set", "0"}) != 0 || r.status() != "0")
+        return ::testing::AssertionFailure() << "package not loaded";
     return ::testing::AssertionSuccess();
 }
 
@@ -130,65 +122,10 @@ inline void expect_failed_upgrade_bus(const std::vector<simharness::bus_message>
     sysrouter::expect_reboot_requested(bus);
 }
 
-// Three processes that use the modem on a router, played by copies of sleep
-// under their names, and a watcher that notes in /2ndfile/stopped each one
-// that has ended (or is a zombie waiting for its parent). Then imgrenew up.
-inline std::vector<std::string> up_with_modem_users(const sim_router &r)
-{
-    const std::string script =
-        "for p in kq_wm modem_pro udhcpc; do\n"
-        "  cp /bin/sleep /tmp/$p\n"
-        "  /tmp/$p 5000 &\n"
-        "  pid=$!\n"
-        "  ( while [ -e /proc/$pid ] && ! grep -q '^State:.*[ZX]' /proc/$pid/status; do sleep 0.5; done\n"
-        "    echo $p >>/2ndfile/stopped ) &\n"
-        "done\n"
-        "imgrenew up\n";
-    simharness::write_file(r.state() + "/2ndfile/start_modem_users.sh",
-                           bytes(script.begin(), script.end()));
-    return {"sh", "/2ndfile/start_modem_users.sh"};
-}
-
-inline simharness::run_options with_modem(const modem_package &pkg, double scale = 20)
-{
-    simharness::run_options o;
-    o.time_scale = scale;
-    o.timeout_s = 5000;
-    o.modem_state = pkg.modem_state;
-    return o;
-}
-
-// Lines of the syslog that contain text, in order.
-inline size_t syslog_count(const sim_router &r, const std::string &text)
-{
-    auto lines = r.syslog();
-    return (size_t)std::count_if(lines.begin(), lines.end(), [&](const std::string &l) {
-        return l.find(text) != std::string::npos;
-    });
-}
-
-// The progress figures the tool sent between two syslog lines.
-inline std::vector<int> figures_between(const sim_router &r, const std::string &from,
-                                        const std::string &to)
-{
-    std::vector<int> out;
-    bool inside = false;
-    const std::string mark = "update step message:state=1-----step=";
-    for (const std::string &l : r.syslog()) {
-        if (l.find(from) != std::string::npos)
-            inside = true;
-        else if (l.find(to) != std::string::npos && inside)
-            break;
-        else if (inside && l.find(mark) != std::string::npos)
-            out.push_back(atoi(l.c_str() + l.find(mark) + mark.size()));
-    }
-    return out;
-}
-
-// Nothing of the container reached the modem's flash.
+// Nothing of the container reached the modem.
 inline ::testing::AssertionResult nothing_flashed(const modem_package &pkg)
 {
-    for (const modem_image &i : pkg.images)
+    for (const auto &i : pkg.images)
         if (pkg.modem_has(std::string("flash/") + i.flash))
             return ::testing::AssertionFailure() << i.flash << " was flashed";
     if (pkg.modem_log_count("switch") != 0)

@@ -6,6 +6,38 @@ using namespace sysmodem;
 
 namespace {
 
+// Copies of sleep play the router's processes that hold the modem; a
+// watcher notes in /2ndfile/stopped each one that has ended (or waits as a
+// zombie for its parent). Then imgrenew up.
+std::vector<std::string> up_with_modem_users(const sim_router &r)
+{
+    const std::string script =
+        "for p in kq_wm modem_pro udhcpc; do\n"
+        "  cp /bin/sleep /tmp/$p; /tmp/$p 5000 & pid=$!\n"
+        "  ( while [ -e /proc/$pid ] && ! grep -q '^State:.*[ZX]' /proc/$pid/status; do sleep 0.5; done\n"
+        "    echo $p >>/2ndfile/stopped ) &\n"
+        "done\n"
+        "imgrenew up\n";
+    simharness::write_file(r.state() + "/2ndfile/start_modem_users.sh", bytes(script.begin(), script.end()));
+    return {"sh", "/2ndfile/start_modem_users.sh"};
+}
+
+// The progress figures the tool logged between two syslog lines.
+std::vector<int> figures_between(const sim_router &r, const std::string &from, const std::string &to)
+{
+    std::vector<int> out;
+    bool inside = false;
+    const std::string mark = "update step message:state=1-----step=";
+    for (const std::string &l : r.syslog()) {
+        inside = inside || l.find(from) != std::string::npos;
+        if (inside && l.find(to) != std::string::npos)
+            break;
+        if (inside && l.find(mark) != std::string::npos)
+            out.push_back(atoi(l.c_str() + l.find(mark) + mark.size()));
+    }
+    return out;
+}
+
 void expect_router_records_installed(const sim_router &r, const modem_package &pkg)
 {
     EXPECT_TRUE(sysrouter::partition_holds(r, 2, pkg.kernel));
@@ -16,7 +48,7 @@ void expect_every_image_flashed(const sim_router &r, const modem_package &pkg)
 {
     for (const char *type : {"hex", "partition", "dbl", "osbl", "amss", "dsp1", "dsp2"})
         EXPECT_TRUE(pkg.flash_holds(type)) << type << " is not byte-exact in the modem's flash";
-    const bytes &fsbl = pkg.image("fsbl");
+    const bytes &fsbl = pkg.data("fsbl");
     EXPECT_EQ(r.second_fs_file("fsbl.mbn"), std::string(fsbl.begin(), fsbl.end()));
     EXPECT_FALSE(pkg.modem_has("flash/fsbl")) << "the FSBL went to the modem";
     EXPECT_EQ(pkg.modem_log_count("(fsbl)"), 0u) << "the FSBL went to the modem";
