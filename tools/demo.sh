@@ -88,6 +88,7 @@ rm -rf "$state"
 # with a modem record would install only the modem, as after a cut during the
 # modem step).
 "$bin/routersim" run "$state" -- imgrenew set 0 >/dev/null
+rm -f "$state/out/bus.jsonl"
 # The router's own users of the modem, which the modem step stops first.
 cat >"$state/2ndfile/demo_up.sh" <<'UP'
 for p in kq_wm modem_pro udhcpc; do cp /bin/sleep /tmp/$p; /tmp/$p 3600 & done
@@ -105,9 +106,9 @@ echo "== imgrenew up (time scale x$scale)"
 sim=$!
 shown=0
 show_progress() {
-    [ -f "$state/out/bus.jsonl" ] || return 0
     local lines
-    lines=$(wc -l <"$state/out/bus.jsonl")
+    # routersim makes the file afresh when the run starts.
+    lines=$(wc -l <"$state/out/bus.jsonl" 2>/dev/null) || return 0
     while [ "$shown" -lt "$lines" ]; do
         shown=$((shown + 1))
         local msg op pct
@@ -128,9 +129,8 @@ show_progress() {
 }
 mshown=0
 show_modem() {   # the modem's side of the modem step: power, stages, images
-    [ -f "$modem/out/modem.log" ] || return 0
     local lines
-    lines=$(wc -l <"$modem/out/modem.log")
+    lines=$(wc -l <"$modem/out/modem.log" 2>/dev/null) || return 0
     [ "$mshown" -lt "$lines" ] || return 0
     sed -n "$((mshown + 1)),${lines}p" "$modem/out/modem.log" |
         grep -E 'power o|attach|programmer of|partition table stored|image .* (stored|refused)|firmware flashed|function level|rx normal at "AT\+KQTSW' |

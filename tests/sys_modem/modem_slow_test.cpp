@@ -9,10 +9,11 @@ TEST(ModemSlow, Dsp1RefusedFiveTimesFailsTheUpgradeWhichStillAsksForTheReboot)
     pkg.modem_faults("fail-image dsp1 1-5\n");
     sim_router r;
     ASSERT_EQ(r.load_package(pkg.path), 0);
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
 
     EXPECT_EQ(r.status(), "0") << r.out("stderr");
-    EXPECT_EQ(syslog_count(r, "downlaod Dsp1 file faield."), 5u);
+    EXPECT_EQ(syslog_count(r, "update failed, after reset will to retry"), 5u);
+    EXPECT_GE(syslog_count(r, "downlaod Dsp1 file faield."), 4u);
     EXPECT_TRUE(r.syslog_contains("update modem failed and retry 3 times, will exit update process"));
     EXPECT_TRUE(r.syslog_contains("update modem image failed"));
     EXPECT_FALSE(r.syslog_contains("modem update successful"));
@@ -29,7 +30,7 @@ TEST(ModemSlow, NoModemEndsTheStepAfterAHundredDetections)
     sim_router r;
     ASSERT_EQ(r.load_package(pkg.path), 0);
     simharness::run_options o;
-    o.time_scale = 40;
+    o.time_scale = 20;
     o.timeout_s = 5000;
     ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
 
