@@ -113,10 +113,16 @@ bool up_modem_nv_backup_pending(void)
 int up_modem_backup_NV(void)
 {
     // The backup of an earlier, unfinished modem step is the one to restore:
-    // the modem may already have been flashed and lost its items since.
+    // the modem may already have been flashed and lost its items since. A
+    // block whose sizes do not fit could never be restored, so the modem
+    // is backed up afresh instead of being flashed on the strength of it.
     if (block_file_exists()) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem NV had be backup during last modem update\n\n");
-        return 0;
+        efs_h_cfg left{};
+        if (get_nv_at_from_mem_block(NV_BACKUP_FILE, &left, MODEM_NV_BLOCK_FILE) == 1) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem NV had be backup during last modem update\n\n");
+            return 0;
+        }
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the modem NV backup left by an earlier update is damaged, backing up again\n\n");
     }
     // Only a backup that reached the block file counts: flashing after a
     // backup that failed in every attempt would lose the items for good.
