@@ -123,7 +123,7 @@ TEST(ModemNvLibrary, BackupBlockFileAndRestoreBringBackEverythingAfterAFlash)
     // that starts has lost its NV, RF NV and identity.
     ASSERT_EQ(modem.stop(), 0);
     ASSERT_TRUE(modem.start({"--start", "programmer", "--flash-wipe", "all", "--enum-delay", "300"}));
-    ASSERT_TRUE(wait_until([&] { return modem.log_count("attach programmer") == 1; }, 5000));
+    ASSERT_TRUE(wait_until([&] { return modem.log_count("attach programmer") == 1; }, NV_WAIT_MS));
     ASSERT_TRUE(flash_efs_and_reset(modem));
     EXPECT_EQ(modem.log_count("NV wiped: 322 NV items, 5 RF NV items"), 1);
     EXPECT_FALSE(path_exists(nv_path(modem, 524)));

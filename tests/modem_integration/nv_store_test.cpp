@@ -52,12 +52,12 @@ TEST(ModemNvStore, NvReadsAndWritesOnlyInFactoryTestMode)
     ASSERT_TRUE(diag.ok() && at.ok());
 
     // Online: "bad mode" (24) and the first 16 bytes of the request.
-    raw_reply r = raw_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
+    raw_reply r = nv_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
     ASSERT_TRUE(r.got);
     EXPECT_EQ(r.code, 0);
     std::vector<uint8_t> refused = {0x18, 0x26, 0x3A, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(r.payload, refused);
-    r = raw_exchange(diag.get(), nv_request(0x27, pattern(128, 1), 0, 0));
+    r = nv_exchange(diag.get(), nv_request(0x27, pattern(128, 1), 0, 0));
     EXPECT_EQ(r.payload.size(), 17u);
     EXPECT_EQ(r.payload[0], 0x18);
     EXPECT_FALSE(path_exists(nv_path(modem, 570) + ".new"));
@@ -65,7 +65,7 @@ TEST(ModemNvStore, NvReadsAndWritesOnlyInFactoryTestMode)
     EXPECT_EQ(modem.log_count("refused: NV requests need factory test mode"), 2);
 
     ASSERT_EQ(at_exchange(at.get(), "AT+CFUN=5\r\n\r\n"), "\r\nOK\r\n");
-    r = raw_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
+    r = nv_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
     ASSERT_EQ(r.payload.size(), 133u);
     EXPECT_EQ(r.payload[0], 0x26);
     EXPECT_EQ(r.payload[1], 0x3A);
@@ -77,7 +77,7 @@ TEST(ModemNvStore, NvReadsAndWritesOnlyInFactoryTestMode)
     // Item 571 is not set: status 5, data zero.
     std::vector<uint8_t> req571 = nv_request(0x26, {}, 0xCC, 0xCC);
     req571[1] = 0x3B;
-    r = raw_exchange(diag.get(), req571);
+    r = nv_exchange(diag.get(), req571);
     ASSERT_EQ(r.payload.size(), 133u);
     EXPECT_EQ(r.payload[1], 0x3B);
     EXPECT_EQ(slice(r.payload, 3, 128), std::vector<uint8_t>(128, 0));
@@ -87,23 +87,24 @@ TEST(ModemNvStore, NvReadsAndWritesOnlyInFactoryTestMode)
     // A write is echoed with status 0 and lands in nv/570.
     std::vector<uint8_t> fresh = pattern(128, 0x10);
     std::vector<uint8_t> wr = nv_request(0x27, fresh, 0, 0);
-    r = raw_exchange(diag.get(), wr);
+    r = nv_exchange(diag.get(), wr);
     EXPECT_EQ(r.payload, wr);
     EXPECT_EQ(file_bytes(nv_path(modem, 570)), fresh);
 
     // A request of the wrong length: "bad length" (21).
-    r = raw_exchange(diag.get(), {0x26, 0x3A, 0x02, 0x00});
+    r = nv_exchange(diag.get(), {0x26, 0x3A, 0x02, 0x00});
     EXPECT_EQ(r.payload, (std::vector<uint8_t>{0x15, 0x26, 0x3A, 0x02, 0x00}));
 
     // A damaged item file is a failing item (status 4), not a made-up value.
     put_file(nv_path(modem, 570), pattern(100, 0));
-    r = raw_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
+    r = nv_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
     ASSERT_EQ(r.payload.size(), 133u);
     EXPECT_EQ(r.payload[131], 0x04);
 
     EXPECT_EQ(modem.log_count("rx normal nv-read item=570 len=133"), 3);
     EXPECT_EQ(modem.log_count("nv write item=570 status=0"), 1);
-    EXPECT_EQ(modem.log_count("tx normal nv-read-reply len=133"), 3);
+    // A tx line follows its answer onto the wire.
+    EXPECT_TRUE(wait_until([&] { return modem.log_count("tx normal nv-read-reply len=133") == 3; }, NV_WAIT_MS));
 }
 
 TEST(ModemNvStore, RfNvReadWriteAndDiagModeSwitch)
@@ -119,7 +120,7 @@ TEST(ModemNvStore, RfNvReadWriteAndDiagModeSwitch)
 
     // RF NV read of 20207 (0x4EEF), answer of 144 bytes asked for.
     const std::vector<uint8_t> read20207 = {0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0x00, 0x00, 0x90, 0x00, 0xEF, 0x4E};
-    raw_reply r = raw_exchange(diag.get(), read20207);
+    raw_reply r = nv_exchange(diag.get(), read20207);
     ASSERT_EQ(r.payload.size(), 13u);
     EXPECT_EQ(r.payload[0], 0x18);
 
@@ -127,14 +128,14 @@ TEST(ModemNvStore, RfNvReadWriteAndDiagModeSwitch)
     // tool reads it raw, without unframing).
     ASSERT_TRUE(raw_send(diag.get(), {0x4B, 0x04, 0x0E, 0x00}));
     uint8_t raw[16] = {0};
-    ASSERT_TRUE(wait_until([&] { return read(diag.get(), raw, sizeof raw) > 0; }, 3000));
+    ASSERT_TRUE(wait_until([&] { return read(diag.get(), raw, sizeof raw) > 0; }, NV_WAIT_MS));
     EXPECT_EQ(raw[0], 0x4B);
     EXPECT_EQ(raw[1], 0x04);
     EXPECT_EQ(raw[2], 0x0E);
     EXPECT_EQ(raw[3], 0x00);
     EXPECT_EQ(at_exchange(at.get(), "AT+CFUN?\r\n"), "\r\n+CFUN: 5\r\n\r\nOK\r\n");
 
-    r = raw_exchange(diag.get(), read20207);
+    r = nv_exchange(diag.get(), read20207);
     ASSERT_EQ(r.payload.size(), 56u);
     std::vector<uint8_t> head = {0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0x00, 0x00,
                                  0x38, 0x00, 0x00, 0x00, 0xEF, 0x4E, 0x28, 0x00};
@@ -142,18 +143,18 @@ TEST(ModemNvStore, RfNvReadWriteAndDiagModeSwitch)
     EXPECT_EQ(slice(r.payload, 16, 40), item20207);
 
     // 20208 is not set: status 5, no data.
-    r = raw_exchange(diag.get(), {0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0x00, 0x00, 0x90, 0x00, 0xF0, 0x4E});
+    r = nv_exchange(diag.get(), {0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0x00, 0x00, 0x90, 0x00, 0xF0, 0x4E});
     EXPECT_EQ(r.payload, (std::vector<uint8_t>{0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0x00, 0x00, 0x10, 0x00, 0x05,
                                                0x00, 0xF0, 0x4E, 0x00, 0x00}));
 
     // RF NV write of 21183 (0x52BF), 3 bytes: confirmed with 2 in bytes 10-11.
-    r = raw_exchange(diag.get(), {0x4B, 0x0B, 0x24, 0x00, 0x5D, 0x02, 0x00, 0x00, 0x0E, 0x00, 0xBF, 0x52, 0x03,
+    r = nv_exchange(diag.get(), {0x4B, 0x0B, 0x24, 0x00, 0x5D, 0x02, 0x00, 0x00, 0x0E, 0x00, 0xBF, 0x52, 0x03,
                                   0x00, 0x7E, 0x01, 0x7D});
     EXPECT_EQ(r.payload, (std::vector<uint8_t>{0x4B, 0x0B, 0x24, 0x00, 0x5D, 0x02, 0x00, 0x00, 0x0E, 0x00, 0x02,
                                                0x00, 0xBF, 0x52}));
     EXPECT_EQ(file_bytes(rfnv_path(modem, 21183)), (std::vector<uint8_t>{0x7E, 0x01, 0x7D}));
     // A length field that disagrees with the data: "bad length", nothing stored.
-    r = raw_exchange(diag.get(), {0x4B, 0x0B, 0x24, 0x00, 0x5D, 0x02, 0x00, 0x00, 0x0E, 0x00, 0xC0, 0x52, 0x09,
+    r = nv_exchange(diag.get(), {0x4B, 0x0B, 0x24, 0x00, 0x5D, 0x02, 0x00, 0x00, 0x0E, 0x00, 0xC0, 0x52, 0x09,
                                   0x00, 0x01});
     ASSERT_FALSE(r.payload.empty());
     EXPECT_EQ(r.payload[0], 0x15);
@@ -208,9 +209,9 @@ TEST(ModemNvStore, FlashWipesNvAndIdentityOnlyAsConfigured)
     put_file(nv_path(modem, 441), pattern(128, 9));
     ASSERT_TRUE(modem.start({"--enum-delay", "200"}));
     modem.set_power(0);
-    ASSERT_TRUE(wait_until([&] { return modem.log_count("power off") == 1; }, 3000));
+    ASSERT_TRUE(wait_until([&] { return modem.log_count("power off") == 1; }, NV_WAIT_MS));
     modem.set_power(1);
-    ASSERT_TRUE(wait_until([&] { return modem.log_count("attach normal") == 2; }, 5000));
+    ASSERT_TRUE(wait_until([&] { return modem.log_count("attach normal") == 2; }, NV_WAIT_MS));
     EXPECT_EQ(file_bytes(nv_path(modem, 441)), pattern(128, 9));
 }
 
@@ -228,17 +229,17 @@ TEST(ModemNvStore, NvFaultRules)
     // status 7 and not stored; the fifth NV exchange and all later ones get
     // no answer, while the AT port still works.
     modem.write_faults("status nv-read@570 1\nstatus nv-write 1 7\ndrop nv 5-\n");
-    raw_reply r = raw_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
+    raw_reply r = nv_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
     ASSERT_EQ(r.payload.size(), 133u);
     EXPECT_EQ(r.payload[131], 0x04);
     EXPECT_EQ(slice(r.payload, 3, 128), std::vector<uint8_t>(128, 0));
-    r = raw_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
+    r = nv_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC));
     EXPECT_EQ(r.payload[131], 0x00);
-    r = raw_exchange(diag.get(), nv_request(0x27, pattern(128, 50), 0, 0));
+    r = nv_exchange(diag.get(), nv_request(0x27, pattern(128, 50), 0, 0));
     ASSERT_EQ(r.payload.size(), 133u);
     EXPECT_EQ(r.payload[131], 0x07);
     EXPECT_EQ(file_bytes(nv_path(modem, 570)), pattern(128, 1));
-    r = raw_exchange(diag.get(), nv_request(0x27, pattern(128, 50), 0, 0));
+    r = nv_exchange(diag.get(), nv_request(0x27, pattern(128, 50), 0, 0));
     EXPECT_EQ(r.payload[131], 0x00);
     EXPECT_FALSE(raw_exchange(diag.get(), nv_request(0x26, {}, 0xCC, 0xCC), 1500).got);
     EXPECT_EQ(at_exchange(at.get(), "AT\r\n"), "\r\nOK\r\n");

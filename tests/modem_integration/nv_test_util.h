@@ -39,6 +39,16 @@ inline std::string rfnv_path(const modem_harness &m, unsigned item)
     return m.state() + "/rfnv/" + std::to_string(item);
 }
 
+// How long (in the scaled time of the sandbox) a test waits for the modem:
+// long, since a loaded machine may delay it, and every wait ends as soon as
+// what it waits for has happened.
+constexpr int NV_WAIT_MS = 60000;
+
+inline raw_reply nv_exchange(int fd, const std::vector<uint8_t> &payload)
+{
+    return raw_exchange(fd, payload, NV_WAIT_MS);
+}
+
 // The state directory before the modem first starts, so that it can be seeded.
 inline void make_state(const modem_harness &m)
 {
@@ -62,9 +72,9 @@ inline bool flash_efs_and_reset(const modem_harness &m)
     bool ok = true;
     // Every step must be taken: a NAK (0x03) means nothing was flashed.
     for (auto &s : steps) {
-        raw_reply r = ok ? raw_exchange(fd, s, 5000) : raw_reply{};
+        raw_reply r = ok ? nv_exchange(fd, s) : raw_reply{};
         ok = ok && r.got && !r.payload.empty() && r.payload[0] != 0x03;
     }
     close(fd);
-    return ok && wait_until([&] { return m.log_count("attach normal") > started; }, 10000);
+    return ok && wait_until([&] { return m.log_count("attach normal") > started; }, NV_WAIT_MS);
 }
