@@ -141,7 +141,7 @@ TEST(NvPreserve, DamagedBlockFileIsRefusedAndTheModemBackedUpAfresh)
     ASSERT_TRUE(load_for_upgrade(r, pkg));
     // A block whose NV size (1 MiB) does not fit its 256 KiB.
     bytes block(262144, 0);
-    block[0] = 0x00, block[1] = 0x00, block[2] = 0x10, block[3] = 0x00;
+    block[2] = 0x10;   // nv_size 00 00 10 00, little-endian
     ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/modem_nv", block));
     ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
 
