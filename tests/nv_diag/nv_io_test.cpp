@@ -59,6 +59,7 @@ public:
         return port_.get();
     }
     std::vector<bytes> requests;
+    std::atomic<int> corrupt{0};   // answers still to be sent damaged
 
 private:
     void run()
@@ -88,6 +89,11 @@ private:
                     if (!ans.empty()) {
                         bytes wire(2 * ans.size() + 16);
                         ssize_t w = hdlc_frame_payload(ans.data(), ans.size(), true, wire.data(), wire.size());
+                        // A damaged answer: one bit of its check sequence flipped.
+                        if (corrupt > 0) {
+                            corrupt--;
+                            wire[(size_t)w - 2] ^= 0x01;
+                        }
                         EXPECT_EQ(write(master_.get(), wire.data(), (size_t)w), w);
                     }
                 }
@@ -308,4 +314,51 @@ TEST(NvIo, HighNvWriteStopsAtTheFirstUnconfirmedRecordOrAnOversizedOne)
 
     write_file(file, bytes{0x01, 0x00, 0x01, 0x02});    // length 513
     EXPECT_EQ(Write_High_NV_ITEM(modem.port(), file.c_str()), -1);
+}
+
+TEST(NvIo, ADamagedReadAnswerIsAskedAgainNotDropped)
+{
+    nv_store store;
+    scripted_modem modem([&](const bytes &req) { return store.answer(req); });
+    modem.corrupt = 1;
+    use_list({0x0101, 0x0202});
+    std::string file = temp_dir() + "/nv";
+    ASSERT_EQ(Read_NV_ITEM(modem.path(), file.c_str()), 0);
+    // Both items are in the file: the damaged first answer was asked again.
+    bytes got = read_file(file);
+    ASSERT_EQ(got.size(), 260u);
+    EXPECT_EQ(got[0], 0x01);
+    EXPECT_EQ(got[130], 0x02);
+    EXPECT_EQ(modem.requests.size(), 3u);
+}
+
+TEST(NvIo, HighNvReadFailsWhenTheModemServesNoItem)
+{
+    // Outside factory test mode the modem answers every request with its
+    // "bad mode" code: a backup without the RF items must not pass.
+    scripted_modem modem([](const bytes &req) {
+        bytes ans(1 + req.size(), 0x18);
+        std::copy(req.begin(), req.end(), ans.begin() + 1);
+        return ans;
+    });
+    std::string file = temp_dir() + "/high_nv";
+    EXPECT_EQ(Read_High_NV_ITEM(modem.path(), file.c_str()), -1);
+}
+
+TEST(NvIo, HighNvReadSkipsAnItemTheModemDoesNotHoldAndDropsAnOldTail)
+{
+    scripted_modem modem([](const bytes &req) {
+        uint16_t id = (uint16_t)(req[10] | req[11] << 8);
+        uint8_t status = id == 20208 ? 1 : 0;
+        return bytes{0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0, 0, 0x90, 0x00, status, 0,
+                     (uint8_t)id, (uint8_t)(id >> 8), 1, 0, 0x77};
+    });
+    modem.corrupt = 1;   // the first answer arrives damaged and is asked again
+    std::string file = temp_dir() + "/high_nv";
+    write_file(file, bytes(100, 0xAB));
+    ASSERT_EQ(Read_High_NV_ITEM(modem.path(), file.c_str()), 0);
+    bytes got = read_file(file);
+    ASSERT_EQ(got.size(), 5u * 5u) << "five items of 1 byte, the refused one left out, no old tail";
+    EXPECT_EQ(bytes(got.begin(), got.begin() + 5), (bytes{0xEF, 0x4E, 0x01, 0x00, 0x77}));
+    EXPECT_EQ(got[5], 0xBF);   // 21183 (0x52BF), after the skipped 20208
 }

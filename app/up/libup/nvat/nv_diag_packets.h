@@ -17,6 +17,11 @@ constexpr uint8_t DIAG_SUBSYS_FTM = 11;
 constexpr uint16_t RFNV_CMD_READ = 604;
 constexpr uint16_t RFNV_CMD_WRITE = 605;
 
+// NV answer status: 0 done, 1 the modem is busy (ask again), 5 the item is
+// not set.
+constexpr int NV_STATUS_BUSY = 1;
+constexpr int NV_STATUS_NOT_SET = 5;
+
 constexpr size_t NV_REQUEST_SIZE = 133;     // code, item, 128 data bytes, status
 constexpr size_t NV_ITEM_DATA_SIZE = 128;
 constexpr size_t NV_RECORD_SIZE = 130;      // item number and data, as stored in files

@@ -38,8 +38,11 @@ bool write_all(int fd, const uint8_t *p, size_t len)
     return true;
 }
 
-// One RF-NV record read and written to file; items that fail are skipped.
-void read_high_item(int port, int file, const nv_items_stru_type &row)
+// One RF-NV record read and written to file. An item the modem answers
+// with a failure status is skipped; 0 then, and for a stored record. -1 when
+// the modem gave no usable answer at all (silent, damaged answers, or not in
+// factory test mode): the backup would then lack calibration it should hold.
+int read_high_item(int port, int file, const nv_items_stru_type &row)
 {
     static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
     static pkt_buffer_type pkt;
@@ -52,14 +55,15 @@ void read_high_item(int port, int file, const nv_items_stru_type &row)
         transmit_packet_no_leading_flag(port, &pkt);
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]to receive response package\n\n");
         n = rcv_ack_packet_Backup_high_nv_Restore(port, ans.data(), DIAG_SUBSYS_CMD);
-        if (ans[0] == DIAG_SUBSYS_CMD)
+        // A damaged answer (a receiver error code, not a count) is asked again.
+        if (ans[0] == DIAG_SUBSYS_CMD && n >= 16)
             break;
         if (exchange == 2 || exchange == 3)
             Sleep(READ_PAUSE_MS);
     }
-    if (n < 12) {
+    if (n < 12 || ans[0] != DIAG_SUBSYS_CMD) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]receive invalid response\n\n");
-        return;
+        return -1;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]received len=%d----package len= %x data len=%x\n\n", n,
            (unsigned)get_le16(&ans[8]), (unsigned)get_le16(&ans[14]));
@@ -68,11 +72,13 @@ void read_high_item(int port, int file, const nv_items_stru_type &row)
     if (!rfnv_read_answer_record(ans.data(), n, &rec, &rec_len)) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d] backup rf_nv_items[i].nID = %u failed : %x--%x\n\n",
                (unsigned)row.nID, (unsigned)ans[9], (unsigned)ans[10]);
-        return;
+        return 0;
     }
-    if (write_all(file, rec, rec_len))
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%x--%x--%x--%x\n\n", (unsigned)rec[0], (unsigned)rec[1],
-               (unsigned)rec[2], (unsigned)rec[3]);
+    if (!write_all(file, rec, rec_len))
+        return -1;
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%x--%x--%x--%x\n\n", (unsigned)rec[0], (unsigned)rec[1],
+           (unsigned)rec[2], (unsigned)rec[3]);
+    return 0;
 }
 
 } // namespace
@@ -94,8 +100,13 @@ int Read_High_NV_ITEM(const char *diagnose_interface, const char *backup_file)
         return -1;
     }
     Sleep(START_PAUSE_MS);
+    // The file holds this read's records only, never the tail of an older
+    // and longer one.
+    if (ftruncate(file.get(), 0) != 0)
+        return -1;
     for (int i = 0; i < 7 && qd4700_modem_high_nv[i].nID != NV_ITEM_END; i++)
-        read_high_item(port.get(), file.get(), qd4700_modem_high_nv[i]);
+        if (read_high_item(port.get(), file.get(), qd4700_modem_high_nv[i]) != 0)
+            return -1;
     return 0;
 }
 
@@ -144,7 +155,8 @@ int Write_High_NV_ITEM(int at_fd, const char *backup_file)
                 continue;
             }
             n = rcv_ack_packet_Backup_Restore(at_fd, ans.data(), DIAG_SUBSYS_CMD);
-            if (ans[0] == DIAG_SUBSYS_CMD)
+            // A damaged answer is asked again rather than taken as a refusal.
+            if (ans[0] == DIAG_SUBSYS_CMD && n > 13)
                 break;
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rcv_ack_packet_Backup_Restore ret %d %02hhx\n\n", n, ans[0]);
             Sleep(RETRY_PAUSE_MS);

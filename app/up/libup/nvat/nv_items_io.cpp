@@ -21,6 +21,7 @@ namespace {
 constexpr long BACKUP_HEADER_SIZE = 548;
 // An item that needs this many exchanges ends the whole read.
 constexpr int READ_EXCHANGE_LIMIT = 99;
+constexpr int READ_SILENT_LIMIT = 3;
 constexpr int WRITE_ATTEMPTS = 5;
 constexpr uint32_t START_PAUSE_MS = 300;
 constexpr uint32_t RETRY_PAUSE_MS = 500;
@@ -72,6 +73,7 @@ int read_list(const char *diagnose_interface, const char *backup_file,
         // The exchange limit counts per item: a list of hundreds of items
         // needs hundreds of exchanges when every one answers at once.
         int n = 0;
+        int silent = 0;
         for (int exchanges = 1;; exchanges++) {
             transmit_packet_at(port.get(), &pkt);
             ans.fill(0);
@@ -81,15 +83,29 @@ int read_list(const char *diagnose_interface, const char *backup_file,
                        (int)list[i].nID, exchanges);
                 return -1;
             }
+            // A modem that stays silent would hold the read for 99 waits of
+            // ten seconds each; a few in a row are enough to know.
+            silent = n == 0 ? silent + 1 : 0;
+            if (silent >= READ_SILENT_LIMIT) {
+                UP_LOG(KQ_LOG_DEBUG, "[%s:%d]no answer to NV item %d: the modem is silent\n\n",
+                       (int)list[i].nID);
+                return -1;
+            }
             if (exchanges >= 2)
                 Sleep(RETRY_PAUSE_MS);
-            if (ans[0] == NV_CMD_READ)
+            // Only a complete, intact read answer ends the exchanges: a
+            // damaged one or a busy modem is asked again.
+            if (ans[0] == NV_CMD_READ && n >= (int)NV_REQUEST_SIZE + 2 &&
+                nv_answer_status(ans.data(), n) != NV_STATUS_BUSY)
                 break;
         }
         std::array<uint8_t, NV_RECORD_SIZE> record{};
         // An item the modem does not hold (non-zero status) is left out.
-        if (!nv_read_answer_record(ans.data(), n, record.data()))
+        if (!nv_read_answer_record(ans.data(), n, record.data())) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]NV item %d not kept: status %d\n\n", (int)list[i].nID,
+                   nv_answer_status(ans.data(), n));
             continue;
+        }
         if (!write_all(file.get(), record.data(), record.size()))
             return -1;
     }
