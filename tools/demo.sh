@@ -4,7 +4,9 @@
 # the package with `imgrenew up` in a simulated router (partition mode) with a
 # virtual modem attached, showing the display's progress messages and the
 # modem step as they arrive. Finally check every partition against its record
-# and every modem image against the modem's flash.
+# and every modem image against the modem's flash, and that every NV item,
+# RF NV item and identity value of the modem is what it was before: the
+# container asks for NV preservation, and the flash wipes the modem's store.
 #
 # Usage: tools/demo.sh [WORK_DIR]      (default: a fresh folder under /tmp)
 set -euo pipefail
@@ -54,8 +56,16 @@ head -c $((3 * 1024 * 1024 + 1234)) /dev/urandom >"$mfiles/dsp2.mbn"
 head -c $((200 * 1024)) /dev/urandom >"$mfiles/efs.mbn"
 cat >"$work/modem.desc" <<'DESC'
 modem_version ZMR_V200_DEMO
-efs_include 0
+efs_include 1
+efs_restore 1
 version_check 1
+SN 1
+IMEI 1
+TESTINF 1
+SIMLOCK 1,46000
+GSMBand 0xF
+UMTSBand 0x3
+LTEBand 0x1
 image hex       files/modem/prog.hex
 image partition files/modem/partition.mbn
 image dbl       files/modem/dbl.mbn
@@ -100,6 +110,19 @@ modem=$work/modem
 rm -rf "$modem"
 mkdir -p "$modem"
 echo ZMR_V100 >"$modem/version"
+# Its NV store: every item of the preserved set (the item numbers of the
+# tool's table), the high-priority RF NV items, the identity; a flash wipes
+# all of it, so only the tool's backup and restore bring it back.
+mkdir -p "$modem/nv" "$modem/rfnv"
+nv_items=$(sed -n 's/^ *{\([0-9][0-9]*\), "NV_.*/\1/p' "$top/app/up/libup/nvat/nv_table_preserved.cpp")
+for i in $nv_items; do head -c 128 /dev/urandom >"$modem/nv/$i"; done
+rf_items="20207 20208 21183 21186 21239 21242"
+for i in $rf_items; do head -c $((i % 500 + 1)) /dev/urandom >"$modem/rfnv/$i"; done
+printf 'sn=SNDEMO0042\nimei=861234567890123\ntestinf=RF:PASS\nsimlock=1,46000\ninds=\n' >"$modem/identity"
+echo all >"$modem/flash_wipe"
+rm -rf "$work/modem_before"
+cp -a "$modem" "$work/modem_before"
+echo "  $(ls "$modem/nv" | wc -l) NV items, $(ls "$modem/rfnv" | wc -l) RF NV items, identity: $(tr '\n' ' ' <"$modem/identity")"
 
 echo "== imgrenew up (time scale x$scale)"
 "$bin/routersim" run "$state" --time-scale "$scale" --modem "$modem" -- sh /2ndfile/demo_up.sh &
@@ -183,18 +206,42 @@ check_modem() {   # image-file flash-file
 }
 check_modem "$mfiles/prog.hex" "$modem/flash/programmer.bin"
 check_modem "$mfiles/partition.mbn" "$modem/flash/partition"
-for img in dbl osbl amss dsp1 dsp2; do
+for img in dbl osbl amss dsp1 dsp2 efs; do
     check_modem "$mfiles/$img.mbn" "$modem/flash/$img"
 done
 check_modem "$mfiles/fsbl.mbn" "$state/2ndfile/fsbl.mbn"
-if [ -e "$modem/flash/fsbl" ] || [ -e "$modem/flash/efs" ]; then
-    echo "  the FSBL or the EFS was sent to the modem"; fail=1
+if [ -e "$modem/flash/fsbl" ]; then
+    echo "  the FSBL was sent to the modem"; fail=1
 else
-    echo "  FSBL kept on the router, EFS not flashed (efs_include 0)"
+    echo "  FSBL kept on the router"
 fi
-# Without an EFS image nothing resets the programmer; the modem restarts with
-# the router, and then runs the version its AMSS image names.
-echo "  modem version: $(cat "$modem/version") (ZMR_V200_DEMO from its next start)"
+echo "  modem version: $(cat "$modem/version")"
+echo "== checking the modem's NV items and identity against before the upgrade"
+grep -q 'NV wiped' "$modem/out/modem.log" \
+    && echo "  the flash wiped the modem: $(sed -n 's/.*\(NV wiped: .*\)/\1/p' "$modem/out/modem.log" | head -1)"
+compare_items() {   # folder label
+    local n=0 same=0 f
+    for f in "$work/modem_before/$1"/*; do
+        n=$((n + 1))
+        cmp -s "$f" "$modem/$1/$(basename "$f")" && same=$((same + 1))
+    done
+    if [ "$same" = "$n" ]; then echo "  $2: $n compared, equal"; else echo "  $2: $n compared, $((n - same)) NOT equal"; fail=1; fi
+}
+compare_items nv "NV items"
+compare_items rfnv "RF NV items"
+n=0; same=0
+for key in sn imei testinf simlock; do
+    n=$((n + 1))
+    before=$(grep "^$key=" "$work/modem_before/identity")
+    grep -qx "$before" "$modem/identity" && same=$((same + 1))
+done
+if [ "$same" = "$n" ]; then echo "  identity values: $n compared, equal"; else echo "  identity values: $((n - same)) of $n NOT equal"; fail=1; fi
+for f in modem_nv high_nv; do
+    [ -e "$state/2ndfile/$f" ] && { echo "  /2ndfile/$f was left behind"; fail=1; }
+done
+echo "  /2ndfile/modem_nv and /2ndfile/high_nv removed after the restore"
+level=$(sed -n 's/.*function level \([0-9]\).*/\1/p' "$modem/out/modem.log" | tail -1)
+[ "$level" = 1 ] && echo "  modem online (function level 1)" || { echo "  modem not online (level $level)"; fail=1; }
 progress=$(sed -n 's/.*"module": 12.*"operation": 1, "progress": \([0-9]*\).*/\1/p' "$state/out/bus.jsonl" | tr '\n' ' ')
 echo "  progress reported: $progress"
 prev=0

@@ -7,6 +7,7 @@
 #include "kq_ipc.h"
 #include "kq_log.h"
 #include "kq_os.h"
+#include "nv_items_io.h"
 #include "up_actions.h"
 #include "up_api.h"
 #include "up_progress.h"

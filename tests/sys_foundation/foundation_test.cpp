@@ -192,30 +192,3 @@ TEST_F(Router, ErasedBlockWithoutAModemReadsZeroAndStoresNothing)
     EXPECT_EQ(flash(k_state_at, 4), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
-// Every action whose stand-in is still in not_built.cpp must refuse with a
-// non-zero status; the list follows the file as colleagues remove entries.
-TEST_F(Router, ActionsNotBuiltExitNonZero)
-{
-    struct { const char *function; std::vector<std::string> args; } actions[] = {
-        {"int up_upgrade_all(", {"up"}},
-        {"int modem_high_nv(", {"nv_get"}},
-        {"int mu_change_mode(", {"set_ftm"}},
-        {"int send_ftm_cmd(", {"set_digftm"}},
-        {"int Read_Normal_NV_ITEM(", {"nv_normal"}},
-        {"int32_t uboot_test(", {"uboot", "0"}},
-        {"int32_t kernel_test(", {"kernel", "0"}},
-    };
-    std::string stand_ins = simharness::read_file(std::string(UP_SOURCE_DIR) + "/app/up/control/not_built.cpp");
-    int checked = 0;
-    for (auto &a : actions) {
-        if (stand_ins.find(a.function) == std::string::npos)
-            continue;
-        ++checked;
-        std::string status = imgrenew(a.args);
-        EXPECT_NE(status, "0") << a.args[0];
-        EXPECT_NE(status, "") << a.args[0];
-        EXPECT_NE(syslog().find("is not built in this version"), std::string::npos) << a.args[0] << syslog();
-    }
-    if (checked == 0)
-        GTEST_SKIP() << "every action is built";
-}

@@ -49,9 +49,17 @@ struct modem_package {
     std::string modem_state = dir / "modem";
     std::string path;
 
-    // modem_lines: INI keys and imgpack's container options.
-    explicit modem_package(const std::string &modem_lines = "modem_version ZMR_V200\n")
+    // modem_lines: INI keys and imgpack's container options. amss_version:
+    // a version the AMSS image names, which the modem then runs after its
+    // flash ("" names none and the modem keeps its version).
+    explicit modem_package(const std::string &modem_lines = "modem_version ZMR_V200\n",
+                           const std::string &amss_version = "")
     {
+        if (!amss_version.empty()) {
+            const std::string mark = "InnerVersion:" + amss_version + '\0';
+            bytes &amss = images[5].data;
+            std::copy(mark.begin(), mark.end(), amss.begin() + 1000);
+        }
         dir.put("zImage", kernel);
         dir.put("rootfs.jffs2", rootfs);
         dir.put("version_info.txt", "zImage-2.0\nrootfs.jffs2-2.0\ndfi_version-2.0\n");
@@ -128,7 +136,7 @@ inline ::testing::AssertionResult nothing_flashed(const modem_package &pkg)
     for (const auto &i : pkg.images)
         if (pkg.modem_has(std::string("flash/") + i.flash))
             return ::testing::AssertionFailure() << i.flash << " was flashed";
-    if (pkg.modem_log_count("switch") != 0)
+    if (pkg.modem_log_count("attach download") != 0)
         return ::testing::AssertionFailure() << "the modem was switched to download mode";
     return ::testing::AssertionSuccess();
 }

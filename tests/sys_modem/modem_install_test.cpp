@@ -44,7 +44,7 @@ void expect_router_records_installed(const sim_router &r, const modem_package &p
     EXPECT_TRUE(sysrouter::partition_holds(r, 3, pkg.rootfs));
 }
 
-void expect_every_image_flashed(const sim_router &r, const modem_package &pkg)
+void expect_every_image_flashed(const sim_router &r, const modem_package &pkg, bool efs_included = false)
 {
     for (const char *type : {"hex", "partition", "dbl", "osbl", "amss", "dsp1", "dsp2"})
         EXPECT_TRUE(pkg.flash_holds(type)) << type << " is not byte-exact in the modem's flash";
@@ -52,15 +52,21 @@ void expect_every_image_flashed(const sim_router &r, const modem_package &pkg)
     EXPECT_EQ(r.second_fs_file("fsbl.mbn"), std::string(fsbl.begin(), fsbl.end()));
     EXPECT_FALSE(pkg.modem_has("flash/fsbl")) << "the FSBL went to the modem";
     EXPECT_EQ(pkg.modem_log_count("(fsbl)"), 0u) << "the FSBL went to the modem";
-    // efs_include 0: the EFS is read past, not sent.
-    EXPECT_FALSE(pkg.modem_has("flash/efs"));
+    if (efs_included) {
+        EXPECT_TRUE(pkg.flash_holds("efs")) << "the EFS is not byte-exact in the modem's flash";
+    } else {
+        // efs_include 0: the EFS is read past, not sent.
+        EXPECT_FALSE(pkg.modem_has("flash/efs"));
+    }
 }
 
 } // namespace
 
 TEST(ModemInstall, FullPackageInstallsEveryImageThenAsksForTheReboot)
 {
-    modem_package pkg;
+    // efs_include 1: the EFS is flashed, around a backup and restore of
+    // the modem's NV items.
+    modem_package pkg("modem_version ZMR_V200\nefs_include 1\n");
     sim_router r;
     ASSERT_TRUE(r.ok());
     ASSERT_TRUE(load_for_upgrade(r, pkg));
@@ -72,7 +78,10 @@ TEST(ModemInstall, FullPackageInstallsEveryImageThenAsksForTheReboot)
     EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
     EXPECT_TRUE(r.syslog_contains("update system success and will to reboot"));
     expect_router_records_installed(r, pkg);
-    expect_every_image_flashed(r, pkg);
+    expect_every_image_flashed(r, pkg, true);
+    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
+    EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
+    EXPECT_EQ(r.second_fs_file("modem_nv"), "") << "the backup was not removed after its restore";
     EXPECT_EQ(pkg.modem_log_count("power off"), 1u) << "one power cycle before the flashing";
     EXPECT_EQ(syslog_count(r, "will to do NO 1 retry downlaod"), 0u);
 

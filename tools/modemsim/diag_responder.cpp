@@ -1,5 +1,5 @@
 // The normal firmware's DIAG task on the diag port: mode changes and the
-// switch into the boot loader's download mode. (NV requests join here.)
+// switch into the boot loader's download mode; NV requests go to nv_respond.
 #include <cstring>
 
 #include "exchange_log.h"
@@ -57,6 +57,8 @@ void diag_normal_respond(modem_t *m, const uint8_t *payload, size_t len, modem_r
         modem_reenumerate(m, STAGE_BOOTLOADER);
         return;
     default:
+        if (nv_respond(m, payload, len, reply))
+            return;
         reply_diag_error(reply, DIAG_BAD_CMD, payload, len, "diag-bad-cmd");
         return;
     }

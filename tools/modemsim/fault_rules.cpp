@@ -20,8 +20,14 @@ const action_name k_actions[] = {
     {"drop", FAULT_DROP},   {"noreply", FAULT_NOREPLY}, {"nak", FAULT_NAK},
     {"badfcs", FAULT_BADFCS}, {"late", FAULT_LATE},     {"silent", FAULT_SILENT},
     {"fail-image", FAULT_FAIL_IMAGE}, {"split", FAULT_SPLIT}, {"noise", FAULT_NOISE},
-    {"stale", FAULT_STALE},           {"trickle", FAULT_TRICKLE},
+    {"stale", FAULT_STALE},           {"trickle", FAULT_TRICKLE}, {"status", FAULT_STATUS},
 };
+
+// The NV frame kinds; "nv" stands for the four item requests.
+bool nv_kind(const char *kind)
+{
+    return strncmp(kind, "nv-", 3) == 0 || strncmp(kind, "rfnv-", 5) == 0;
+}
 
 int parse_u32(const char *text, uint32_t *out)
 {
@@ -91,6 +97,8 @@ bool kind_matches(const char *rule_kind, const char *kind)
         return !at_kind;
     if (strcmp(rule_kind, "at") == 0)
         return at_kind;
+    if (strcmp(rule_kind, "nv") == 0)
+        return nv_kind(kind);
     return strcmp(rule_kind, kind) == 0;
 }
 
@@ -170,6 +178,14 @@ int fault_rule_parse(const char *line, fault_rule *rule, char *err, size_t err_s
         rule->arg = 7;
         if (n > 4 || (n == 4 && (parse_u32(words[3], &rule->arg) != 0 || rule->arg > 0xFFFF))) {
             snprintf(err, err_size, "bad NAK code");
+            return -1;
+        }
+        break;
+    case FAULT_STATUS:
+        rule->arg = 4;
+        if ((strcmp(rule->kind.data(), "nv") != 0 && !nv_kind(rule->kind.data())) || n > 4 ||
+            (n == 4 && (parse_u32(words[3], &rule->arg) != 0 || rule->arg > 0xFFFF))) {
+            snprintf(err, err_size, "usage: status nv|nv-read|nv-write|rfnv-read|rfnv-write[@ITEM] WHEN [CODE]");
             return -1;
         }
         break;
@@ -290,6 +306,10 @@ fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, 
         case FAULT_BADFCS: d.badfcs = true; break;
         case FAULT_LATE: d.late_ms = r.arg > d.late_ms ? r.arg : d.late_ms; break;
         case FAULT_SILENT: d.silent = true; break;
+        case FAULT_STATUS:
+            d.status = true;
+            d.status_code = (uint16_t)r.arg;
+            break;
         case FAULT_SPLIT: d.split_pieces = r.arg; break;
         case FAULT_NOISE: d.noise_bytes = r.arg; break;
         case FAULT_STALE: d.stale = true; break;

@@ -7,6 +7,8 @@
 //   badfcs   KIND[@ADDR] WHEN         acted on, answered with a wrong check sequence
 //   late     KIND[@ADDR] WHEN MS      acted on, answered MS milliseconds late
 //   silent   KIND[@ADDR] WHEN         the modem hangs: no answer until a power cycle
+//   status   NVKIND[@ITEM] WHEN [CODE] an NV request not acted on, answered with
+//                                     status CODE (default 4)
 //   split    KIND[@ADDR] WHEN [N]     the answer goes out in N writes (default 3)
 //   noise    KIND[@ADDR] WHEN [N]     N bytes of line noise before the answer (default 8)
 //   stale    KIND[@ADDR] WHEN         a stream answer for another address first
@@ -17,8 +19,10 @@
 //
 // KIND is a frame kind (offline, switch, diag, nop, preq, write32, go, hello,
 // security, partition, open, stream-write, close, reset) or "any", an AT
-// command kind (at-cfun, at-kqtsn, ...; "at" for all of them); ADDR limits
-// write32 and stream-write rules to one address. WHEN counts the matching
+// command kind (at-cfun, at-kqtsn, ...; "at" for all of them), an NV kind
+// (nv-read, nv-write, rfnv-read, rfnv-write, ftm-switch; "nv" for the first
+// four, the NVKINDs of status); ADDR limits
+// write32 and stream-write rules to one address, NV rules to one item. WHEN counts the matching
 // frames since the rule was loaded: N, N-M, N- (N and all later ones) or *;
 // for fail-image it counts the opens of that image.
 #pragma once
@@ -37,6 +41,7 @@ enum fault_action_t {
     FAULT_LATE,
     FAULT_SILENT,
     FAULT_FAIL_IMAGE,
+    FAULT_STATUS,
     FAULT_SPLIT,
     FAULT_NOISE,
     FAULT_STALE,
@@ -77,6 +82,8 @@ struct fault_decision {
     bool badfcs = false;
     bool silent = false;
     uint32_t late_ms = 0;
+    bool status = false;         // an NV request answered with status_code
+    uint16_t status_code = 0;
     uint32_t split_pieces = 0;     // >1: the answer goes out in that many writes
     uint32_t noise_bytes = 0;      // garbage (never a flag) before the answer
     bool stale = false;            // an answer for another address first

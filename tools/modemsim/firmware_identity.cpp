@@ -148,6 +148,7 @@ void modem_firmware_start(modem_t *m)
     m->at_svc = at_state{};
     if (!m->flashed)
         return;
+    nv_flash_wipe(m);
     m->flashed = false;
     std::string v = m->opts.flash_version[0] != '\0' ? std::string(m->opts.flash_version.data()) : version_in_amss(m);
     if (v.empty()) {

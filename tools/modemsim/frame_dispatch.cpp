@@ -23,6 +23,8 @@ struct frame_info {
 
 void describe_normal(const uint8_t *p, size_t len, frame_info *f)
 {
+    if (nv_frame_describe(p, len, &f->kind, &f->has_addr, &f->addr, f->detail, sizeof f->detail))
+        return;
     if (p[0] == 0x29)
         f->kind = "offline";
     else if (p[0] == 0x3A)
@@ -221,6 +223,7 @@ void on_frame(modem_t *m, const uint8_t *payload, size_t len)
     }
     fault_set_reload(&m->faults, m->opts.faults_file.data());
     fault_decision d = fault_set_match(&m->faults, f.kind, f.has_addr, f.addr);
+    m->nv_status_fault = d.status ? (int)d.status_code : -1;
     if (m->hung) {
         modem_log("no answer: modem hung");
         return;

@@ -27,7 +27,7 @@ const char *image_type_label(uint8_t type);
 struct modem_reply {
     bool send = false;
     bool leading_flag = true;
-    std::array<uint8_t, 128> payload{};
+    std::array<uint8_t, 1100> payload{};     // room for an RF NV item's answer
     size_t len = 0;
     const char *name = "";        // for the exchange log
 };
@@ -103,6 +103,7 @@ struct modem_t {
     modem_identity id;
     at_state at_svc;
     bool flashed = false;          // an image was stored since the firmware last started
+    int nv_status_fault = -1;      // NV status a fault rule gives the current frame, -1 none
 };
 
 // Port lifecycle (port_lifecycle.cpp).
@@ -131,6 +132,14 @@ void modem_at_input(modem_t *m, const uint8_t *data, size_t len);
 // The normal firmware starts: function level 1; after a flash the running
 // version becomes the flashed one (firmware_identity.cpp).
 void modem_firmware_start(modem_t *m);
+
+// NV service of the normal firmware (nv_responder.cpp): names NV frames for
+// the log and the fault rules (false for other frames), answers them (false
+// for other frames), and wipes the NV store after a flash.
+bool nv_frame_describe(const uint8_t *p, size_t len, const char **kind, bool *has_item, uint32_t *item,
+                       char *detail, size_t detail_size);
+bool nv_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
+void nv_flash_wipe(modem_t *m);
 
 // MODEMSTATE/identity and MODEMSTATE/version (firmware_identity.cpp).
 int identity_load(modem_t *m);

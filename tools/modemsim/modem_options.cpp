@@ -75,7 +75,8 @@ void print_modem_usage(const char *prog)
     fprintf(stderr,
             "usage: %s MODEMSTATE --link-dir DIR [--sysfs DIR] [--start normal|download|programmer]\n"
             "       [--enum-delay MS] [--usb-bus N] [--diag-tty N] [--at-tty N] [--download-tty N]\n"
-            "       [--version TEXT] [--flash-version TEXT] [--faults-file PATH] [--fault RULE]...\n"
+            "       [--version TEXT] [--flash-version TEXT] [--flash-wipe none|nv|all]\n"
+            "       [--faults-file PATH] [--fault RULE]...\n"
             "see docs/modemsim.md for the fault rule syntax\n",
             prog);
 }
@@ -117,6 +118,9 @@ int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, s
             bad = copy_version(opts->version, v);
         } else if (strcmp(a, "--flash-version") == 0) {
             bad = copy_version(opts->flash_version, v);
+        } else if (strcmp(a, "--flash-wipe") == 0) {
+            bad = parse_flash_wipe(v, &opts->flash_wipe);
+            opts->flash_wipe_given = true;
         } else if (strcmp(a, "--fault") == 0) {
             if (v == nullptr || opts->fault_count >= MODEM_MAX_FAULT_OPTIONS ||
                 strlen(v) >= MODEM_FAULT_TEXT)

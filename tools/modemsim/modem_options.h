@@ -12,6 +12,13 @@ enum modem_stage_t {
     STAGE_PROGRAMMER,     // RAM flash programmer: diag port only, streaming protocol
 };
 
+// What a flash wipes at the firmware's next start.
+enum flash_wipe_t {
+    FLASH_WIPE_NONE = 0,
+    FLASH_WIPE_NV,        // NV and RF NV items
+    FLASH_WIPE_ALL,       // and the identity
+};
+
 constexpr int MODEM_MAX_FAULT_OPTIONS = 16;
 constexpr int MODEM_FAULT_TEXT = 128;
 
@@ -29,12 +36,17 @@ struct modem_options {
     int download_tty = -1;                       // diag ttyUSB number in download mode (-1: diag_tty)
     std::array<char, 128> version{};             // running firmware version at start (empty: kept)
     std::array<char, 128> flash_version{};       // version after a flash (empty: from the AMSS image)
+    flash_wipe_t flash_wipe = FLASH_WIPE_NV;
+    bool flash_wipe_given = false;               // else MODEMSTATE/flash_wipe, if any, decides
     int fault_count = 0;
     std::array<std::array<char, MODEM_FAULT_TEXT>, MODEM_MAX_FAULT_OPTIONS> faults{};
 };
 
 // Fills opts from argv. Returns 0, or -1 after writing a message into err.
 int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, size_t err_size);
+
+// "none", "nv" or "all" (nv_responder.cpp). Returns 0, or -1 for any other text.
+int parse_flash_wipe(const char *text, flash_wipe_t *wipe);
 
 const char *modem_stage_name(modem_stage_t stage);
 

@@ -20,7 +20,7 @@ int state_dir_prepare(const char *root)
 {
     if (mkdir(root, 0755) != 0 && errno != EEXIST)
         return -1;
-    const char *subs[] = {"flash", "out"};
+    const char *subs[] = {"flash", "out", "nv", "rfnv"};
     for (const char *s : subs) {
         char path[1200];
         if (state_path(path, sizeof path, root, s) != 0)

@@ -18,10 +18,6 @@ int up_upgrade_all(void);
 int up_process_fail_to_recover(int i_recover_flag);
 // Backs up (0) or restores (other) the modem's high-priority NV items. 0 or -1.
 int modem_high_nv(int just_write);
-// Puts the modem in factory test mode over the diagnostic port. 0 or -1.
-int send_ftm_cmd(const char *diagnose_interface);
-// Saves the modem's normal NV items to backup_file. 0 or -1.
-int Read_Normal_NV_ITEM(const char *diagnose_interface, const char *backup_file);
 // Manual bootloader and kernel partition commands. 0 or -1.
 int32_t uboot_test(int option);
 int32_t kernel_test(int option);

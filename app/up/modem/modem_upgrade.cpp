@@ -349,6 +349,19 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
         return -1;
 
     if (check_no_need_update() == 0) {
+        // A backup left behind means an earlier step flashed this very
+        // firmware and was cut before its restore: the modem runs the new
+        // version with its items wiped, and only this backup holds them.
+        if (up_modem_nv_backup_pending()) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the modem runs the new firmware but its NV backup was not restored yet: restoring it\n\n");
+            file_info.efs_restore = 1;
+            int status = closing_steps(FUU_OK);
+            if (status != FUU_OK)
+                return status;
+            up_add_had_write(head.fw_h_size);
+            report_progress();
+            return status;
+        }
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the curren modem version is same with update firmware\n");
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]had_write=%lu----will add =%ld\n\n", (unsigned long)had_write,
                (long)head.fw_h_size);
@@ -361,10 +374,6 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
     if (file_info.efs_enabled == 1)
         file_info.efs_restore = 1;
     if (file_info.efs_restore == 1) {
-        if (!up_modem_nv_preservation_built()) {
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the modem firmware asks to keep the modem NV items, which this version cannot back up: modem not flashed\n\n");
-            return -1;
-        }
         if (backup_nv() != 0)
             return -1;
     }

@@ -33,6 +33,5 @@ int check_no_need_update(void);
 // NV and identity preservation around the flashing. 0 or -1.
 int up_modem_backup_NV(void);
 int up_modem_restore_NV(void);
-// False until NV preservation is part of the tool: a container that asks
-// for it is then not flashed at all.
-bool up_modem_nv_preservation_built(void);
+// True while "/2ndfile/modem_nv" holds a backup that was never restored.
+bool up_modem_nv_backup_pending(void);

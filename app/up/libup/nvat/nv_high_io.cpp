@@ -1,0 +1,202 @@
+// The high-priority RF NV items through the factory-test subsystem, and the
+// switch into factory test mode.
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+
+#include "hdlc_transmit.h"
+#include "kq_log.h"
+#include "nv_diag_packets.h"
+#include "nv_diag_receive.h"
+#include "nv_items_io.h"
+#include "nv_tables.h"
+#include "serial_port.h"
+#include "up_bytes.h"
+#include "up_fd.h"
+
+namespace {
+
+constexpr int HIGH_READ_EXCHANGES = 4;
+constexpr int HIGH_WRITE_ATTEMPTS = 5;
+// A port that accepts nothing any more must not keep the writer sending.
+constexpr int HIGH_SEND_RETRIES = 20;
+constexpr uint32_t START_PAUSE_MS = 300;
+constexpr uint32_t RETRY_PAUSE_MS = 500;
+constexpr uint32_t READ_PAUSE_MS = 1000;
+
+bool write_all(int fd, const uint8_t *p, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, p, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        len -= (size_t)n;
+    }
+    return true;
+}
+
+// One RF-NV record read and written to file. An item the modem answers
+// with a failure status is skipped; 0 then, and for a stored record. -1 when
+// the modem gave no usable answer at all (silent, damaged answers, or not in
+// factory test mode): the backup would then lack calibration it should hold.
+int read_high_item(int port, int file, const nv_items_stru_type &row)
+{
+    static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
+    static pkt_buffer_type pkt;
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rf_nv_items[i].nID==%d\n\n", (int)row.nID);
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]back up No %d-- %s\n\n", (int)row.nID, row.pItemName);
+    rfnv_build_read_request(&pkt, (uint16_t)row.nID);
+    int n = 0;
+    for (int exchange = 1; exchange <= HIGH_READ_EXCHANGES; exchange++) {
+        ans.fill(0);
+        transmit_packet_no_leading_flag(port, &pkt);
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]to receive response package\n\n");
+        n = rcv_ack_packet_Backup_high_nv_Restore(port, ans.data(), DIAG_SUBSYS_CMD);
+        // A damaged answer (a receiver error code, not a count) is asked again.
+        if (ans[0] == DIAG_SUBSYS_CMD && n >= 16)
+            break;
+        if (exchange == 2 || exchange == 3)
+            Sleep(READ_PAUSE_MS);
+    }
+    if (n < 12 || ans[0] != DIAG_SUBSYS_CMD) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]receive invalid response\n\n");
+        return -1;
+    }
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]received len=%d----package len= %x data len=%x\n\n", n,
+           (unsigned)get_le16(&ans[8]), (unsigned)get_le16(&ans[14]));
+    const uint8_t *rec = nullptr;
+    size_t rec_len = 0;
+    if (!rfnv_read_answer_record(ans.data(), n, &rec, &rec_len)) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d] backup rf_nv_items[i].nID = %u failed : %x--%x\n\n",
+               (unsigned)row.nID, (unsigned)ans[9], (unsigned)ans[10]);
+        return 0;
+    }
+    if (!write_all(file, rec, rec_len))
+        return -1;
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%x--%x--%x--%x\n\n", (unsigned)rec[0], (unsigned)rec[1],
+           (unsigned)rec[2], (unsigned)rec[3]);
+    return 0;
+}
+
+} // namespace
+
+int Read_High_NV_ITEM(const char *diagnose_interface, const char *backup_file)
+{
+    if (diagnose_interface == nullptr || diagnose_interface[0] == '\0') {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]invalid diag interface name %s\n\n", "");
+        return -1;
+    }
+    unique_fd port(OpenAndInitSerialCom(diagnose_interface, 0));
+    if (!port.ok()) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic com port %s failed.\n\n", diagnose_interface);
+        return -1;
+    }
+    unique_fd file(open(backup_file, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file.ok()) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]failed open backupfile %s\n\n", backup_file);
+        return -1;
+    }
+    Sleep(START_PAUSE_MS);
+    // The file holds this read's records only, never the tail of an older
+    // and longer one.
+    if (ftruncate(file.get(), 0) != 0)
+        return -1;
+    for (int i = 0; i < 7 && qd4700_modem_high_nv[i].nID != NV_ITEM_END; i++)
+        if (read_high_item(port.get(), file.get(), qd4700_modem_high_nv[i]) != 0)
+            return -1;
+    return 0;
+}
+
+int Write_High_NV_ITEM(int at_fd, const char *backup_file)
+{
+    unique_fd file(open(backup_file, O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.ok()) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]failed open backupfile %s\n\n", backup_file);
+        return -1;
+    }
+    static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
+    static pkt_buffer_type pkt;
+    for (;;) {
+        std::array<uint8_t, 2> head{};
+        if (read_full(file.get(), head.data(), 2) != 2)
+            break;
+        const uint16_t id = get_le16(head.data());
+        if (read_full(file.get(), head.data(), 2) != 2) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]read NV data length failed \n\n");
+            break;
+        }
+        const uint16_t len = get_le16(head.data());
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]to restore NV id=%u   nv_data_len=%u\n\n", (unsigned)id,
+               (unsigned)len);
+        // A length beyond what an item can hold means the file is damaged:
+        // nothing of it can be trusted from here on.
+        if (len > RFNV_DATA_MAX) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]NV data length %u is too large\n\n", (unsigned)len);
+            return -1;
+        }
+        std::array<uint8_t, RFNV_DATA_MAX> data{};
+        if (read_full(file.get(), data.data(), len) != (ssize_t)len) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]read NV data  failed \n\n");
+            break;
+        }
+        rfnv_build_write_request(&pkt, id, data.data(), len);
+        int n = 0;
+        int failures = 0;
+        int send_failures = 0;
+        while (failures < HIGH_WRITE_ATTEMPTS) {
+            ans.fill(0);
+            if (transmit_packet_no_leading_flag(at_fd, &pkt) <= 0) {
+                UP_LOG(KQ_LOG_DEBUG, "[%s:%d]transmit packet failed, retry.\n\n");
+                if (++send_failures >= HIGH_SEND_RETRIES)
+                    break;
+                continue;
+            }
+            n = rcv_ack_packet_Backup_Restore(at_fd, ans.data(), DIAG_SUBSYS_CMD);
+            // A damaged answer is asked again rather than taken as a refusal.
+            if (ans[0] == DIAG_SUBSYS_CMD && n > 13)
+                break;
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rcv_ack_packet_Backup_Restore ret %d %02hhx\n\n", n, ans[0]);
+            Sleep(RETRY_PAUSE_MS);
+            failures++;
+            if (failures > 2)
+                Sleep(RETRY_PAUSE_MS);
+        }
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]resp code is %u nvid=%u\n\n", (unsigned)get_le16(&ans[10]),
+               (unsigned)get_le16(&ans[12]));
+        for (int k = 0; k < n && k < (int)ans.size(); k++)
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%02hhx \n", ans[(size_t)k]);
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]\n\n");
+        if (!rfnv_write_answer_confirms(ans.data(), n, id)) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]received invalid response\n\n");
+            return -1;
+        }
+    }
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d].\n");
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]\n\n");
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]restore high nv success\n\n");
+    return 0;
+}
+
+int send_ftm_cmd(const char *diagnose_interface)
+{
+    static pkt_buffer_type pkt;
+    ftm_build_switch_request(&pkt);
+    unique_fd port(OpenAndInitSerialCom(diagnose_interface, 0));
+    if (!port.ok())
+        return -1;
+    if (transmit_packet_no_leading_flag(port.get(), &pkt) <= 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]send switch ftm mode failed\n");
+        return -1;
+    }
+    std::array<uint8_t, 8> ans{};
+    int n = ReadComPort(port.get(), ans.data(), (uint32_t)ans.size());
+    if (ftm_switch_answer_ok(ans.data(), n)) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]switch successfully......\n");
+        return 0;
+    }
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]Fail to switch mode\n");
+    return -1;
+}

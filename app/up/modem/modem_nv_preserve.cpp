@@ -1,0 +1,188 @@
+// NV items and identity kept across a modem upgrade: the backup before the
+// flashing, the restore after it, and the high-priority NV maintenance
+// actions.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "at_channel.h"
+#include "kq_log.h"
+#include "modem_config.h"
+#include "modem_ports.h"
+#include "modem_upgrade.h"
+#include "nv_backup_store.h"
+#include "nv_items_io.h"
+#include "serial_port.h"
+#include "up_actions.h"
+#include "up_fd.h"
+#include "up_wait.h"
+
+namespace {
+
+constexpr int NV_ATTEMPTS = 3;
+constexpr unsigned BACKUP_RETRY_MS = 1000;
+constexpr unsigned RESTORE_RETRY_MS = 10000;
+constexpr char NV_BACKUP_FILE[] = "/tmp/nv_bak";
+constexpr char FTM_MODE[] = "AT+CFUN=5\r\n\r\n";
+constexpr char ONLINE_MODE[] = "AT+CFUN=1\r\n\r\n";
+constexpr char FIXED_AT_PORT[] = "/dev/ttyUSB2";
+constexpr char FIXED_DIAG_PORT[] = "/dev/ttyUSB0";
+
+bool block_file_exists(void)
+{
+    struct stat st {};
+    return lstat(MODEM_NV_BLOCK_FILE, &st) == 0;
+}
+
+// One backup attempt: 0 only when the block file holds the new backup.
+int backup_attempt(void)
+{
+    if (check_usb_port() < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]check USB port failed\n\n");
+        return -1;
+    }
+    if (mu_change_mode(file_info.at_inface, FTM_MODE) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to FTM mode failed\n\n");
+        return -1;
+    }
+    char imei[64] = {};
+    if (check_download_mode() != 0 || get_imei(file_info.at_inface, imei, sizeof imei) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]get imei failed or system is not downlaod mode\n\n");
+        up_sleep_ms(BACKUP_RETRY_MS);
+        return -1;
+    }
+    int rc = back_up_nv(file_info.at_inface, file_info.diagnose_inface, &efs_config, NV_BACKUP_FILE);
+    if (rc < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call back_up_nv failed, ret=%ld\n", (long)rc);
+        up_sleep_ms(BACKUP_RETRY_MS);
+        return -1;
+    }
+    rc = write_nv_at_to_mem_block(NV_BACKUP_FILE, &efs_config, MODEM_NV_BLOCK_FILE);
+    if (rc < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call write_nv_at_to_mem_block failed, ret=%ld\n", (long)rc);
+        up_sleep_ms(BACKUP_RETRY_MS);
+        return -1;
+    }
+    return 0;
+}
+
+// One restore attempt: 0 only when every item of the backup is back in the
+// modem.
+int restore_attempt(void)
+{
+    check_usb_port();
+    if (mu_change_mode(file_info.at_inface, FTM_MODE) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to ftm mode failed\n\n");
+        up_sleep_ms(BACKUP_RETRY_MS);
+        return -1;
+    }
+    int fd = fd_re_open(file_info.diagnose_inface, 1);
+    if (fd < 1) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic port failed.\n\n");
+        reset_modem();
+        up_sleep_ms(RESTORE_RETRY_MS);
+        return -1;
+    }
+    unique_fd port(fd);
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic port success.\n\n");
+    int rc = get_nv_at_from_mem_block(NV_BACKUP_FILE, &efs_config, MODEM_NV_BLOCK_FILE);
+    if (rc < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call get_nv_at_from_mem_block failed, ret=%ld\n", (long)rc);
+        port.reset();
+        up_sleep_ms(RESTORE_RETRY_MS);
+        return -1;
+    }
+    rc = mu_restore_nv(port.get(), file_info.at_inface, &efs_config, NV_BACKUP_FILE);
+    if (rc < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call mu_restore_nv failed, ret=%ld\n", (long)rc);
+        port.reset();
+        reset_modem();
+        up_sleep_ms(RESTORE_RETRY_MS);
+        return -1;
+    }
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]mu_restore_nv success.\n\n");
+    return 0;
+}
+
+} // namespace
+
+bool up_modem_nv_backup_pending(void)
+{
+    return block_file_exists();
+}
+
+int up_modem_backup_NV(void)
+{
+    // The backup of an earlier, unfinished modem step is the one to restore:
+    // the modem may already have been flashed and lost its items since. A
+    // block whose sizes do not fit could never be restored, so the modem
+    // is backed up afresh instead of being flashed on the strength of it.
+    if (block_file_exists()) {
+        efs_h_cfg left{};
+        if (get_nv_at_from_mem_block(NV_BACKUP_FILE, &left, MODEM_NV_BLOCK_FILE) == 1) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem NV had be backup during last modem update\n\n");
+            return 0;
+        }
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the modem NV backup left by an earlier update is damaged, backing up again\n\n");
+    }
+    // Only a backup that reached the block file counts: flashing after a
+    // backup that failed in every attempt would lose the items for good.
+    int status = -1;
+    for (int attempt = 0; attempt < NV_ATTEMPTS && status != 0; attempt++)
+        status = backup_attempt();
+    if (mu_change_mode(file_info.at_inface, ONLINE_MODE) < 0)
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to FTM mode failed\n\n");
+    if (status != 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]backup NV failed and retry 3 timse\n\n");
+        return -1;
+    }
+    return 0;
+}
+
+int up_modem_restore_NV(void)
+{
+    // The result is the restore's own, never a port descriptor: a restore
+    // that failed must keep the backup for the next run.
+    int status = -1;
+    for (int attempt = 0; attempt < NV_ATTEMPTS && status != 0; attempt++)
+        status = restore_attempt();
+    if (mu_change_mode(file_info.at_inface, ONLINE_MODE) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to online failed\n\n");
+        return -1;
+    }
+    if (status != 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]up_modem_restore_NV failed.\n\n");
+        return -1;
+    }
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]up_modem_restore_NV succed.\n\n");
+    return 0;
+}
+
+int modem_high_nv(int just_write)
+{
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem_high_nv ....\n\n");
+    if (mu_change_mode(FIXED_AT_PORT, FTM_MODE) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to ftm mode failed\n\n");
+        return -1;
+    }
+    if (just_write == 0) {
+        if (Read_High_NV_ITEM(FIXED_DIAG_PORT, MODEM_HIGH_NV_FILE) < 0) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]read modem high nv failed\n\n");
+            return -1;
+        }
+        return 0;
+    }
+    unique_fd port(OpenAndInitSerialCom(FIXED_DIAG_PORT, 0));
+    if (!port.ok()) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open the diag port failed\n\n");
+        return -1;
+    }
+    if (Write_High_NV_ITEM(port.get(), MODEM_HIGH_NV_FILE) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]Write_High_NV_ITEM failed\n\n");
+        return -1;
+    }
+    if (mu_change_mode(FIXED_AT_PORT, ONLINE_MODE) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to onlie mode failed\n\n");
+        return -1;
+    }
+    return 0;
+}

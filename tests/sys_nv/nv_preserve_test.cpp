@@ -1,0 +1,153 @@
+// imgrenew up with a container that asks for NV preservation, in the
+// simulated router with a virtual modem whose NV store is seeded: the items
+// survive the flash, and a backup or restore that fails never loses them.
+#include "nv_fixture.h"
+
+using namespace sysnv;
+using sysmodem::load_for_upgrade;
+using sysmodem::nothing_flashed;
+using sysmodem::with_modem;
+
+namespace {
+
+void expect_nothing_lost(const modem_package &pkg, const std::string &what)
+{
+    loss l = count_lost(pkg);
+    EXPECT_EQ(l.nv, 0) << what << ": NV items lost";
+    EXPECT_EQ(l.rf, 0) << what << ": RF NV items lost";
+    EXPECT_EQ(l.identity, 0) << what << ": identity values lost";
+}
+
+void expect_backups_gone(const sim_router &r)
+{
+    EXPECT_FALSE(exists(r.state() + "/2ndfile/modem_nv"));
+    EXPECT_FALSE(exists(r.state() + "/2ndfile/high_nv"));
+}
+
+// A first run whose restore is refused for item 1814 in every attempt: the
+// modem is flashed, the backup is kept and the step fails.
+void run_with_unconfirmed_item(sim_router *r, const modem_package &pkg)
+{
+    pkg.modem_faults("status nv-write@1814 *\n");
+    ASSERT_TRUE(load_for_upgrade(*r, pkg));
+    ASSERT_EQ(r->run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    EXPECT_TRUE(r->syslog_contains("call mu_restore_nv failed"));
+    EXPECT_TRUE(r->syslog_contains("update modem image failed"));
+    EXPECT_FALSE(r->syslog_contains("modem update successful,please reset the comuter!"));
+    EXPECT_EQ(r->second_fs_file("modem_nv").size(), 262144u) << "the only backup was removed";
+    EXPECT_TRUE(pkg.flash_holds("amss"));
+    EXPECT_FALSE(exists(nv_file(pkg, 1814))) << "an unconfirmed write was stored";
+    EXPECT_EQ(count_lost(pkg).nv, 1) << "the other items are written";
+    EXPECT_GE(pkg.modem_log_count("fault status nv-write item=1814"), 3u) << "each restore attempt tries it";
+}
+
+} // namespace
+
+TEST(NvPreserve, FullPackageKeepsEveryItemAndIdentityValueAndEndsOnline)
+{
+    modem_package pkg(NV_INI, "ZMR_V200");
+    seed_store(pkg);
+    ASSERT_EQ(preserved_items().size(), 330u);
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
+
+    EXPECT_EQ(r.status(), "0") << r.out("stderr");
+    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
+    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    EXPECT_TRUE(r.syslog_contains("update system success and will to reboot"));
+    EXPECT_EQ(pkg.modem_log_count("NV wiped: 330 NV items, 6 RF NV items"), 1u) << "the flash wiped the store";
+    EXPECT_EQ(pkg.modem_log_count("identity wiped"), 1u);
+    expect_nothing_lost(pkg, "full package");
+    for (const char *type : {"hex", "partition", "dbl", "osbl", "amss", "dsp1", "dsp2", "efs"})
+        EXPECT_TRUE(pkg.flash_holds(type)) << type << " is not byte-exact in the modem's flash";
+    expect_backups_gone(r);
+    EXPECT_EQ(last_function_level(pkg), "1") << "the modem is not online";
+    EXPECT_TRUE(sysrouter::partition_holds(r, 2, pkg.kernel));
+    sysrouter::expect_successful_bus(r.bus());
+}
+
+TEST(NvPreserve, BackupThatFailsFlashesNothingAndRemovesTheBackup)
+{
+    modem_package pkg(NV_INI, "ZMR_V200");
+    seed_store(pkg);
+    // The modem falls silent at the 40th NV exchange of every attempt and
+    // stays so until a power cycle, which the backup does not make.
+    pkg.modem_faults("silent nv 40\n");
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+
+    EXPECT_EQ(r.status(), "0") << r.out("stderr");
+    EXPECT_TRUE(r.syslog_contains("backup NV failed and retry 3 timse"));
+    EXPECT_TRUE(r.syslog_contains("backup modem NV failed"));
+    EXPECT_TRUE(r.syslog_contains("update modem image failed"));
+    EXPECT_TRUE(nothing_flashed(pkg));
+    expect_backups_gone(r);
+    expect_nothing_lost(pkg, "failed backup");
+    sysmodem::expect_failed_upgrade_bus(r.bus());
+}
+
+TEST(NvPreserve, UnconfirmedRecordFailsTheRestoreKeepsTheBackupAndTheRerunRestoresAll)
+{
+    modem_package pkg(NV_INI, "ZMR_V200");
+    seed_store(pkg);
+    sim_router r;
+    run_with_unconfirmed_item(&r, pkg);
+
+    // The fault is gone; the failed upgrade erased its package, which the
+    // router loads again. The modem runs the new firmware with what is left
+    // of its items, so the rerun finds no update to make but the backup.
+    pkg.modem_faults("");
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet: restoring it"));
+    EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
+    expect_nothing_lost(pkg, "rerun");
+    expect_backups_gone(r);
+    EXPECT_EQ(last_function_level(pkg), "1");
+}
+
+TEST(NvPreserve, PendingBackupIsRestoredWhenTheModemAlreadyRunsTheNewFirmware)
+{
+    // A modem at the new version with a wiped store, and a valid block file
+    // left by an earlier step cut before its restore.
+    modem_package pkg(NV_INI, "ZMR_V200");
+    seed_store(pkg);
+    sim_router r;
+    run_with_unconfirmed_item(&r, pkg);
+    std::filesystem::remove_all(pkg.modem_state + "/nv");
+    std::filesystem::remove_all(pkg.modem_state + "/rfnv");
+    std::filesystem::create_directories(pkg.modem_state + "/nv");
+    std::filesystem::create_directories(pkg.modem_state + "/rfnv");
+    pkg.dir.put("modem/identity", "sn=\nimei=000000000000000\ntestinf=\nsimlock=0\ninds=\n");
+    pkg.modem_faults("");
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    const size_t switches = pkg.modem_log_count("attach download");
+
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    EXPECT_TRUE(r.syslog_contains("no need to update current modem firmware"));
+    EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet: restoring it"));
+    EXPECT_EQ(pkg.modem_log_count("attach download"), switches) << "the modem was flashed again";
+    expect_nothing_lost(pkg, "pending backup");
+    expect_backups_gone(r);
+}
+
+TEST(NvPreserve, DamagedBlockFileIsRefusedAndTheModemBackedUpAfresh)
+{
+    modem_package pkg(NV_INI, "ZMR_V200");
+    seed_store(pkg);
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    // A block whose NV size (1 MiB) does not fit its 256 KiB.
+    bytes block(262144, 0);
+    block[2] = 0x10;   // nv_size 00 00 10 00, little-endian
+    ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/modem_nv", block));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+
+    EXPECT_TRUE(r.syslog_contains("the modem NV backup left by an earlier update is damaged, backing up again"));
+    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
+    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    expect_nothing_lost(pkg, "damaged block");
+    expect_backups_gone(r);
+}
