@@ -11,38 +11,15 @@
 #include <vector>
 
 #include "nv_backup_store.h"
+#include "nv_test_files.h"
+
+using nvtest::read_file;
+using nvtest::temp_dir;
+using nvtest::write_file;
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
-
-std::string temp_dir()
-{
-    char tmpl[] = "/tmp/nvblk.XXXXXX";
-    EXPECT_NE(mkdtemp(tmpl), nullptr);
-    return tmpl;
-}
-
-bytes read_file(const std::string &path)
-{
-    bytes out;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return out;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        out.push_back((uint8_t)c);
-    fclose(f);
-    return out;
-}
-
-void write_file(const std::string &path, const bytes &data)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
-}
 
 uint32_t le32(const bytes &b, size_t at)
 {

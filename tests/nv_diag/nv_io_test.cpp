@@ -20,9 +20,14 @@
 
 #include "hdlc_frame.h"
 #include "nv_items_io.h"
+#include "nv_test_files.h"
 #include "serial_port.h"
 #include "nv_tables.h"
 #include "up_fd.h"
+
+using nvtest::read_file;
+using nvtest::temp_dir;
+using nvtest::write_file;
 
 namespace {
 
@@ -131,34 +136,6 @@ struct nv_store {
         return ans;
     }
 };
-
-std::string temp_dir()
-{
-    char tmpl[] = "/tmp/nvio.XXXXXX";
-    EXPECT_NE(mkdtemp(tmpl), nullptr);
-    return tmpl;
-}
-
-bytes read_file(const std::string &path)
-{
-    bytes out;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return out;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        out.push_back((uint8_t)c);
-    fclose(f);
-    return out;
-}
-
-void write_file(const std::string &path, const bytes &data)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
-}
 
 void use_list(std::initializer_list<int> ids)
 {

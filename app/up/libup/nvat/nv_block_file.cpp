@@ -18,20 +18,6 @@ namespace {
 // identity record.
 constexpr long NV_FILE_MAX = (long)(NV_BLOCK_SIZE - NV_BLOCK_HEAD_SIZE - EFS_H_CFG_SIZE);
 
-bool write_all(int fd, const uint8_t *p, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, p, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        len -= (size_t)n;
-    }
-    return true;
-}
-
 } // namespace
 
 int write_nv_at_to_mem_block(const char *nv_file, const efs_h_cfg *at_cfg, const char *mtd_block)
@@ -74,7 +60,7 @@ int write_nv_at_to_mem_block(const char *nv_file, const efs_h_cfg *at_cfg, const
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open block failed.\n\n");
         return -1;
     }
-    if (!write_all(blk.get(), image.get(), NV_BLOCK_SIZE) || fsync(blk.get()) != 0) {
+    if (write_full(blk.get(), image.get(), NV_BLOCK_SIZE) < 0 || fsync(blk.get()) != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]write block failed,size ==%ld failed.\n\n", (long)-1);
         unlink(tmp.c_str());
         return -1;
@@ -118,7 +104,7 @@ int get_nv_at_from_mem_block(const char *nv_file, efs_h_cfg *at_cfg, const char 
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open nv_bak file err\n\n");
         return -1;
     }
-    if (!write_all(nv.get(), image.get() + NV_BLOCK_HEAD_SIZE, (size_t)nv_size)) {
+    if (write_full(nv.get(), image.get() + NV_BLOCK_HEAD_SIZE, (size_t)nv_size) < 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]wirte nv_bak file size ==%ld failed.\n\n", (long)nv_size);
         return -1;
     }

@@ -24,20 +24,6 @@ constexpr uint32_t START_PAUSE_MS = 300;
 constexpr uint32_t RETRY_PAUSE_MS = 500;
 constexpr uint32_t READ_PAUSE_MS = 1000;
 
-bool write_all(int fd, const uint8_t *p, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, p, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        len -= (size_t)n;
-    }
-    return true;
-}
-
 // One RF-NV record read and written to file. An item the modem answers
 // with a failure status is skipped; 0 then, and for a stored record. -1 when
 // the modem gave no usable answer at all (silent, damaged answers, or not in
@@ -74,7 +60,7 @@ int read_high_item(int port, int file, const nv_items_stru_type &row)
                (unsigned)row.nID, (unsigned)ans[9], (unsigned)ans[10]);
         return 0;
     }
-    if (!write_all(file, rec, rec_len))
+    if (write_full(file, rec, rec_len) < 0)
         return -1;
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%x--%x--%x--%x\n\n", (unsigned)rec[0], (unsigned)rec[1],
            (unsigned)rec[2], (unsigned)rec[3]);

@@ -32,20 +32,6 @@ int open_for_append(const char *path)
     return open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-bool write_all(int fd, const uint8_t *p, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, p, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        len -= (size_t)n;
-    }
-    return true;
-}
-
 int read_list(const char *diagnose_interface, const char *backup_file,
               const nv_items_stru_type *list, int capacity)
 {
@@ -106,7 +92,7 @@ int read_list(const char *diagnose_interface, const char *backup_file,
                    nv_answer_status(ans.data(), n));
             continue;
         }
-        if (!write_all(file.get(), record.data(), record.size()))
+        if (write_full(file.get(), record.data(), record.size()) < 0)
             return -1;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]\n\n");

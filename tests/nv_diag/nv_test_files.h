@@ -1,0 +1,44 @@
+// Scratch folders and whole-file reads and writes for the NV tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace nvtest {
+
+using bytes = std::vector<uint8_t>;
+
+inline std::string temp_dir()
+{
+    char tmpl[] = "/tmp/nvtest.XXXXXX";
+    EXPECT_NE(mkdtemp(tmpl), nullptr);
+    return tmpl;
+}
+
+inline bytes read_file(const std::string &path)
+{
+    bytes out;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return out;
+    int c;
+    while ((c = fgetc(f)) != EOF)
+        out.push_back((uint8_t)c);
+    fclose(f);
+    return out;
+}
+
+inline void write_file(const std::string &path, const bytes &data)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(data.data(), 1, data.size(), f);
+    fclose(f);
+}
+
+} // namespace nvtest
