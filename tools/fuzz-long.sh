@@ -8,7 +8,8 @@
 #   tools/fuzz-long.sh --seconds 25          # a fixed time per target (CI)
 #   tools/fuzz-long.sh --build DIR --targets "package cgi_query"
 #
-# The build goes to build-fuzz (UP_FUZZ=ON). Each target starts from its seed
+# The build goes to build-fuzz (UP_FUZZ=ON). The seed corpora are replayed
+# first (each seed runs once; any failure stops the script). Each target starts from its seed
 # corpus and grows a working corpus in BUILD/fuzz-work/<target>, which a
 # later run reuses; the seeds in the repository are never written. A crash
 # leaves its input in BUILD/fuzz-artifacts/<target>/ and the run goes on from
@@ -39,6 +40,8 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DUP_FUZZ=ON -DUP_BUILD_TES
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target fuzz_targets
 build=$(cd "$build" && pwd)
+# Every seed must run clean before any fuzzing.
+(cd "$build" && ctest --output-on-failure -R '^fuzz_replay_')
 
 if [ -z "$targets" ]; then
     targets=$(cd "$ROOT/tests/fuzz/corpus" && ls)

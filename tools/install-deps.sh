@@ -10,6 +10,9 @@ PACKAGES=(
     bubblewrap faketime libfaketime
     bzip2 tar coreutils util-linux procps python3
 )
+# libFuzzer and clang's sanitizer runtimes, for the fuzz targets (tests/fuzz);
+# clang only recommends them.
+PACKAGES+=(libclang-rt-14-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
