@@ -134,9 +134,30 @@ def cgi_seeds():
     write("cgi_query", "many_pairs", b"\x00" + b"&".join(b"k%d=v" % i for i in range(150)))
 
 
+def version_seeds():
+    def seed(installed, old, new):
+        return bytes([installed]) + struct.pack("<H", len(old)) + old + new
+
+    old = (b"boot_nontrust.bin BL_1.0.3\nzImage KERNEL_2.6.29_r3\nrootfs.jffs2 ROOTFS_1.4\n"
+           b"default_nv NV_7\ndfi_version DFI_1\n")
+    new = (b"boot_nontrust.bin BL_1.1.0\nzImage KERNEL_2.6.29_r4\nrootfs.jffs2 ROOTFS_1.5\n"
+           b"default_nv NV_8\ndfi_version DFI_2\n")
+    write("version_merge", "nothing_installed", seed(0x00, old, new))
+    write("version_merge", "kernel_and_rootfs_installed", seed(0x06, old, new))
+    write("version_merge", "all_installed", seed(0x1F, old, new))
+    write("version_merge", "no_installed_file", seed(0x00, b"", new))
+    write("version_merge", "last_old_line_unterminated",
+          seed(0x00, b"zImage KERNEL_OLD_WITHOUT_END", b"zImage KERNEL_NEW\nother\n"))
+    write("version_merge", "key_near_line_end",
+          seed(0x00, b"zImage " + b"K" * 300 + b"\n", b"x" * 240 + b"zImage NEW\n"))
+    write("version_merge", "crlf_and_nul",
+          seed(0x00, b"dfi_version A\r\n", b"dfi_version B\r\n\0zImage\n"))
+
+
 if __name__ == "__main__":
     package_seeds()
     hdlc_seeds()
     stream_reply_seeds()
     cgi_seeds()
+    version_seeds()
     sys.exit(0)
