@@ -14,31 +14,6 @@
 
 namespace {
 
-struct mem_file {
-    int fd = -1;
-    char path[64] = {};
-};
-
-void open_mem_file(mem_file *f, const char *name)
-{
-    if (f->fd >= 0)
-        return;
-    f->fd = memfd_create(name, MFD_CLOEXEC);
-    FUZZ_CHECK(f->fd >= 0);
-    snprintf(f->path, sizeof f->path, "/proc/self/fd/%d", f->fd);
-}
-
-void fill(mem_file *f, const uint8_t *data, size_t size)
-{
-    FUZZ_CHECK(ftruncate(f->fd, 0) == 0);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = pwrite(f->fd, data + done, size - done, (off_t)done);
-        FUZZ_CHECK(n > 0);
-        done += (size_t)n;
-    }
-}
-
 size_t count_lines(const uint8_t *data, size_t size)
 {
     size_t lines = 0;
@@ -48,7 +23,7 @@ size_t count_lines(const uint8_t *data, size_t size)
     return lines + 1;
 }
 
-mem_file g_old, g_new, g_work;
+fuzz_mem_file g_old, g_new, g_work;
 
 } // namespace
 
@@ -56,18 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 3)
         return 0;
-    open_mem_file(&g_old, "fuzz-version-old");
-    open_mem_file(&g_new, "fuzz-version-new");
-    open_mem_file(&g_work, "fuzz-version-work");
-
     uint8_t installed = data[0];
     size_t rest = size - 3;
     size_t old_len = (size_t)(data[1] | data[2] << 8) % (rest + 1);
     const uint8_t *old_data = data + 3;
     const uint8_t *new_data = old_data + old_len;
     size_t new_len = rest - old_len;
-    fill(&g_old, old_data, old_len);
-    fill(&g_new, new_data, new_len);
+    fuzz_mem_file_fill(&g_old, "fuzz-version-old", old_data, old_len);
+    fuzz_mem_file_fill(&g_new, "fuzz-version-new", new_data, new_len);
+    fuzz_mem_file_fill(&g_work, "fuzz-version-work", nullptr, 0);
 
     up_driver_reset();
     for (int i = 0; i < UP_STEP_TABLE_ROWS && up_update_step_table[i].partion_id != -1; i++)
