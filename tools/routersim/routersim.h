@@ -23,6 +23,8 @@ struct sim_run_options {
     double timeout_s = 0.0;             // simulated seconds; 0: none
     long kill_after_ms = -1;            // wall milliseconds; -1: none
     std::vector<std::string> env;       // extra NAME=VALUE for the command
+    bool host_net = false;              // share the host's network (servers reachable from the host)
+    std::string tmp_dir;                // empty: a fresh tmpfs as /tmp; else this host folder
     std::vector<std::string> command;
 };
 
@@ -53,6 +55,8 @@ struct sandbox_layout {
     std::string sysfs_dir;              // host folder shown as /sys
     std::string dev_dir;                // host folder shown as /dev (syslog socket, modem links)
     std::vector<std::string> env;
+    bool host_net = false;
+    std::string tmp_dir;                // empty: fresh tmpfs
     std::vector<std::string> command;
 };
 std::vector<std::string> bwrap_command(const sandbox_layout &layout);

@@ -18,6 +18,7 @@ void usage()
             "       routersim load-package STATE PACKAGE\n"
             "       routersim run STATE [--file-mode PACKAGE] [--modem MODEMSTATE [--modem-program PATH]]\n"
             "                 [--time-scale N] [--timeout S] [--kill-after MS] [--env NAME=VALUE]\n"
+            "                 [--host-net] [--tmp-dir DIR]\n"
             "                 -- CMD ARGS\n");
 }
 
@@ -92,6 +93,11 @@ int cmd_run(int argc, char **argv)
     int i = 3;
     while (i < argc && strcmp(argv[i], "--") != 0) {
         const char *o = argv[i];
+        if (strcmp(o, "--host-net") == 0) {
+            opt.host_net = true;
+            ++i;
+            continue;
+        }
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
         bool ok = v != nullptr;
         if (ok && strcmp(o, "--file-mode") == 0)
@@ -110,6 +116,8 @@ int cmd_run(int argc, char **argv)
             opt.kill_after_ms = (long)ms;
         } else if (ok && strcmp(o, "--env") == 0)
             opt.env.push_back(v);
+        else if (ok && strcmp(o, "--tmp-dir") == 0)
+            opt.tmp_dir = absolute(v);
         else
             ok = false;
         if (!ok) {

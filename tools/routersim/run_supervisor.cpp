@@ -38,6 +38,24 @@ const char *const FAKETIME_CANDIDATES[] = {
 constexpr auto REBOOT_GRACE = std::chrono::milliseconds(200);
 constexpr int MAX_DATAGRAM = 65536;
 
+// SIGTERM or SIGINT to routersim ends the router like pulling its plug, but
+// recorded: how a test stops a server it ran in the router.
+volatile sig_atomic_t g_stop_requested = 0;
+
+void request_stop(int)
+{
+    g_stop_requested = 1;
+}
+
+void catch_stop_signals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = request_stop;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
 struct endpoint {
     unique_fd fd;
     int module;          // -1: the syslog socket
@@ -235,7 +253,13 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     layout.paths = paths;
     layout.time_scale = opt.time_scale;
     layout.env = opt.env;
+    layout.host_net = opt.host_net;
+    layout.tmp_dir = opt.tmp_dir;
     layout.command = opt.command;
+    if (!opt.tmp_dir.empty() && (stat(opt.tmp_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+        fprintf(stderr, "routersim: --tmp-dir %s is not a folder\n", opt.tmp_dir.c_str());
+        return 2;
+    }
     if (opt.time_scale != 1.0) {
         layout.faketime_lib = find_faketime();
         if (layout.faketime_lib.empty()) {
@@ -317,6 +341,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             fprintf(stderr, "routersim: cannot open the result files in %s\n", out.c_str());
             break;
         }
+        catch_stop_signals();
         auto start = clock_type::now();
         pid_t child = spawn(bwrap_command(layout), {}, cmd_out.get(), cmd_err.get(), false);
         if (child < 0) {
@@ -366,6 +391,12 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             }
             if (waitpid(child, &wstatus, WNOHANG) == child) {
                 exited = true;
+                break;
+            }
+            if (g_stop_requested) {
+                kill(child, SIGKILL);
+                waitpid(child, &wstatus, 0);
+                status = "stopped";
                 break;
             }
             if (have_deadline && clock_type::now() >= deadline) {

@@ -62,8 +62,10 @@ static void add_usr_bin(std::vector<std::string> &a)
 
 std::vector<std::string> bwrap_command(const sandbox_layout &l)
 {
-    std::vector<std::string> a = {"bwrap", "--unshare-pid", "--unshare-net", "--unshare-ipc",
-                                  "--die-with-parent", "--clearenv"};
+    std::vector<std::string> a = {"bwrap", "--unshare-pid"};
+    if (!l.host_net)
+        a.push_back("--unshare-net");
+    add(a, {"--unshare-ipc", "--die-with-parent", "--clearenv"});
     add(a, {"--ro-bind", "/usr", "/usr", "--ro-bind", "/usr", HOST_USR});
     add_usr_bin(a);
     // Merged-/usr hosts have these as links into /usr; older ones as folders.
@@ -98,7 +100,11 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
         if (access(img.c_str(), F_OK) == 0)
             add(a, {"--bind", img, "/dev/mtd" + std::to_string(n)});
     }
-    add(a, {"--tmpfs", "/tmp", "--tmpfs", "/var", "--tmpfs", "/var/run", "--tmpfs", "/run",
+    if (l.tmp_dir.empty())
+        add(a, {"--tmpfs", "/tmp"});
+    else
+        add(a, {"--bind", l.tmp_dir, "/tmp"});
+    add(a, {"--tmpfs", "/var", "--tmpfs", "/var/run", "--tmpfs", "/run",
             "--bind", l.run_dir + "/kqipc", "/var/run/kqipc"});
     add(a, {"--bind", l.state + "/2ndfile", "/2ndfile"});
     if (l.file_mode)
