@@ -154,10 +154,108 @@ def version_seeds():
           seed(0x00, b"dfi_version A\r\n", b"dfi_version B\r\n\0zImage\n"))
 
 
+INI = (b"[About]\nmodem_version=ZMR_V1.0.7\nefs_include=1\nbEFS=0\nbAppEFS=1\n"
+       b"efs_restore=1\nversion_check=1\n[serial_ports]\ndiagnose=/dev/ttyUSB0\n"
+       b"at=/dev/ttyUSB2\n[BackupRestore_AT]\nSN=1\nIMEI=1\nTESTINF=0\n"
+       b"SIMLOCK=1,46000/46002\n[Band]\nGSMBand=f\nUMTSBand=3\nLTEBand=ff\n")
+
+
+def crc32_zero_state(data):
+    crc = 0
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xEDB88320 if crc & 1 else crc >> 1
+    return crc ^ 0xFFFFFFFF
+
+
+def container(ini, entries, magic=0x4D444F4D, count=None, size_delta=0):
+    n = len(entries) + 1
+    table = struct.pack(">IIII", 0, 0, 0, len(ini))
+    bodies = ini
+    for typ, body in entries:
+        table += struct.pack(">IIII", typ, 0, 0, len(body))
+        bodies += body
+    rest = table + bodies
+    total = 16 + len(rest) + size_delta
+    crc = crc32_zero_state(rest[:max(total - 16, 0)])
+    head = struct.pack(">II", magic, n if count is None else count) + struct.pack("<I", crc) + \
+        struct.pack(">I", total)
+    return head + rest
+
+
+def modem_seeds():
+    entries = [(0x4D484558, b"H" * 40), (0x01020304, b"P" * 16), (0x191A1B1C, b"D" * 24),
+               (0x42454653, b"E" * 8)]
+    write("modem_container", "valid", container(INI, entries))
+    write("modem_container", "ini_only", container(INI, []))
+    write("modem_container", "wrong_magic", container(INI, entries, magic=0x4D444F4E))
+    write("modem_container", "sixteen_entries", container(INI, entries, count=16))
+    write("modem_container", "size_past_record", container(INI, entries, size_delta=64))
+    write("modem_container", "bodies_past_size", container(INI, entries, size_delta=-20))
+    bad_crc = bytearray(container(INI, entries))
+    bad_crc[8] = 0
+    write("modem_container", "kept_wrong_checksum", bytes(bad_crc))
+
+    write("modem_ini", "full", INI)
+    write("modem_ini", "no_restore", INI.replace(b"efs_restore=1", b"efs_restore=0"))
+    write("modem_ini", "zone_word_without_bracket", b"About=1\nmodem_version=x\n" + INI)
+    write("modem_ini", "key_without_equals", b"[About]\nmodem_version ZMR\n")
+    write("modem_ini", "long_value", b"[About]\nmodem_version=" + b"v" * 300 + b"\n")
+    write("modem_ini", "crlf_and_junk", INI.replace(b"\n", b"\r\n").replace(b"=1", b"= \"1\"-:"))
+
+    def at(mode, answer, record=b""):
+        return bytes([mode]) + record.ljust(548, b"\0") + answer
+
+    ident = struct.pack("<9I", 1, 1, 1, 1, 0, 0xF, 3, 0xFF, 1) + \
+        b'"SN123456"'.ljust(64, b"\0") + b'"356938035643809"'.ljust(64, b"\0") + \
+        b'"1"'.ljust(64, b"\0") + b"46000/46002".ljust(128, b"\0") + b'"TI"'.ljust(64, b"\0") + \
+        b"".ljust(64, b"\0") + b'"IN"'.ljust(64, b"\0")
+    write("at_answer", "imei", at(40, b'\r\n+CGSN: "356938035643809"\r\n\r\nOK\r\n', ident))
+    write("at_answer", "error", at(40, b"\r\nERROR\r\n", ident))
+    write("at_answer", "firmware_version",
+          at(63, b"\r\nInnerVersion: ZMR_V1.0.7\r\nOK\r\n", ident))
+    write("at_answer", "testinf_drops", at(64 + 30, b'+TESTINF: "a:b?c"\r\nOK\r\n', ident))
+    write("at_answer", "zero_imei", at(40, b'"000000000000000"\r\nOK\r\n', ident))
+    write("at_answer", "unclosed_quote", at(5, b'+CGSN: "35693803', ident))
+    full = bytearray(ident)
+    for off, ln in ((36, 64), (100, 64), (164, 64), (228, 128), (356, 64), (420, 64), (484, 64)):
+        full[off:off + ln] = b"A" * ln
+    write("at_answer", "full_fields", at(63, b"OK", bytes(full)))
+    write("at_answer", "short_record", bytes([1]) + b"\x01\x00")
+
+
+def multipart_seeds():
+    config = b"wan_mode=dhcp\nlan_ip=192.168.0.1\nweb_language_select=en\n"
+    body = (b"-----------------------------7e01a2b3c4\r\n"
+            b'Content-Disposition: form-data; name="ipt_file_import"; filename="cfg.txt"\r\n'
+            b"Content-Type: text/plain\r\n\r\n" + config +
+            b"\r\n-----------------------------7e01a2b3c4--\r\n")
+
+    def req(length, data):
+        return length + b"\n" + data
+
+    write("cgi_multipart", "upload", req(b"%d" % len(body), body))
+    write("cgi_multipart", "length_short", req(b"%d" % (len(body) - 30), body))
+    write("cgi_multipart", "length_long", req(b"%d" % (len(body) + 500), body))
+    write("cgi_multipart", "length_too_big", req(b"102401", body))
+    write("cgi_multipart", "length_not_a_number", req(b"12ab", body))
+    write("cgi_multipart", "lower_case_header",
+          req(b"%d" % len(body), body.replace(b"Content-Disposition", b"content-disposition")))
+    write("cgi_multipart", "no_file_part",
+          req(b"%d" % len(body), body.replace(b"ipt_file_import", b"other_field")))
+    write("cgi_multipart", "bare_line_feeds_and_dashes",
+          req(b"200", body.replace(b"\r\n", b"\n")))
+    write("cgi_multipart", "site_path", req(b"/reboot.html?id=1", body))
+
+
 if __name__ == "__main__":
     package_seeds()
     hdlc_seeds()
     stream_reply_seeds()
     cgi_seeds()
     version_seeds()
+    if "--modem" in sys.argv:
+        modem_seeds()
+    multipart_seeds()
     sys.exit(0)
