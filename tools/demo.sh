@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The main job, end to end on a PC: build everything, make sample router
-# content, pack it with imgpack, and install it with `imgrenew up` in a
-# simulated router (partition mode), showing the display's progress messages
-# as they arrive. Finally check every partition against its record.
+# content and a modem firmware container, pack them with imgpack, and install
+# the package with `imgrenew up` in a simulated router (partition mode) with a
+# virtual modem attached, showing the display's progress messages and the
+# modem step as they arrive. Finally check every partition against its record
+# and every modem image against the modem's flash.
 #
 # Usage: tools/demo.sh [WORK_DIR]      (default: a fresh folder under /tmp)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=$top/build
+build=${DEMO_BUILD_DIR:-$top/build}
 work=${1:-$(mktemp -d /tmp/imgrenew-demo.XXXXXX)}
 scale=${DEMO_TIME_SCALE:-10}
 
@@ -37,6 +39,33 @@ lan_ipaddr=192.168.8.1
 CFG
 echo '<html><body>new web interface</body></html>' >"$files/2ndfs/webpage/index.html"
 echo 'new display strings' >"$files/2ndfs/lcdui/strings_en.txt"
+# The modem firmware: a RAM programmer, a partition table and the images; the
+# AMSS image names its version, which the modem reports after the flash.
+mfiles=$files/modem
+mkdir -p "$mfiles"
+head -c $((64 * 1024 + 123)) /dev/urandom >"$mfiles/prog.hex"
+head -c 300 /dev/urandom >"$mfiles/partition.mbn"
+head -c $((40 * 1024 + 7)) /dev/urandom >"$mfiles/dbl.mbn"
+head -c $((90 * 1024 + 1)) /dev/urandom >"$mfiles/fsbl.mbn"
+head -c $((120 * 1024 + 99)) /dev/urandom >"$mfiles/osbl.mbn"
+{ printf 'AMSS image InnerVersion:ZMR_V200_DEMO\n'; head -c $((1024 * 1024 + 555)) /dev/urandom; } >"$mfiles/amss.mbn"
+head -c $((300 * 1024 + 3)) /dev/urandom >"$mfiles/dsp1.mbn"
+head -c $((3 * 1024 * 1024 + 1234)) /dev/urandom >"$mfiles/dsp2.mbn"
+head -c $((200 * 1024)) /dev/urandom >"$mfiles/efs.mbn"
+cat >"$work/modem.desc" <<'DESC'
+modem_version ZMR_V200_DEMO
+efs_include 0
+version_check 1
+image hex       files/modem/prog.hex
+image partition files/modem/partition.mbn
+image dbl       files/modem/dbl.mbn
+image fsbl      files/modem/fsbl.mbn
+image osbl      files/modem/osbl.mbn
+image amss      files/modem/amss.mbn
+image dsp1      files/modem/dsp1.mbn
+image dsp2      files/modem/dsp2.mbn
+image efs       files/modem/efs.mbn
+DESC
 cat >"$work/package.desc" <<'DESC'
 magic1 0x4B515550
 version 2
@@ -45,6 +74,7 @@ record bootloader boot_nontrust.bin 0 files/boot_nontrust.bin
 record kernel zImage 0 files/zImage
 record rootfs rootfs.jffs2 0 files/rootfs.jffs2
 record 2ndfs 2ndfs.tar.bz2 1 files/2ndfs
+modem qd4700_modem.bin modem.desc
 DESC
 "$bin/imgpack" build "$work/package.bin" "$work/package.desc"
 "$bin/imgpack" inspect "$work/package.bin"
@@ -54,9 +84,24 @@ state=$work/router
 rm -rf "$state"
 "$bin/routersim" init "$state" >/dev/null
 "$bin/routersim" load-package "$state" "$work/package.bin"
+# The upgrade request starts from state 0 (on an erased state block a package
+# with a modem record would install only the modem, as after a cut during the
+# modem step).
+"$bin/routersim" run "$state" -- imgrenew set 0 >/dev/null
+# The router's own users of the modem, which the modem step stops first.
+cat >"$state/2ndfile/demo_up.sh" <<'UP'
+for p in kq_wm modem_pro udhcpc; do cp /bin/sleep /tmp/$p; /tmp/$p 3600 & done
+exec imgrenew up
+UP
+
+echo "== a virtual modem running older firmware"
+modem=$work/modem
+rm -rf "$modem"
+mkdir -p "$modem"
+echo ZMR_V100 >"$modem/version"
 
 echo "== imgrenew up (time scale x$scale)"
-"$bin/routersim" run "$state" --time-scale "$scale" -- imgrenew up &
+"$bin/routersim" run "$state" --time-scale "$scale" --modem "$modem" -- sh /2ndfile/demo_up.sh &
 sim=$!
 shown=0
 show_progress() {
@@ -81,12 +126,27 @@ show_progress() {
         esac
     done
 }
+mshown=0
+show_modem() {   # the modem's side of the modem step: power, stages, images
+    [ -f "$modem/out/modem.log" ] || return 0
+    local lines
+    lines=$(wc -l <"$modem/out/modem.log")
+    [ "$mshown" -lt "$lines" ] || return 0
+    sed -n "$((mshown + 1)),${lines}p" "$modem/out/modem.log" |
+        grep -E 'power o|attach|programmer of|partition table stored|image .* (stored|refused)|firmware flashed|function level|rx normal at "AT\+KQTSW' |
+        sed 's/^[0-9.]* /  modem: /' || true
+    mshown=$lines
+}
 while kill -0 "$sim" 2>/dev/null; do
     show_progress
+    show_modem
     sleep 0.2
 done
+set +e
 wait "$sim"
+set -e
 show_progress
+show_modem
 echo "   exit status: $(cat "$state/out/status")"
 
 echo "== checking the router"
@@ -113,10 +173,49 @@ grep -q 'web_language_select=de' "$state/2ndfile/nv/nv_store.cfg" \
     || { echo "  configuration store was not updated"; fail=1; }
 echo "  /2ndfile/version/version_info.txt:"
 sed 's/^/    /' "$state/2ndfile/version/version_info.txt"
+echo "== checking the modem"
+check_modem() {   # image-file flash-file
+    if cmp -s "$1" "$2"; then
+        echo "  $(basename "$2") holds $(basename "$1") ($(stat -c %s "$1") bytes)"
+    else
+        echo "  $(basename "$2") does NOT hold $(basename "$1")"; fail=1
+    fi
+}
+check_modem "$mfiles/prog.hex" "$modem/flash/programmer.bin"
+check_modem "$mfiles/partition.mbn" "$modem/flash/partition"
+for img in dbl osbl amss dsp1 dsp2; do
+    check_modem "$mfiles/$img.mbn" "$modem/flash/$img"
+done
+check_modem "$mfiles/fsbl.mbn" "$state/2ndfile/fsbl.mbn"
+if [ -e "$modem/flash/fsbl" ] || [ -e "$modem/flash/efs" ]; then
+    echo "  the FSBL or the EFS was sent to the modem"; fail=1
+else
+    echo "  FSBL kept on the router, EFS not flashed (efs_include 0)"
+fi
+# Without an EFS image nothing resets the programmer; the modem restarts with
+# the router, and then runs the version its AMSS image names.
+echo "  modem version: $(cat "$modem/version") (ZMR_V200_DEMO from its next start)"
+progress=$(sed -n 's/.*"module": 12.*"operation": 1, "progress": \([0-9]*\).*/\1/p' "$state/out/bus.jsonl" | tr '\n' ' ')
+echo "  progress reported: $progress"
+prev=0
+for p in $progress; do
+    if [ "$p" -lt "$prev" ]; then echo "  progress went down ($prev -> $p)"; fail=1; fi
+    prev=$p
+done
+grep -q '"operation": 2, "progress": 100' "$state/out/bus.jsonl" \
+    && echo "  upgrade complete 100% reported" \
+    || { echo "  no completion reported"; fail=1; }
+for p in kq_wm modem_pro; do
+    grep -q "will to kill $p process" "$state/out/syslog.log" \
+        && echo "  $p stopped before the modem step" || { echo "  $p was not stopped"; fail=1; }
+done
+grep -q '"module": 0' "$state/out/bus.jsonl" \
+    && echo "  reboot requested" || { echo "  no reboot request"; fail=1; }
 if [ -s "$state/out/flash-faults.log" ]; then
     echo "  flash faults recorded:"; cat "$state/out/flash-faults.log"; fail=1
 else
     echo "  no flash faults"
 fi
-echo "== logs: $state/out/{syslog.log,bus.jsonl,tools.log}"
+echo "== logs: $state/out/{syslog.log,bus.jsonl,tools.log}, $modem/out/modem.log"
+[ "$fail" = 0 ] && echo "== demo passed" || echo "== demo FAILED"
 exit $fail

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "at_channel.h"
 #include "kq_ipc.h"
 #include "kq_log.h"
 #include "kq_os.h"

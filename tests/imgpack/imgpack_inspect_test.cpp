@@ -33,14 +33,7 @@ std::vector<uint8_t> craft(const std::vector<rec> &recs, size_t total, uint32_t 
 
 std::string inspect_text(const std::vector<uint8_t> &pkg, int *rc)
 {
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&buf, &len);
-    *rc = imgpack_inspect_bytes(pkg, f);
-    fclose(f);
-    std::string text(buf, len);
-    free(buf);
-    return text;
+    return captured_output([&](FILE *f) { return imgpack_inspect_bytes(pkg, f); }, rc);
 }
 
 } // namespace

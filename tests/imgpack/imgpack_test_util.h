@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -64,4 +65,17 @@ inline int run_program(const std::vector<std::string> &args, const std::string &
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs print with a memory stream and returns what it wrote; its result in *rc.
+inline std::string captured_output(const std::function<int(FILE *)> &print, int *rc)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *f = open_memstream(&buf, &len);
+    *rc = print(f);
+    fclose(f);
+    std::string text(buf, len);
+    free(buf);
+    return text;
 }

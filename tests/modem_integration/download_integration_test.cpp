@@ -10,6 +10,7 @@
 #include "dload_commands.h"
 #include "dload_stream.h"
 #include "modem_harness.h"
+#include "raw_port.h"
 #include "serial_port.h"
 #include "up_fd.h"
 
@@ -26,11 +27,13 @@ protected:
 
     std::string package_path() const { return modem.state() + ".package"; }
 
-    // Greets the running programmer as the tool does before any image.
-    void greet(int port)
+    // Greets the running programmer as the tool does before any image:
+    // hello, security mode, a partition table.
+    static void greet(int port)
     {
         ASSERT_EQ(dload_hello_cmd(port), 0);
         ASSERT_EQ(dload_security_cmd(port), 0);
+        ASSERT_EQ(raw_exchange(port, {0x19, 0x00, 0x01, 0x02}).payload, (std::vector<uint8_t>{0x1A, 0x00}));
     }
 };
 
@@ -143,8 +146,7 @@ TEST_F(ModemDownload, LostOrRefusedAnswerIsRecoveredByTheRetries)
         unique_fd pkg(make_package(m.state() + ".package", {image}));
         unique_fd port(OpenAndInitSerialCom(m.diag_port().c_str(), 1));
         ASSERT_TRUE(port.ok());
-        ASSERT_EQ(dload_hello_cmd(port.get()), 0);
-        ASSERT_EQ(dload_security_cmd(port.get()), 0);
+        greet(port.get());
 
         EXPECT_EQ(dload_Dbl_download(port.get(), pkg.get(), (uint32_t)image.size(), 0), 0);
 

@@ -45,12 +45,15 @@ TEST(Modemsim, ProgrammerRefusesWhatARealOneRefuses)
         {"hello", hello_request(), {}},
         {"open before security", {0x1B, 0x0F}, nak(NAK_OP_NOT_PERMITTED)},
         {"security", {0x17, 0x01}, {0x18}},
+        {"open before the partition table", {0x1B, 0x0F}, nak(NAK_OP_NOT_PERMITTED)},
+        {"partition table", {0x19, 0x00, 0x01, 0x02, 0x03}, {0x1A, 0x00}},
         {"unknown image type", {0x1B, 0x42}, nak(NAK_INVALID_DEST)},
         {"write with nothing open", stream_write_request(0, block), nak(NAK_OP_NOT_PERMITTED)},
         {"open dbl", {0x1B, 0x0F}, {0x1C, 0x00}},
         {"block 0", stream_write_request(0, block), {0x08, 0x00, 0x00, 0x00, 0x00}},
         {"gap", stream_write_request(0x800, block), nak(0x0F)},
         {"block 0 again (lost answer)", stream_write_request(0, block), {0x08, 0x00, 0x00, 0x00, 0x00}},
+        {"second open while dbl is open", {0x1B, 0x10}, nak(NAK_OP_NOT_PERMITTED)},
         {"block 1", stream_write_request(0x400, block), {0x08, 0x00, 0x04, 0x00, 0x00}},
         {"close", {0x15}, {0x16}},
         {"second close", {0x15}, nak(NAK_OP_NOT_PERMITTED)},
@@ -154,6 +157,8 @@ TEST(Modemsim, SwitchReEnumeratesWithTheDownloadModePortNumber)
     ASSERT_TRUE(modem.start({"--download-tty", "3", "--enum-delay", "300"}));
     unique_fd port(raw_open(modem.diag_port()));
     ASSERT_TRUE(port.ok());
+    ASSERT_TRUE(raw_send(port.get(), {0x29, 0x01, 0x00}, false));
+    EXPECT_EQ(raw_receive(port.get(), 2000).payload, (std::vector<uint8_t>{0x29, 0x01, 0x00}));
     ASSERT_TRUE(raw_send(port.get(), {0x3A}, false));
     EXPECT_EQ(raw_receive(port.get(), 2000).payload, std::vector<uint8_t>{0x3A});
     std::string moved = modem.links() + "/ttyUSB3";
@@ -204,8 +209,12 @@ TEST(ModemsimFaultRules, ParsesTheDocumentedSyntax)
         {"nak write32 1 13  # bad security code", 0, FAULT_NAK, "write32", false, 0, 1, 1, 13},
         {"late hello 4- 12000", 0, FAULT_LATE, "hello", false, 0, 4, UINT32_MAX, 12000},
         {"silent any 7", 0, FAULT_SILENT, "any", false, 0, 7, 7, 0},
-        {"fail-image dsp1", 0, FAULT_FAIL_IMAGE, "dsp1", false, 0, 1, UINT32_MAX, 0},
-        {"fail-image dsp1 1", 0, FAULT_FAIL_IMAGE, "dsp1", false, 0, 1, 1, 0},
+        {"fail-image dsp1", 0, FAULT_FAIL_IMAGE, "dsp1", false, 0, 1, UINT32_MAX, 1},
+        {"fail-image dsp1 1", 0, FAULT_FAIL_IMAGE, "dsp1", false, 0, 1, 1, 1},
+        {"fail-image dsp1 1-5 open", 0, FAULT_FAIL_IMAGE, "dsp1", false, 0, 1, 5, 2},
+        {"fail-image amss 2 stream", 0, FAULT_FAIL_IMAGE, "amss", false, 0, 2, 2, 3},
+        {"fail-image amss 2 verify", -1, FAULT_DROP, "", false, 0, 0, 0, 0},
+        {"nak at-cfun 1-2", 0, FAULT_NAK, "at-cfun", false, 0, 1, 2, 7},
         {"   # only a comment", 1, FAULT_DROP, "", false, 0, 1, 1, 0},
         {"drop nop", -1, FAULT_DROP, "", false, 0, 0, 0, 0},
         {"drop nop 0", -1, FAULT_DROP, "", false, 0, 0, 0, 0},

@@ -87,3 +87,21 @@ std::vector<uint8_t> stream_write_request(uint32_t addr, const std::vector<uint8
         memcpy(&p[5], data.data(), data.size());
     return p;
 }
+
+std::string at_exchange(int fd, const std::string &command, int timeout_ms)
+{
+    if (write(fd, command.data(), command.size()) != (ssize_t)command.size())
+        return "write failed";
+    std::string answer;
+    while (answer.find("OK\r\n") == std::string::npos && answer.find("ERROR\r\n") == std::string::npos) {
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) <= 0)
+            break;
+        char buf[512];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        answer.append(buf, (size_t)n);
+    }
+    return answer;
+}

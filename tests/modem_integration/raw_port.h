@@ -21,3 +21,7 @@ raw_reply raw_exchange(int fd, const std::vector<uint8_t> &payload, int timeout_
 // The programmer-stage requests.
 std::vector<uint8_t> hello_request(void);
 std::vector<uint8_t> stream_write_request(uint32_t addr, const std::vector<uint8_t> &data);
+
+// Writes an AT command text as it stands and collects the answer until it
+// holds "OK\r\n" or "ERROR\r\n", or timeout_ms passed without a byte.
+std::string at_exchange(int fd, const std::string &command, int timeout_ms = 20000);

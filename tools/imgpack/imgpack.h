@@ -20,6 +20,7 @@ struct imgpack_record_desc {
     uint32_t compressed = 0;
     uint32_t component_version = 0;
     std::string path;               // resolved against the description's folder
+    bool container = false;         // path is a modem container description to build
     int line = 0;
 };
 
@@ -32,6 +33,32 @@ struct imgpack_desc {
     uint32_t wholecrc = 0;
     std::vector<imgpack_record_desc> records;
 };
+
+// A word of a description and the number it stands for.
+struct imgpack_word {
+    const char *name;
+    uint32_t value;
+};
+// The word of value in table, or nullptr.
+const char *imgpack_word_name(const imgpack_word *table, size_t n, uint32_t value);
+// A word of table or a number (decimal or 0x hex). 0 or -1.
+int imgpack_word_parse(const imgpack_word *table, size_t n, const std::string &word, uint32_t *value);
+
+// Description helpers shared by the package and the modem container.
+int imgpack_parse_u32(const std::string &word, uint32_t *value);
+// Splits a line into words; a word in double quotes may hold blanks; '#'
+// starts a comment. 0, or -1 for an unterminated quote.
+int imgpack_split_words(const std::string &line, std::vector<std::string> *words);
+std::string imgpack_line_error(int line, const std::string &what);
+// One non-empty line of a description: its number and its words.
+struct imgpack_desc_line {
+    int line;
+    std::vector<std::string> words;
+};
+// Splits a description text into its non-empty lines. 0, or -1 with *err.
+int imgpack_desc_lines(const std::string &text, std::vector<imgpack_desc_line> *lines, std::string *err);
+// The folder a description's relative paths are taken from.
+std::string imgpack_base_dir(const std::string &description_path);
 
 // Record type names of the description and of inspect's listing.
 const char *imgpack_type_name(uint32_t record_id);

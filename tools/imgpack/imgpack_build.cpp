@@ -7,13 +7,12 @@
 #include <unistd.h>
 
 #include "imgpack.h"
+#include "imgpack_modem.h"
 #include "up_api.h"
 #include "up_fd.h"
 #include "up_partition.h"
 
-namespace {
-
-int read_file(const std::string &path, std::vector<uint8_t> *out, std::string *err)
+int imgpack_read_file(const std::string &path, std::vector<uint8_t> *out, std::string *err)
 {
     unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
@@ -33,8 +32,36 @@ int read_file(const std::string &path, std::vector<uint8_t> *out, std::string *e
     return 0;
 }
 
+int imgpack_write_output(const char *output, const std::vector<uint8_t> &bytes, std::string *err)
+{
+    std::string tmp = std::string(output) + ".tmpXXXXXX";
+    std::vector<char> tmp_path(tmp.begin(), tmp.end());
+    tmp_path.push_back('\0');
+    unique_fd fd(mkstemp(tmp_path.data()));
+    if (!fd.ok()) {
+        *err = std::string(output) + ": " + strerror(errno);
+        return -1;
+    }
+    if (write_full(fd.get(), bytes.data(), bytes.size()) != (ssize_t)bytes.size() ||
+        fchmod(fd.get(), 0644) != 0 || fsync(fd.get()) != 0 || rename(tmp_path.data(), output) != 0) {
+        *err = std::string("writing ") + output + ": " + strerror(errno);
+        unlink(tmp_path.data());
+        return -1;
+    }
+    return 0;
+}
+
+namespace {
+
 int record_data(const imgpack_record_desc &r, std::vector<uint8_t> *data, std::string *err)
 {
+    if (r.container) {
+        if (imgpack_build_modem_file(r.path, data, err) != 0) {
+            *err = "line " + std::to_string(r.line) + ": " + *err;
+            return -1;
+        }
+        return 0;
+    }
     struct stat st;
     if (stat(r.path.c_str(), &st) != 0) {
         *err = "line " + std::to_string(r.line) + ": " + r.path + ": " + strerror(errno);
@@ -49,7 +76,7 @@ int record_data(const imgpack_record_desc &r, std::vector<uint8_t> *data, std::s
         }
         return imgpack_tar_directory(r.path, data, err);
     }
-    return read_file(r.path, data, err);
+    return imgpack_read_file(r.path, data, err);
 }
 
 // The writer used in partition mode refuses a record larger than its
@@ -136,16 +163,12 @@ int imgpack_build(const char *output, const char *description)
 {
     std::vector<uint8_t> text_bytes;
     std::string err;
-    if (read_file(description, &text_bytes, &err) != 0) {
+    if (imgpack_read_file(description, &text_bytes, &err) != 0) {
         fprintf(stderr, "imgpack: %s\n", err.c_str());
         return 1;
     }
     std::string text(text_bytes.begin(), text_bytes.end());
-    std::string desc_path(description);
-    size_t slash = desc_path.rfind('/');
-    std::string base = slash == std::string::npos ? "." : desc_path.substr(0, slash);
-    if (base.empty())
-        base = "/";
+    std::string base = imgpack_base_dir(description);
 
     imgpack_desc desc;
     std::vector<uint8_t> package;
@@ -157,18 +180,8 @@ int imgpack_build(const char *output, const char *description)
 
     // Written beside the target and renamed, so a failed run leaves no
     // half-written package under the output name.
-    std::string tmp = std::string(output) + ".tmpXXXXXX";
-    std::vector<char> tmp_path(tmp.begin(), tmp.end());
-    tmp_path.push_back('\0');
-    unique_fd fd(mkstemp(tmp_path.data()));
-    if (!fd.ok()) {
-        fprintf(stderr, "imgpack: %s: %s\n", output, strerror(errno));
-        return 1;
-    }
-    if (write_full(fd.get(), package.data(), package.size()) != (ssize_t)package.size() ||
-        fchmod(fd.get(), 0644) != 0 || fsync(fd.get()) != 0 || rename(tmp_path.data(), output) != 0) {
-        fprintf(stderr, "imgpack: writing %s: %s\n", output, strerror(errno));
-        unlink(tmp_path.data());
+    if (imgpack_write_output(output, package, &err) != 0) {
+        fprintf(stderr, "imgpack: %s\n", err.c_str());
         return 1;
     }
     printf("imgpack: wrote %s: %zu records, %zu bytes\n", output, desc.records.size(), package.size());

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "imgpack.h"
@@ -9,19 +10,16 @@
 
 namespace {
 
-struct type_word {
-    const char *name;
-    uint32_t id;
-};
-
-constexpr type_word type_words[] = {
+constexpr imgpack_word type_words[] = {
     {"version", PACKAGE_VERSION},   {"bootloader", PACKAGE_BOOTLOADER},
     {"kernel", PACKAGE_KERNEL},     {"rootfs", PACKAGE_ROOTFS},
     {"2ndfs", PACKAGE_2NDFS},       {"boot_image", PACKAGE_BOOT_IMAGE},
     {"modem", PACKAGE_MODEM_IMAGE}, {"update_file", PACKAGE_UPDATE_FILE},
 };
 
-int parse_u32(const std::string &word, uint32_t *value)
+} // namespace
+
+int imgpack_parse_u32(const std::string &word, uint32_t *value)
 {
     if (word.empty() || word[0] == '-' || word[0] == '+')
         return -1;
@@ -34,8 +32,7 @@ int parse_u32(const std::string &word, uint32_t *value)
     return 0;
 }
 
-// Splits a line into words; a word in double quotes may hold blanks.
-int split_words(const std::string &line, std::vector<std::string> *words)
+int imgpack_split_words(const std::string &line, std::vector<std::string> *words)
 {
     size_t i = 0;
     while (i < line.size()) {
@@ -62,10 +59,40 @@ int split_words(const std::string &line, std::vector<std::string> *words)
     return 0;
 }
 
-std::string line_error(int line, const std::string &what)
+std::string imgpack_base_dir(const std::string &description_path)
+{
+    size_t slash = description_path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : description_path.substr(0, slash);
+}
+
+int imgpack_desc_lines(const std::string &text, std::vector<imgpack_desc_line> *lines, std::string *err)
+{
+    std::istringstream in(text);
+    std::string line;
+    int line_no = 0;
+    while (std::getline(in, line)) {
+        ++line_no;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::vector<std::string> w;
+        if (imgpack_split_words(line, &w) != 0) {
+            *err = imgpack_line_error(line_no, "unterminated quote");
+            return -1;
+        }
+        if (!w.empty())
+            lines->push_back(imgpack_desc_line{line_no, w});
+    }
+    return 0;
+}
+
+std::string imgpack_line_error(int line, const std::string &what)
 {
     return "description line " + std::to_string(line) + ": " + what;
 }
+
+namespace {
 
 // The name becomes a file under /tmp and a word of the installers' commands:
 // the part before the first blank must pass the installer's own check.
@@ -89,46 +116,58 @@ int check_record_name(const std::string &name, std::string *why)
 
 } // namespace
 
+const char *imgpack_word_name(const imgpack_word *table, size_t n, uint32_t value)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (table[i].value == value)
+            return table[i].name;
+    return nullptr;
+}
+
+int imgpack_word_parse(const imgpack_word *table, size_t n, const std::string &word, uint32_t *value)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (word == table[i].name) {
+            *value = table[i].value;
+            return 0;
+        }
+    }
+    return imgpack_parse_u32(word, value);
+}
+
 const char *imgpack_type_name(uint32_t record_id)
 {
-    for (const auto &t : type_words)
-        if (t.id == record_id)
-            return t.name;
-    return "unknown";
+    const char *name = imgpack_word_name(type_words, std::size(type_words), record_id);
+    return name ? name : "unknown";
 }
 
 int imgpack_parse_type(const std::string &word, uint32_t *record_id)
 {
-    for (const auto &t : type_words) {
-        if (word == t.name) {
-            *record_id = t.id;
-            return 0;
-        }
-    }
-    return parse_u32(word, record_id);
+    return imgpack_word_parse(type_words, std::size(type_words), word, record_id);
 }
 
 int imgpack_parse_description(const std::string &text, const std::string &base_dir,
                               imgpack_desc *desc, std::string *err)
 {
-    std::istringstream in(text);
-    std::string line;
-    int line_no = 0;
-    while (std::getline(in, line)) {
-        ++line_no;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        std::vector<std::string> w;
-        if (split_words(line, &w) != 0) {
-            *err = line_error(line_no, "unterminated quote");
-            return -1;
+    std::vector<imgpack_desc_line> lines;
+    if (imgpack_desc_lines(text, &lines, err) != 0)
+        return -1;
+    for (auto &l : lines) {
+        int line_no = l.line;
+        std::vector<std::string> &w = l.words;
+        const std::string key = w[0];
+        if (key == "modem") {
+            // modem NAME CONTAINER_DESCRIPTION [COMPONENT_VERSION]: a modem
+            // record whose container is built from its own description.
+            if (w.size() != 3 && w.size() != 4) {
+                *err = imgpack_line_error(line_no, "modem needs NAME CONTAINER_DESCRIPTION [COMPONENT_VERSION]");
+                return -1;
+            }
+            w = {"record", "modem", w[1], "0", w[2], w.size() == 4 ? w[3] : "0"};
         }
-        if (w.empty())
-            continue;
-        const std::string &key = w[0];
-        if (key == "record") {
+        if (key == "record" || key == "modem") {
             if (w.size() != 5 && w.size() != 6) {
-                *err = line_error(line_no, "record needs TYPE NAME COMPRESSED PATH [COMPONENT_VERSION]");
+                *err = imgpack_line_error(line_no, "record needs TYPE NAME COMPRESSED PATH [COMPONENT_VERSION]");
                 return -1;
             }
             imgpack_record_desc r;
@@ -136,22 +175,23 @@ int imgpack_parse_description(const std::string &text, const std::string &base_d
             r.name = w[2];
             std::string why;
             if (imgpack_parse_type(w[1], &r.record_id) != 0) {
-                *err = line_error(line_no, "unknown record type \"" + w[1] + "\"");
+                *err = imgpack_line_error(line_no, "unknown record type \"" + w[1] + "\"");
                 return -1;
             }
             if (check_record_name(r.name, &why) != 0) {
-                *err = line_error(line_no, why);
+                *err = imgpack_line_error(line_no, why);
                 return -1;
             }
-            if (parse_u32(w[3], &r.compressed) != 0) {
-                *err = line_error(line_no, "compressed flag must be a number");
+            if (imgpack_parse_u32(w[3], &r.compressed) != 0) {
+                *err = imgpack_line_error(line_no, "compressed flag must be a number");
                 return -1;
             }
-            if (w.size() == 6 && parse_u32(w[5], &r.component_version) != 0) {
-                *err = line_error(line_no, "component version must be a number");
+            if (w.size() == 6 && imgpack_parse_u32(w[5], &r.component_version) != 0) {
+                *err = imgpack_line_error(line_no, "component version must be a number");
                 return -1;
             }
             r.path = (w[4].empty() || w[4][0] == '/' || base_dir.empty()) ? w[4] : base_dir + "/" + w[4];
+            r.container = key == "modem";
             desc->records.push_back(r);
             continue;
         }
@@ -167,11 +207,11 @@ int imgpack_parse_description(const std::string &text, const std::string &base_d
         else if (key == "wholecrc")
             field = &desc->wholecrc;
         if (field == nullptr) {
-            *err = line_error(line_no, "unknown keyword \"" + key + "\"");
+            *err = imgpack_line_error(line_no, "unknown keyword \"" + key + "\"");
             return -1;
         }
-        if (w.size() != 2 || parse_u32(w[1], field) != 0) {
-            *err = line_error(line_no, key + " needs one number");
+        if (w.size() != 2 || imgpack_parse_u32(w[1], field) != 0) {
+            *err = imgpack_line_error(line_no, key + " needs one number");
             return -1;
         }
         if (field == &desc->wholecrc)

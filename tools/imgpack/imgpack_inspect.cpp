@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "imgpack.h"
+#include "imgpack_modem.h"
 #include "up_api.h"
 #include "up_extract.h"
 #include "up_fd.h"
@@ -184,6 +185,8 @@ int imgpack_inspect_bytes(const std::vector<uint8_t> &pkg, FILE *out)
             fprintf(out, "  error: %s\n", v.problem.c_str());
             ++problems;
         }
+        if (r.record_id == PACKAGE_MODEM_IMAGE)
+            problems += imgpack_inspect_modem_bytes(pkg.data() + r.record_offset, r.record_length, "  ", out);
         has_version = has_version || r.record_id == PACKAGE_VERSION;
         if (r.record_id == PACKAGE_2NDFS && r.compressed == 0)
             needs_version = false;
@@ -216,5 +219,11 @@ int imgpack_inspect(const char *path, FILE *out)
         return 1;
     }
     fprintf(out, "file: %s\n", path);
+    // A modem container on its own (imgpack modem) starts with its magic.
+    if (pkg.size() >= 4 && memcmp(pkg.data(), "MDOM", 4) == 0) {
+        int problems = imgpack_inspect_modem_bytes(pkg.data(), pkg.size(), "", out);
+        fprintf(out, "%s\n", problems == 0 ? "result: ok" : "result: the modem step would refuse or fail this container");
+        return problems == 0 ? 0 : 1;
+    }
     return imgpack_inspect_bytes(pkg, out);
 }

@@ -3,12 +3,14 @@
 #include <cstring>
 
 #include "imgpack.h"
+#include "imgpack_modem.h"
 
 namespace {
 
 const char usage_text[] =
     "usage: imgpack build OUTPUT DESCRIPTION\n"
-    "       imgpack inspect PACKAGE\n"
+    "       imgpack modem OUTPUT CONTAINER_DESCRIPTION\n"
+    "       imgpack inspect PACKAGE|CONTAINER\n"
     "       imgpack --help\n"
     "\n"
     "build writes the upgrade package described by the text file DESCRIPTION.\n"
@@ -30,8 +32,19 @@ const char usage_text[] =
     "      PATH: the data, relative to the description's folder. A file is taken\n"
     "            as it is; a directory (COMPRESSED must be 1) is packed with\n"
     "            tar -cjf of its content.\n"
+    "  modem NAME CONTAINER_DESCRIPTION [COMPONENT_VERSION]\n"
+    "      a modem record whose container is built from CONTAINER_DESCRIPTION.\n"
     "Records follow the table in the order given, each on a 4-byte boundary\n"
-    "(padding is zero); packlen is the total length.\n";
+    "(padding is zero); packlen is the total length.\n"
+    "\n"
+    "modem writes a modem firmware container. CONTAINER_DESCRIPTION, one item\n"
+    "per line: the INI keys (modem_version V, efs_include N, bEFS N, bAppEFS N,\n"
+    "efs_restore N, version_check N, diagnose PATH, at PATH, SN N, IMEI N,\n"
+    "TESTINF N, SIMLOCK FLAG,LIST, GSMBand N, UMTSBand N, LTEBand N), omit KEY,\n"
+    "ini PATH (a hand-written INI instead), image TYPE PATH in table order (TYPE:\n"
+    "hex, partition, dbl, fsbl, osbl, amss, dsp1, dsp2, efs, end or a number), and\n"
+    "for deliberately bad containers: magic N, declare_entries N, checksum N,\n"
+    "flip_checksum_byte K, checksum_order msb. See docs/imgpack.md.\n";
 
 } // namespace
 
@@ -43,6 +56,8 @@ int main(int argc, char *argv[])
     }
     if (argc == 4 && strcmp(argv[1], "build") == 0)
         return imgpack_build(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "modem") == 0)
+        return imgpack_build_modem(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "inspect") == 0)
         return imgpack_inspect(argv[2], stdout);
     fputs(usage_text, stderr);

@@ -68,6 +68,7 @@ void on_go(modem_t *m, const uint8_t *p, size_t len, modem_reply *reply)
     modem_log("programmer of %u bytes started", (unsigned)m->boot.loaded_end);
     reply_ack(reply);
     m->stage = STAGE_PROGRAMMER;
+    m->diag_rx.hunting = true;
     programmer_reset(m);
 }
 
@@ -82,6 +83,11 @@ void boot_reset(modem_t *m)
 
 void boot_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply)
 {
+    // NOP and the parameter request are the command byte alone.
+    if ((payload[0] == CMD_NOP || payload[0] == CMD_PREQ) && len != 1) {
+        reply_nak(reply, NAK_INVALID_LEN);
+        return;
+    }
     switch (payload[0]) {
     case CMD_NOP:
         reply_ack(reply);

@@ -11,6 +11,8 @@ constexpr uint8_t DIAG_CONTROL = 0x29;      // mode change, answered by echo
 constexpr uint8_t DIAG_DLOAD = 0x3A;        // jump into the boot loader
 constexpr uint8_t DIAG_BAD_CMD = 0x13;
 constexpr uint8_t DIAG_BAD_LEN = 0x15;
+constexpr uint8_t DIAG_BAD_MODE = 0x18;
+constexpr uint16_t MODE_OFFLINE = 1;
 
 // DIAG errors echo the start of the request behind the error code.
 void reply_diag_error(modem_reply *r, uint8_t code, const uint8_t *req, size_t len, const char *name)
@@ -34,10 +36,22 @@ void diag_normal_respond(modem_t *m, const uint8_t *payload, size_t len, modem_r
             return;
         }
         modem_log("mode change to %u", (unsigned)(payload[1] | payload[2] << 8));
+        if ((payload[1] | payload[2] << 8) == MODE_OFFLINE)
+            m->offline = true;
         reply_set(reply, "offline-echo", payload, len);
         reply->leading_flag = false;
         return;
     case DIAG_DLOAD:
+        if (len != 1) {
+            reply_diag_error(reply, DIAG_BAD_LEN, payload, len, "diag-bad-len");
+            return;
+        }
+        // The firmware leaves for its boot loader only once it is offline.
+        if (!m->offline) {
+            modem_log("switch while online refused");
+            reply_diag_error(reply, DIAG_BAD_MODE, payload, len, "diag-bad-mode");
+            return;
+        }
         reply_set(reply, "switch-echo", payload, 1);
         reply->leading_flag = false;
         modem_reenumerate(m, STAGE_BOOTLOADER);

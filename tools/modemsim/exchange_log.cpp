@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
 #include <ctime>
 
 namespace {
@@ -46,4 +47,11 @@ void modem_log(const char *fmt, ...)
     va_end(ap);
     fputc('\n', g_log);
     fflush(g_log);
+}
+
+void modem_sleep_ms(uint32_t ms)
+{
+    struct timespec ts = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
 }

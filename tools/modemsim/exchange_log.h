@@ -14,3 +14,6 @@ void modem_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Milliseconds of the monotonic clock (the faked one under a time scale).
 int64_t modem_now_ms(void);
+
+// Sleeps ms milliseconds (shortened under a time scale too).
+void modem_sleep_ms(uint32_t ms);

@@ -19,7 +19,8 @@ struct action_name {
 const action_name k_actions[] = {
     {"drop", FAULT_DROP},   {"noreply", FAULT_NOREPLY}, {"nak", FAULT_NAK},
     {"badfcs", FAULT_BADFCS}, {"late", FAULT_LATE},     {"silent", FAULT_SILENT},
-    {"fail-image", FAULT_FAIL_IMAGE},
+    {"fail-image", FAULT_FAIL_IMAGE}, {"split", FAULT_SPLIT}, {"noise", FAULT_NOISE},
+    {"stale", FAULT_STALE},           {"trickle", FAULT_TRICKLE},
 };
 
 int parse_u32(const char *text, uint32_t *out)
@@ -82,6 +83,19 @@ int parse_kind(const char *text, fault_rule *rule)
     return 0;
 }
 
+// "any" stands for every frame of the diag port, "at" for every AT command.
+bool kind_matches(const char *rule_kind, const char *kind)
+{
+    bool at_kind = strncmp(kind, "at", 2) == 0 && (kind[2] == '\0' || kind[2] == '-');
+    if (strcmp(rule_kind, "any") == 0)
+        return !at_kind;
+    if (strcmp(rule_kind, "at") == 0)
+        return at_kind;
+    return strcmp(rule_kind, kind) == 0;
+}
+
+const char *const image_fail_stages[] = {"close", "open", "stream"};
+
 bool in_window(const fault_rule &r)
 {
     return r.seen >= r.first && r.seen <= r.last;
@@ -131,8 +145,18 @@ int fault_rule_parse(const char *line, fault_rule *rule, char *err, size_t err_s
     if (rule->action == FAULT_FAIL_IMAGE) {
         rule->first = 1;
         rule->last = UINT32_MAX;
-        if ((n >= 3 && parse_when(words[2], rule) != 0) || n > 3) {
-            snprintf(err, err_size, "usage: fail-image IMAGE [WHEN]");
+        rule->arg = IMAGE_FAIL_CLOSE;
+        bool bad = n > 4 || (n >= 3 && parse_when(words[2], rule) != 0);
+        if (!bad && n == 4) {
+            bad = true;
+            for (uint32_t k = 0; k < 3; k++)
+                if (strcmp(words[3], image_fail_stages[k]) == 0) {
+                    rule->arg = k + 1;
+                    bad = false;
+                }
+        }
+        if (bad) {
+            snprintf(err, err_size, "usage: fail-image IMAGE [WHEN] [open|stream|close]");
             return -1;
         }
         return 0;
@@ -152,6 +176,15 @@ int fault_rule_parse(const char *line, fault_rule *rule, char *err, size_t err_s
     case FAULT_LATE:
         if (n != 4 || parse_u32(words[3], &rule->arg) != 0 || rule->arg > 600000) {
             snprintf(err, err_size, "usage: late KIND WHEN MS");
+            return -1;
+        }
+        break;
+    case FAULT_SPLIT:
+    case FAULT_NOISE:
+    case FAULT_TRICKLE:
+        rule->arg = rule->action == FAULT_SPLIT ? 3 : rule->action == FAULT_NOISE ? 8 : 2;
+        if (n > 4 || (n == 4 && (parse_u32(words[3], &rule->arg) != 0 || rule->arg == 0 || rule->arg > 4096))) {
+            snprintf(err, err_size, "bad count for %s (1 to 4096)", words[0]);
             return -1;
         }
         break;
@@ -239,7 +272,7 @@ fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, 
         fault_rule &r = set->rules[(size_t)i];
         if (r.action == FAULT_FAIL_IMAGE)
             continue;
-        if (strcmp(r.kind.data(), "any") != 0 && strcmp(r.kind.data(), kind) != 0)
+        if (!kind_matches(r.kind.data(), kind))
             continue;
         if (r.has_addr && (!has_addr || r.addr != addr))
             continue;
@@ -257,15 +290,19 @@ fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, 
         case FAULT_BADFCS: d.badfcs = true; break;
         case FAULT_LATE: d.late_ms = r.arg > d.late_ms ? r.arg : d.late_ms; break;
         case FAULT_SILENT: d.silent = true; break;
+        case FAULT_SPLIT: d.split_pieces = r.arg; break;
+        case FAULT_NOISE: d.noise_bytes = r.arg; break;
+        case FAULT_STALE: d.stale = true; break;
+        case FAULT_TRICKLE: d.trickle_ms = r.arg; break;
         case FAULT_FAIL_IMAGE: break;
         }
     }
     return d;
 }
 
-bool fault_set_image_fails(fault_set *set, const char *image)
+image_fail_t fault_set_image_fails(fault_set *set, const char *image)
 {
-    bool fails = false;
+    image_fail_t fails = IMAGE_OK;
     for (int i = 0; i < set->count; i++) {
         fault_rule &r = set->rules[(size_t)i];
         if (r.action != FAULT_FAIL_IMAGE || strcmp(r.kind.data(), image) != 0)
@@ -273,7 +310,7 @@ bool fault_set_image_fails(fault_set *set, const char *image)
         if (r.seen < UINT32_MAX)
             r.seen++;
         if (in_window(r))
-            fails = true;
+            fails = (image_fail_t)r.arg;
     }
     return fails;
 }

@@ -7,11 +7,17 @@
 //   badfcs   KIND[@ADDR] WHEN         acted on, answered with a wrong check sequence
 //   late     KIND[@ADDR] WHEN MS      acted on, answered MS milliseconds late
 //   silent   KIND[@ADDR] WHEN         the modem hangs: no answer until a power cycle
-//   fail-image IMAGE [WHEN]           the transfer of IMAGE is refused at its close
-//                                     (every close try), nothing is stored
+//   split    KIND[@ADDR] WHEN [N]     the answer goes out in N writes (default 3)
+//   noise    KIND[@ADDR] WHEN [N]     N bytes of line noise before the answer (default 8)
+//   stale    KIND[@ADDR] WHEN         a stream answer for another address first
+//   trickle  KIND[@ADDR] WHEN [MS]    the answer byte by byte, MS apart (default 2)
+//   fail-image IMAGE [WHEN] [STAGE]   the transfer of IMAGE is refused at its
+//                                     open, its stream writes or (default) its
+//                                     close; nothing is stored
 //
 // KIND is a frame kind (offline, switch, diag, nop, preq, write32, go, hello,
-// security, partition, open, stream-write, close, reset) or "any"; ADDR limits
+// security, partition, open, stream-write, close, reset) or "any", an AT
+// command kind (at-cfun, at-kqtsn, ...; "at" for all of them); ADDR limits
 // write32 and stream-write rules to one address. WHEN counts the matching
 // frames since the rule was loaded: N, N-M, N- (N and all later ones) or *;
 // for fail-image it counts the opens of that image.
@@ -31,6 +37,10 @@ enum fault_action_t {
     FAULT_LATE,
     FAULT_SILENT,
     FAULT_FAIL_IMAGE,
+    FAULT_SPLIT,
+    FAULT_NOISE,
+    FAULT_STALE,
+    FAULT_TRICKLE,
 };
 
 struct fault_rule {
@@ -67,6 +77,10 @@ struct fault_decision {
     bool badfcs = false;
     bool silent = false;
     uint32_t late_ms = 0;
+    uint32_t split_pieces = 0;     // >1: the answer goes out in that many writes
+    uint32_t noise_bytes = 0;      // garbage (never a flag) before the answer
+    bool stale = false;            // an answer for another address first
+    uint32_t trickle_ms = 0;       // one byte per write, this far apart
 };
 
 // Parses one rule. Returns 0, 1 for a blank or comment line, or -1 with err set.
@@ -84,5 +98,13 @@ void fault_set_reload(fault_set *set, const char *path);
 // Counts the frame against every rule of its kind and collects the faults due.
 fault_decision fault_set_match(fault_set *set, const char *kind, bool has_addr, uint32_t addr);
 
-// Counts one open of the image (dbl, osbl, ...); true when that transfer is to fail.
-bool fault_set_image_fails(fault_set *set, const char *image);
+// Where a transfer armed by fail-image is refused.
+enum image_fail_t {
+    IMAGE_OK = 0,
+    IMAGE_FAIL_CLOSE,      // every close try gets NAK 11, nothing stored
+    IMAGE_FAIL_OPEN,       // the open gets NAK 10
+    IMAGE_FAIL_STREAM,     // every stream write gets NAK 11
+};
+
+// Counts one open of the image (dbl, osbl, ...); how that transfer is to fail.
+image_fail_t fault_set_image_fails(fault_set *set, const char *image);

@@ -133,18 +133,50 @@ ssize_t frame_with_check(const uint8_t *payload, size_t len, uint16_t check, boo
     return n <= out_size ? (ssize_t)n : -1;
 }
 
-void sleep_ms(uint32_t ms)
+// Writes the answer's bytes the way the fault asks: whole, in pieces, or
+// byte by byte.
+int write_shaped(modem_t *m, const uint8_t *wire, size_t n, const fault_decision &d)
 {
-    struct timespec ts = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    size_t pieces = d.trickle_ms > 0 ? n : d.split_pieces > 1 ? d.split_pieces : 1;
+    if (pieces > n)
+        pieces = n;
+    size_t done = 0;
+    for (size_t i = 0; i < pieces; i++) {
+        size_t len = i + 1 == pieces ? n - done : n / pieces;
+        if (pty_port_write(&m->diag, wire + done, len) != 0)
+            return -1;
+        done += len;
+        if (i + 1 < pieces)
+            modem_sleep_ms(d.trickle_ms > 0 ? d.trickle_ms : 20);
     }
+    return 0;
 }
 
-void send_reply(modem_t *m, const modem_reply &r, const fault_decision &d)
+void send_reply(modem_t *m, const modem_reply &r, const fault_decision &d, const frame_info &f)
 {
     if (d.late_ms > 0) {
         modem_log("fault late %u ms", (unsigned)d.late_ms);
-        sleep_ms(d.late_ms);
+        modem_sleep_ms(d.late_ms);
+    }
+    if (!pty_port_is_open(&m->diag))
+        return;
+    if (d.noise_bytes > 0) {
+        // Line noise: bytes that are neither a flag nor an escape.
+        uint8_t noise[4096];
+        for (uint32_t i = 0; i < d.noise_bytes; i++)
+            noise[i] = (uint8_t)(0x31 + i * 7 % 64);
+        pty_port_write(&m->diag, noise, d.noise_bytes);
+        modem_log("fault noise %u bytes", (unsigned)d.noise_bytes);
+    }
+    if (d.stale && f.has_addr && r.len == 5 && r.payload[0] == 0x08) {
+        // An answer left over from another block comes first.
+        uint8_t old[5] = {0x08};
+        put_le32(old + 1, f.addr >= 1024 ? f.addr - 1024 : f.addr + 1024);
+        uint8_t wire_old[32];
+        ssize_t k = hdlc_frame_payload(old, sizeof old, true, wire_old, sizeof wire_old);
+        if (k > 0)
+            pty_port_write(&m->diag, wire_old, (size_t)k);
+        modem_log("fault stale answer for 0x%08x", (unsigned)get_le32(old + 1));
     }
     uint8_t wire[2 * sizeof r.payload + 8];
     ssize_t n;
@@ -155,9 +187,11 @@ void send_reply(modem_t *m, const modem_reply &r, const fault_decision &d)
     } else {
         n = hdlc_frame_payload(r.payload.data(), r.len, r.leading_flag, wire, sizeof wire);
     }
-    if (n < 0 || !pty_port_is_open(&m->diag))
+    if (n < 0)
         return;
-    if (pty_port_write(&m->diag, wire, (size_t)n) != 0) {
+    if (d.split_pieces > 1 || d.trickle_ms > 0)
+        modem_log("fault %s", d.trickle_ms > 0 ? "trickle" : "split");
+    if (write_shaped(m, wire, (size_t)n, d) != 0) {
         modem_log("tx %s %s failed: %s", modem_stage_name(m->stage), r.name, strerror(errno));
         return;
     }
@@ -173,7 +207,7 @@ void on_bad_frame(modem_t *m, int code, size_t raw_len)
         return;
     modem_reply r;
     reply_nak(&r, (uint16_t)code);
-    send_reply(m, r, fault_decision{});
+    send_reply(m, r, fault_decision{}, frame_info{});
 }
 
 void on_frame(modem_t *m, const uint8_t *payload, size_t len)
@@ -216,7 +250,7 @@ void on_frame(modem_t *m, const uint8_t *payload, size_t len)
         return;
     }
     if (r.send)
-        send_reply(m, r, d);
+        send_reply(m, r, d, f);
 }
 
 void handle_collected(modem_t *m)
@@ -246,8 +280,14 @@ void modem_diag_input(modem_t *m, const uint8_t *data, size_t len)
         if (b == HDLC_FLAG) {
             // Flags may repeat and a frame may come without an opening one:
             // every flag ends whatever was collected, an empty frame is none.
-            if (c.len > 0 || c.overflow)
+            if (c.hunting) {
+                if (c.len > 0)
+                    modem_log("rx %s %u bytes before the first flag discarded", modem_stage_name(m->stage),
+                              (unsigned)c.len);
+                c.hunting = false;
+            } else if (c.len > 0 || c.overflow) {
                 handle_collected(m);
+            }
             c.len = 0;
             c.overflow = false;
             continue;

@@ -43,7 +43,7 @@ bool drain_port(modem_t *m, pty_port *port, bool is_diag)
             if (is_diag)
                 modem_diag_input(m, buf, (size_t)n);
             else
-                modem_log("rx %s at len=%u (no AT service yet)", modem_stage_name(m->stage), (unsigned)n);
+                modem_at_input(m, buf, (size_t)n);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -120,6 +120,10 @@ int main(int argc, char **argv)
     }
     if (modem.opts.sysfs_dir[0] != '\0' && usb_sysfs_init_power(modem.opts.sysfs_dir.data()) != 0) {
         fprintf(stderr, "modemsim: cannot prepare %s\n", modem.opts.sysfs_dir.data());
+        return 1;
+    }
+    if (identity_load(&modem) != 0) {
+        fprintf(stderr, "modemsim: cannot write the identity and version files in %s\n", root);
         return 1;
     }
     install_signals();

@@ -37,6 +37,9 @@ struct frame_collector {
     std::array<uint8_t, MODEM_RAW_MAX> raw{};
     size_t len = 0;
     bool overflow = false;
+    // The boot loader and the programmer start hunting for a flag: bytes
+    // before the first flag of their run are line noise to them.
+    bool hunting = false;
 };
 
 struct boot_state {
@@ -48,13 +51,36 @@ struct boot_state {
 struct programmer_state {
     bool hello = false;
     bool secure = false;
+    bool partition = false;        // a partition table was accepted
     int open_type = -1;            // image type byte of the open image, -1 none
-    bool open_fails = false;       // fail-image fault armed for this transfer
+    image_fail_t open_fails = IMAGE_OK;   // fail-image fault armed for this transfer
     image_store image;
     uint32_t next_addr = 0;        // stream addresses must follow on without gaps
     uint32_t last_addr = 0;        // the last block may come again (lost answer)
     uint32_t last_len = 0;
     bool have_last = false;
+};
+
+// What the normal firmware keeps for its AT service: the identity items
+// (values without their quotes), the running firmware version, and the
+// function level, which lasts until a power cycle or a restart.
+constexpr size_t MODEM_AT_VALUE = 64;
+constexpr size_t MODEM_AT_LINE = 512;
+
+struct modem_identity {
+    std::array<char, MODEM_AT_VALUE> sn{};
+    std::array<char, MODEM_AT_VALUE> imei{};
+    std::array<char, MODEM_AT_VALUE> testinf{};
+    std::array<char, MODEM_AT_VALUE> simlock{};
+    std::array<char, MODEM_AT_VALUE> inds{};
+    std::array<char, 128> version{};
+};
+
+struct at_state {
+    std::array<char, MODEM_AT_LINE> line{};    // the command being received
+    size_t len = 0;
+    bool overflow = false;
+    int cfun = 1;
 };
 
 struct modem_t {
@@ -70,9 +96,13 @@ struct modem_t {
     int64_t attach_at = 0;
     modem_stage_t attach_stage = STAGE_NORMAL;
     bool leaving = false;          // answered the command that makes it leave the bus
+    bool offline = false;          // the normal firmware was taken offline (DIAG mode change 1)
     boot_state boot;
     programmer_state prog;
     fault_set faults;
+    modem_identity id;
+    at_state at_svc;
+    bool flashed = false;          // an image was stored since the firmware last started
 };
 
 // Port lifecycle (port_lifecycle.cpp).
@@ -95,6 +125,16 @@ void modem_diag_input(modem_t *m, const uint8_t *data, size_t len);
 void diag_normal_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
 void boot_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
 void programmer_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
+
+// AT service of the normal firmware (at_service.cpp): bytes read from the AT port.
+void modem_at_input(modem_t *m, const uint8_t *data, size_t len);
+// The normal firmware starts: function level 1; after a flash the running
+// version becomes the flashed one (firmware_identity.cpp).
+void modem_firmware_start(modem_t *m);
+
+// MODEMSTATE/identity and MODEMSTATE/version (firmware_identity.cpp).
+int identity_load(modem_t *m);
+int identity_save(const modem_t *m);
 
 // Stage entry: clears what the previous run of that stage left behind.
 void boot_reset(modem_t *m);

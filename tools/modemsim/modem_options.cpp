@@ -44,6 +44,19 @@ int parse_stage(const char *text, modem_stage_t *stage)
     return 0;
 }
 
+// A version text as the AT service answers it: printable, no quote.
+int copy_version(std::array<char, 128> &dst, const char *src)
+{
+    size_t n = src ? strlen(src) : 0;
+    if (n == 0 || n >= dst.size())
+        return -1;
+    for (size_t i = 0; i < n; i++)
+        if ((unsigned char)src[i] <= 0x20 || (unsigned char)src[i] >= 0x7F || src[i] == '"')
+            return -1;
+    memcpy(dst.data(), src, n + 1);
+    return 0;
+}
+
 } // namespace
 
 const char *modem_stage_name(modem_stage_t stage)
@@ -62,7 +75,7 @@ void print_modem_usage(const char *prog)
     fprintf(stderr,
             "usage: %s MODEMSTATE --link-dir DIR [--sysfs DIR] [--start normal|download|programmer]\n"
             "       [--enum-delay MS] [--usb-bus N] [--diag-tty N] [--at-tty N] [--download-tty N]\n"
-            "       [--faults-file PATH] [--fault RULE]...\n"
+            "       [--version TEXT] [--flash-version TEXT] [--faults-file PATH] [--fault RULE]...\n"
             "see docs/modemsim.md for the fault rule syntax\n",
             prog);
 }
@@ -100,6 +113,10 @@ int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, s
         } else if (strcmp(a, "--download-tty") == 0) {
             bad = parse_number(v, 0, 99, &n);
             opts->download_tty = (int)n;
+        } else if (strcmp(a, "--version") == 0) {
+            bad = copy_version(opts->version, v);
+        } else if (strcmp(a, "--flash-version") == 0) {
+            bad = copy_version(opts->flash_version, v);
         } else if (strcmp(a, "--fault") == 0) {
             if (v == nullptr || opts->fault_count >= MODEM_MAX_FAULT_OPTIONS ||
                 strlen(v) >= MODEM_FAULT_TEXT)

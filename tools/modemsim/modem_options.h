@@ -27,6 +27,8 @@ struct modem_options {
     int diag_tty = 0;                            // ttyUSB number of the diag port
     int at_tty = 2;                              // ttyUSB number of the AT port
     int download_tty = -1;                       // diag ttyUSB number in download mode (-1: diag_tty)
+    std::array<char, 128> version{};             // running firmware version at start (empty: kept)
+    std::array<char, 128> flash_version{};       // version after a flash (empty: from the AMSS image)
     int fault_count = 0;
     std::array<std::array<char, MODEM_FAULT_TEXT>, MODEM_MAX_FAULT_OPTIONS> faults{};
 };

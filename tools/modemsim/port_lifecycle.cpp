@@ -52,10 +52,14 @@ int modem_attach(modem_t *m, modem_stage_t stage)
     m->leaving = false;
     m->diag_rx.len = 0;
     m->diag_rx.overflow = false;
+    m->diag_rx.hunting = stage != STAGE_NORMAL;
+    m->offline = false;
     if (stage == STAGE_BOOTLOADER)
         boot_reset(m);
     if (stage == STAGE_PROGRAMMER)
         programmer_reset(m);
+    if (stage == STAGE_NORMAL)
+        modem_firmware_start(m);
     if (stage == STAGE_NORMAL)
         modem_log("attach %s diag=ttyUSB%d(%s) at=ttyUSB%d(%s)", modem_stage_name(stage), diag_no,
                   m->diag.slave_path.data(), m->opts.at_tty, m->at.slave_path.data());

@@ -18,13 +18,6 @@ int modem_high_nv(int just_write)
     UP_NOT_BUILT(just_write == 0 ? "nv_get" : "nv_set");
 }
 
-int mu_change_mode(const char *at_port, const char *strATCommand)
-{
-    (void)at_port;
-    (void)strATCommand;
-    UP_NOT_BUILT("set_ftm/set_online");
-}
-
 int send_ftm_cmd(const char *diagnose_interface)
 {
     (void)diagnose_interface;

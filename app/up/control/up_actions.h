@@ -18,8 +18,6 @@ int up_upgrade_all(void);
 int up_process_fail_to_recover(int i_recover_flag);
 // Backs up (0) or restores (other) the modem's high-priority NV items. 0 or -1.
 int modem_high_nv(int just_write);
-// Sends a mode command on the modem's AT port. 0, or -1 on failure.
-int mu_change_mode(const char *at_port, const char *strATCommand);
 // Puts the modem in factory test mode over the diagnostic port. 0 or -1.
 int send_ftm_cmd(const char *diagnose_interface);
 // Saves the modem's normal NV items to backup_file. 0 or -1.

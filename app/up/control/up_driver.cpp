@@ -25,23 +25,16 @@ namespace {
 // "/tmp/" + the version record's file name; empty until a version record is met.
 char s_version_file[256];
 
-// The counters are 32-bit; a package whose records add up to more than that
-// keeps the figure at its top instead of wrapping back towards 0.
-void add_had_write(uint32_t len)
-{
-    had_write = len > UINT32_MAX - had_write ? UINT32_MAX : had_write + len;
-}
-
 void skip_as_installed(const package_record_t *rec, uint32_t value)
 {
-    add_had_write(rec->record_length);
+    up_add_had_write(rec->record_length);
     up_report_progress_to_lcd(UPGRADE_IN_PROGRESS, value);
     up_sleep_ms(1000);
 }
 
 void finish_record(const package_record_t *rec, int32_t i, int32_t n, int step_id)
 {
-    add_had_write(rec->record_length);
+    up_add_had_write(rec->record_length);
     up_update_upgrade_status(i + 1, n, (int)rec->record_id);
     if (step_id != 0)
         up_set_step_flag(step_id);
@@ -107,7 +100,7 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
     switch (rec->record_id) {
     case PACKAGE_VERSION: {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]##################update version_info.txt\n\n");
-        add_had_write(rec->record_length);
+        up_add_had_write(rec->record_length);
         // The file name the extraction really creates: the name cut at its
         // first space, checked before it became part of a command.
         char name[UP_RECORD_NAME_MAX];

@@ -28,6 +28,11 @@ uint32_t up_progress_percent(uint32_t had, uint32_t whole)
     return half >= 50 ? 100u : (uint32_t)(half * 2);
 }
 
+void up_add_had_write(uint32_t len)
+{
+    had_write = len > UINT32_MAX - had_write ? UINT32_MAX : had_write + len;
+}
+
 void up_progress_reset(void)
 {
     s_last_percent = 0;

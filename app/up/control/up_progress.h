@@ -30,5 +30,9 @@ uint32_t up_progress_percent(uint32_t had, uint32_t whole);
 // 0 when sent, -1 otherwise; callers go on either way.
 int up_report_progress_to_lcd(uint32_t i_opera_status, uint32_t i_up_progress);
 
+// Adds len installed bytes to had_write; the counter stops at its maximum
+// instead of wrapping back towards 0.
+void up_add_had_write(uint32_t len);
+
 // Forgets the figures sent so far (a new installation in the same process).
 void up_progress_reset(void);

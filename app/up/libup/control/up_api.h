@@ -2,6 +2,7 @@
 // tests, command runner, MTD erase, package readers, CRC-32, process checks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "up_package.h"
@@ -70,6 +71,12 @@ uint32_t up_record_table_count(const package_signature_t *p_pack_head_attr);
 uint32_t Crc32_ComputeBuf(uint32_t inCrc32, const void *buf, uint32_t bufLen);
 uint32_t Crc32_ComputeFile(int fd, uint32_t len);
 
-// Process checks.
+// Process checks. check_process: 1 when a process whose command line (its
+// arguments joined by blanks, first 255 bytes) contains processname runs
+// with an id of 1 or more, the id stored through retpid; else 0, retpid
+// untouched.
 uint32_t check_process(const char *processname, int32_t *retpid);
-const char *strinstr(const char *haystack, const char *needle);
+// needle when it occurs in the first haystack_len bytes of haystack (a lone
+// NUL byte is scanned over, two in a row end the text), else null. An
+// empty needle is always found.
+const char *strinstr(const char *haystack, size_t haystack_len, const char *needle);

@@ -1,0 +1,38 @@
+// The modem upgrade sequence: stop the processes that hold the modem, power
+// it up afresh, check the container, read its configuration, and flash the
+// sub-images in table order with up to five attempts.
+#pragma once
+
+#include <cstdint>
+
+// 1 for each sub-image installed during this modem step. A failed attempt
+// power-cycles the modem and the next one skips what is flagged.
+struct modem_check_point_t {
+    int32_t dbl_download;
+    int32_t fsbl_download;
+    int32_t osbl_download;
+    int32_t amss_download;
+    int32_t dsp1_download;
+    int32_t dsp2_download;
+    int32_t efs_download;
+};
+
+extern modem_check_point_t check_point;
+
+constexpr int MODEM_DOWNLOAD_ATTEMPTS = 5;
+// Detections of the modem's ports after its power cycle, one second apart.
+constexpr int MODEM_PORT_DETECTIONS = 100;
+
+#define MODEM_NV_BLOCK_FILE "/2ndfile/modem_nv"
+#define MODEM_HIGH_NV_FILE "/2ndfile/high_nv"
+
+// 0 when the modem needs no update, -1 when it does. When only the EFS
+// differs, marks the six base images installed in check_point.
+int check_no_need_update(void);
+
+// NV and identity preservation around the flashing. 0 or -1.
+int up_modem_backup_NV(void);
+int up_modem_restore_NV(void);
+// False until NV preservation is part of the tool: a container that asks
+// for it is then not flashed at all.
+bool up_modem_nv_preservation_built(void);
