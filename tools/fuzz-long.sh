@@ -57,6 +57,7 @@ target_options() {
     case "$1" in
     stream_reply) echo "-max_len=64" ;;
     package) echo "-max_len=512" ;;
+    at_answer) echo "-max_len=1061" ;;     # mode byte, identity record, 512-byte answer
     version_merge) echo "-max_len=2048" ;;
     *) echo "-max_len=1024" ;;
     esac

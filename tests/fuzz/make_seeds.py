@@ -255,7 +255,6 @@ if __name__ == "__main__":
     stream_reply_seeds()
     cgi_seeds()
     version_seeds()
-    if "--modem" in sys.argv:
-        modem_seeds()
+    modem_seeds()
     multipart_seeds()
     sys.exit(0)
