@@ -5,7 +5,7 @@
 #
 #   tools/fuzz-long.sh                       # 10 million runs per target
 #   tools/fuzz-long.sh --runs 1000000        # fewer
-#   tools/fuzz-long.sh --seconds 25          # a fixed time per target (CI)
+#   tools/fuzz-long.sh --seconds 15          # a fixed time per target (CI)
 #   tools/fuzz-long.sh --build DIR --targets "package cgi_query"
 #
 # The build goes to build-fuzz (UP_FUZZ=ON). The seed corpora are replayed
