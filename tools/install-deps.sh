@@ -17,6 +17,9 @@ PACKAGES=(
 PACKAGES+=(lighttpd curl chromium)
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
+# libFuzzer and clang's sanitizer runtimes, for the fuzz targets (tests/fuzz);
+# clang only recommends them.
+PACKAGES+=(libclang-rt-14-dev)
 
 # --- Browser check of `routersim report` pages (tests/browser-report) ---
 # Debian's chromium, driven by playwright-core from npm (pinned in that
