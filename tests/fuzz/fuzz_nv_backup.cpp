@@ -81,7 +81,8 @@ void fuzz_answer(const uint8_t *data, size_t size)
         FUZZ_CHECK(size >= 135);
         FUZZ_CHECK(memcmp(record, data + 1, NV_RECORD_SIZE) == 0);
     }
-    if (nv_write_answer_confirms(data, n, get_le16(data + (size > 2 ? 1 : 0))))
+    const uint16_t item = size >= 3 ? get_le16(data + 1) : 0;
+    if (nv_write_answer_confirms(data, n, item))
         FUZZ_CHECK(data[0] == NV_CMD_WRITE);
     const uint8_t *rec = nullptr;
     size_t rec_len = 0;
