@@ -3,8 +3,6 @@
 
 #include <ctime>
 
-#include "hdlc_crc16.h"
-#include "hdlc_frame.h"
 #include "hdlc_receiver.h"
 #include "hdlc_response.h"
 #include "kq_log.h"
@@ -17,29 +15,6 @@ namespace {
 // is one silent read's wait and some margin.
 constexpr uint32_t RCV_BYTE_LIMIT = 2 * NV_ANSWER_BUF_SIZE + 64;
 constexpr int RCV_TIME_LIMIT_S = 15;
-
-int gather(nv_rcv_type *rcv, uint8_t byte)
-{
-    if (rcv->escaped) {
-        rcv->escaped = false;
-        byte = (uint8_t)(byte ^ HDLC_ESC_MASK);
-    } else if (byte == HDLC_FLAG) {
-        if (rcv->len < 3)
-            return NAK_EARLY_END;
-        if (rcv->crc != CRC_16_L_OK)
-            return NAK_INVALID_FCS;
-        rcv->state = HDLC_PACKET_RCVD;
-        return (int)rcv->len;
-    } else if (byte == HDLC_ESC) {
-        rcv->escaped = true;
-        return NV_RCV_MORE;
-    }
-    if (rcv->len > NV_ANSWER_BUF_SIZE - 1)
-        return NAK_TOO_LARGE;
-    rcv->buf[rcv->len++] = byte;
-    rcv->crc = crc_16_l_step(rcv->crc, byte);
-    return NV_RCV_MORE;
-}
 
 double seconds_since(const timespec &start)
 {
@@ -61,7 +36,7 @@ int receive(int fd, uint8_t *buf, uint8_t flagbyte, bool high_nv)
         // No byte is ever made up for a read that brought none.
         if (ReadComPort(fd, &byte, 1) != 1)
             break;
-        if (high_nv && rcv.state == HDLC_HUNT_FOR_FLAG) {
+        if (high_nv && reads == 0) {
             if (byte == flagbyte) {
                 UP_LOG(KQ_LOG_DEBUG, "[%s:%d]receive ..\n\n");
             } else if (byte == 24) {
@@ -80,34 +55,18 @@ int receive(int fd, uint8_t *buf, uint8_t flagbyte, bool high_nv)
 
 void nv_rcv_start(nv_rcv_type *rcv, uint8_t *buf)
 {
-    rcv->state = HDLC_HUNT_FOR_FLAG;
-    rcv->len = 0;
-    rcv->crc = CRC_16_L_SEED;
-    rcv->escaped = false;
-    rcv->buf = buf;
+    hdlc_rcv_start(rcv, buf, NV_ANSWER_BUF_SIZE);
+    rcv->state = HDLC_GOT_FLAG;
 }
 
 int nv_rcv_byte(nv_rcv_type *rcv, uint8_t byte)
 {
-    switch (rcv->state) {
-    case HDLC_HUNT_FOR_FLAG:
-    case HDLC_GOT_FLAG:
-        // Flags before the answer are dropped; the first other byte opens
-        // it, so an answer sent without an opening flag is taken too.
-        if (byte == HDLC_FLAG) {
-            rcv->state = HDLC_GOT_FLAG;
-            return NV_RCV_MORE;
-        }
-        rcv->len = 0;
-        rcv->crc = CRC_16_L_SEED;
-        rcv->escaped = false;
-        rcv->state = HDLC_GATHER;
-        return gather(rcv, byte);
-    case HDLC_GATHER:
-        return gather(rcv, byte);
-    default:
-        return (int)rcv->len;
-    }
+    int rc = hdlc_rcv_byte(rcv, byte);
+    if (rc == HDLC_RCV_MORE)
+        return NV_RCV_MORE;
+    // A complete answer is judged by its caller from its bytes, so the count
+    // stored is what counts here, not the download protocol's reply code.
+    return hdlc_rcv_complete(rcv) ? (int)rcv->len : rc;
 }
 
 int rcv_ack_packet_Backup_Restore(int at_fd, uint8_t *buf, uint8_t flagbyte)

@@ -6,18 +6,17 @@
 
 #include <cstdint>
 
+#include "hdlc_receiver.h"
+
 constexpr uint32_t NV_ANSWER_BUF_SIZE = 4096;
 
-struct nv_rcv_type {
-    int state;              // HDLC_HUNT_FOR_FLAG ... HDLC_PACKET_RCVD
-    uint32_t len;           // unstuffed bytes stored, check bytes included
-    uint16_t crc;
-    bool escaped;
-    uint8_t *buf;           // NV_ANSWER_BUF_SIZE bytes
-};
+// The download protocol's receive state machine, started as if a flag had
+// just been seen: flags before the answer are dropped and the first other
+// byte opens it.
+using nv_rcv_type = hdlc_rcv_type;
 
 // Returned by nv_rcv_byte while the answer goes on.
-constexpr int NV_RCV_MORE = -1;
+constexpr int NV_RCV_MORE = HDLC_RCV_MORE;
 
 void nv_rcv_start(nv_rcv_type *rcv, uint8_t *buf);
 // Feeds one byte: NV_RCV_MORE, or the stored count of a complete answer, or
