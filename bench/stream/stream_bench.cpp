@@ -123,10 +123,9 @@ void BM_LibraryStreamDownload(benchmark::State &state)
 {
     for (auto _ : state) {
         state.PauseTiming();
-        lseek(g.package, 0, SEEK_SET);
         bool opened = dload_Dbl_cmd(g.port) == 0;
         state.ResumeTiming();
-        if (!opened || dload_stream_download(g.port, g.package, IMAGE_SIZE, BLOCK, 0) != 0) {
+        if (!opened || dload_stream_download(g.port, package_span{g.package, 0, IMAGE_SIZE}, BLOCK) != 0) {
             state.SkipWithError("stream download failed");
             break;
         }
@@ -229,12 +228,11 @@ struct side_time {
 
 bool library_round(uint32_t round, side_time *t)
 {
-    lseek(g.package, (off_t)round * ROUND_BYTES, SEEK_SET);
     if (dload_Dbl_cmd(g.port) != 0)
         return false;
     auto t0 = std::chrono::steady_clock::now();
     double c0 = thread_cpu_seconds();
-    bool ok = dload_stream_download(g.port, g.package, ROUND_BYTES, BLOCK, 0) == 0;
+    bool ok = dload_stream_download(g.port, package_span{g.package, (uint64_t)round * ROUND_BYTES, ROUND_BYTES}, BLOCK) == 0;
     t->cpu += thread_cpu_seconds() - c0;
     t->wall += seconds_since(t0);
     return dload_close_packet_cmd(g.port) == 0 && ok;

@@ -7,6 +7,7 @@
 
 #include "test_files.h"
 #include "up_api.h"
+#include "up_package_io.h"
 
 TEST(Crc32, BufferCheckValues)
 {
@@ -29,37 +30,44 @@ TEST(Crc32, ContinuesOverPieces)
     }
 }
 
-TEST(Crc32, FileStartsFromZeroState)
+TEST(Crc32, PackageRangeStartsFromZeroState)
 {
     auto fd = file_with({'a', 'b', 'c'});
-    EXPECT_EQ(Crc32_ComputeFile(fd.get(), 3), 0x359A672Fu);
+    uint32_t crc = 0;
+    ASSERT_EQ(up_package_crc32(fd.get(), 0, 3, &crc), 0);
+    EXPECT_EQ(crc, 0x359A672Fu);
 }
 
-TEST(Crc32, FileSpansChunksLikeOneBuffer)
+TEST(Crc32, PackageRangeSpansChunksLikeOneBuffer)
 {
     std::vector<uint8_t> data(8192 * 3 + 77);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = (uint8_t)(i * 131 + 7);
     auto fd = file_with(data);
-    EXPECT_EQ(Crc32_ComputeFile(fd.get(), (uint32_t)data.size()),
-              Crc32_ComputeBuf(0xFFFFFFFFu, data.data(), (uint32_t)data.size()));
-    // Only the next len bytes count, from the current position.
-    lseek(fd.get(), 100, SEEK_SET);
-    EXPECT_EQ(Crc32_ComputeFile(fd.get(), 9000), Crc32_ComputeBuf(0xFFFFFFFFu, data.data() + 100, 9000));
+    uint32_t crc = 0;
+    ASSERT_EQ(up_package_crc32(fd.get(), 0, data.size(), &crc), 0);
+    EXPECT_EQ(crc, Crc32_ComputeBuf(0xFFFFFFFFu, data.data(), (uint32_t)data.size()));
+    // Only the len bytes at the offset count; the file position plays no part.
+    lseek(fd.get(), 5000, SEEK_SET);
+    ASSERT_EQ(up_package_crc32(fd.get(), 100, 9000, &crc), 0);
+    EXPECT_EQ(crc, Crc32_ComputeBuf(0xFFFFFFFFu, data.data() + 100, 9000));
+    EXPECT_EQ(lseek(fd.get(), 0, SEEK_CUR), 5000);
 }
 
-TEST(Crc32, FileStopsAtEndOfInputOrError)
+TEST(Crc32, PackageRangePastTheEndOrUnreadableFails)
 {
-    // A length past the end must neither hang nor read past what is there.
     auto fd = file_with({'a', 'b', 'c'});
-    EXPECT_EQ(Crc32_ComputeFile(fd.get(), 1u << 30), 0x359A672Fu);
-    // A descriptor that cannot be read ends at once with the initial value.
-    EXPECT_EQ(Crc32_ComputeFile(-1, 100), 0xFFFFFFFFu);
+    uint32_t crc = 7;
+    EXPECT_EQ(up_package_crc32(fd.get(), 0, 4, &crc), -1);
+    EXPECT_EQ(up_package_crc32(fd.get(), 1ull << 32, 1, &crc), -1);
+    EXPECT_EQ(up_package_crc32(-1, 0, 1, &crc), -1);
+    EXPECT_EQ(crc, 7u) << "a failed sum leaves the result alone";
+    // A pipe has no offsets to read at.
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     ASSERT_EQ(write(p[1], "abc", 3), 3);
     close(p[1]);
-    EXPECT_EQ(Crc32_ComputeFile(p[0], 100000), 0x359A672Fu);
+    EXPECT_EQ(up_package_crc32(p[0], 0, 3, &crc), -1);
     close(p[0]);
 }
 

@@ -3,6 +3,7 @@
 // failure and inputs that end early.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -102,13 +103,13 @@ private:
 };
 
 // A pipe holding data, then end of input.
+// A package file holding data, its file position at 0.
 unique_fd input_of(const bytes &data)
 {
-    int p[2];
-    EXPECT_EQ(pipe(p), 0);
-    unique_fd wr(p[1]);
-    EXPECT_EQ(write_full(wr.get(), data.data(), data.size()), (ssize_t)data.size());
-    return unique_fd(p[0]);
+    unique_fd fd(memfd_create("package", MFD_CLOEXEC));
+    EXPECT_EQ(write_full(fd.get(), data.data(), data.size()), (ssize_t)data.size());
+    EXPECT_EQ(lseek(fd.get(), 0, SEEK_SET), 0);
+    return fd;
 }
 
 bytes pattern(size_t n)
@@ -119,11 +120,10 @@ bytes pattern(size_t n)
     return b;
 }
 
-size_t left_in(int fd)
+// The file position: the package is read at offsets, never moved through.
+off_t position_of(int fd)
 {
-    bytes rest(65536);
-    ssize_t n = read_full(fd, rest.data(), rest.size());
-    return n > 0 ? (size_t)n : 0;
+    return lseek(fd, 0, SEEK_CUR);
 }
 
 using write_list = std::vector<std::pair<uint32_t, size_t>>;   // address, size
@@ -159,18 +159,18 @@ TEST(Stream, SplitsTheImageIntoBlocksAtTheirOffsets)
     };
     for (const auto &c : cases) {
         bytes image = pattern(c.length);
-        bytes package = image;
+        bytes package(5, 0xDD);                    // what precedes the image
+        package.insert(package.end(), image.begin(), image.end());
         package.insert(package.end(), 10, 0xEE);   // the next sub-image
         unique_fd in = input_of(package);
         {
             fake_modem modem;
-            EXPECT_EQ(dload_stream_download(modem.port(), in.get(), (uint32_t)c.length,
-                                            DLOAD_STREAM_BLOCK, 0), 0);
+            EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 5, c.length}, DLOAD_STREAM_BLOCK), 0);
             shutdown(modem.port(), SHUT_WR);
             SCOPED_TRACE(c.length);
             expect_writes(modem.seen, 0x07, c.writes, image);
         }
-        EXPECT_EQ(left_in(in.get()), 10u) << c.length;
+        EXPECT_EQ(position_of(in.get()), 0) << c.length;
     }
 }
 
@@ -181,7 +181,7 @@ TEST(Stream, CountsDsp2ProgressOnlyWhileDsp2IsStreamed)
         had_write = 100;
         unique_fd in = input_of(pattern(3000));
         fake_modem modem;
-        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 3000, DLOAD_STREAM_BLOCK, 0), 0);
+        EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 0, 3000}, DLOAD_STREAM_BLOCK), 0);
         EXPECT_EQ(had_write, mode == 1 ? 3100u : 100u);
     }
     report_dsp2_up_process = 0;
@@ -193,7 +193,7 @@ TEST(Stream, Dsp2ProgressStopsAtTheCounterTop)
     had_write = 0xFFFFFF00u;
     unique_fd in = input_of(pattern(3000));
     fake_modem modem;
-    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 3000, DLOAD_STREAM_BLOCK, 0), 0);
+    EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 0, 3000}, DLOAD_STREAM_BLOCK), 0);
     EXPECT_EQ(had_write, 0xFFFFFFFFu);    // not wrapped round to 2744
     report_dsp2_up_process = 0;
 }
@@ -203,32 +203,34 @@ TEST(PartitionTable, AShortReadSendsNothing)
     // 100 bytes asked, 60 there: zeros would stand in for the missing 40.
     unique_fd in = input_of(pattern(60));
     fake_modem modem;
-    EXPECT_EQ(dload_partition_table_cmd(modem.port(), in.get(), 100, 0), -1);
+    EXPECT_EQ(dload_partition_table_cmd(modem.port(), package_span{in.get(), 0, 100}), -1);
     shutdown(modem.port(), SHUT_WR);
     EXPECT_TRUE(modem.seen.empty());
 }
 
 TEST(Stream, InputEndingEarlyIsAFailure)
 {
+    // An image the package cannot hold whole within the first 16 KiB read
+    // ahead sends nothing; one that ends later stops at that read.
     unique_fd in = input_of(pattern(1500));
     fake_modem modem;
-    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 2500, DLOAD_STREAM_BLOCK, 0), -1);
-    EXPECT_EQ(modem.seen.size(), 1u);    // the whole first block went out, no half block
+    EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 0, 2500}, DLOAD_STREAM_BLOCK), -1);
+    EXPECT_EQ(modem.seen.size(), 0u);
+    unique_fd longer = input_of(pattern(20000));
+    EXPECT_EQ(dload_stream_download(modem.port(), package_span{longer.get(), 0, 40000}, DLOAD_STREAM_BLOCK), -1);
+    shutdown(modem.port(), SHUT_WR);
+    EXPECT_EQ(modem.seen.size(), 16u);   // 16 KiB went out, no half block
 }
 
-TEST(Stream, RejectsBlockSizesThatCannotBeFramedAndDrainsTheImage)
+TEST(Stream, RejectsBlockSizesThatCannotBeFramed)
 {
     for (uint32_t block : {0u, DLOAD_STREAM_BLOCK_MAX + 1, 4096u}) {
         bytes package = pattern(3000);
         unique_fd in = input_of(package);
         fake_modem modem;
-        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 2000, block, 0), -1);
+        EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 0, 2000}, block), -1);
         EXPECT_TRUE(modem.seen.empty());
-        EXPECT_EQ(left_in(in.get()), 1000u);
     }
-    unique_fd in = input_of(pattern(10));
-    fake_modem modem;
-    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 10, DLOAD_STREAM_BLOCK, 1), -1);
 }
 
 TEST(Stream, LargestBlockFitsTheTransmitFrameEvenFullyStuffed)
@@ -236,8 +238,7 @@ TEST(Stream, LargestBlockFitsTheTransmitFrameEvenFullyStuffed)
     bytes image(DLOAD_STREAM_BLOCK_MAX, 0x7E);
     unique_fd in = input_of(image);
     fake_modem modem;
-    EXPECT_EQ(dload_stream_download(modem.port(), in.get(), (uint32_t)image.size(),
-                                    DLOAD_STREAM_BLOCK_MAX, 0), 0);
+    EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 0, image.size()}, DLOAD_STREAM_BLOCK_MAX), 0);
     ASSERT_EQ(modem.seen.size(), 1u);
     EXPECT_EQ(modem.seen[0].data, image);
 }
@@ -256,7 +257,7 @@ TEST(RamProgram, WritesBlocksOf1017BytesFromTheLoadAddress)
         bytes prog = pattern(c.length);
         unique_fd in = input_of(prog);
         fake_modem modem;
-        EXPECT_EQ(FlashSendRamProgram(modem.port(), in.get(), (uint32_t)c.length, 0), 0);
+        EXPECT_EQ(FlashSendRamProgram(modem.port(), package_span{in.get(), 0, c.length}), 0);
         shutdown(modem.port(), SHUT_WR);
         SCOPED_TRACE(c.length);
         expect_writes(modem.seen, 0x0F, c.writes, prog);
@@ -267,10 +268,10 @@ TEST(RamProgram, ProgrammerCutShortIsAFailure)
 {
     unique_fd in = input_of(pattern(1500));
     fake_modem modem;
-    EXPECT_EQ(FlashSendRamProgram(modem.port(), in.get(), 2034, 0), -1);
+    EXPECT_EQ(FlashSendRamProgram(modem.port(), package_span{in.get(), 0, 2034}), -1);
     EXPECT_EQ(modem.seen.size(), 1u);
     unique_fd empty = input_of({});
-    EXPECT_EQ(FlashSendRamProgram(modem.port(), empty.get(), 0, 0), -1);
+    EXPECT_EQ(FlashSendRamProgram(modem.port(), package_span{empty.get(), 0, 0}), -1);
 }
 
 TEST(RamProgram, OversizedWriteIsRefusedBeforeSending)
@@ -281,17 +282,18 @@ TEST(RamProgram, OversizedWriteIsRefusedBeforeSending)
     EXPECT_TRUE(modem.seen.empty());
 }
 
-TEST(Stream, LongImageLeavesThePackageAtTheNextSubImage)
+TEST(Stream, LongImageIsReadAtItsOffsetsUpToItsEnd)
 {
     // Longer than the 16 KiB the stream reads ahead, and not a whole number
-    // of blocks: every byte goes out once, and the bytes behind the image stay.
+    // of blocks: every byte goes out once, and the bytes around the image do not.
     bytes image = pattern(40000);
-    bytes package = image;
+    bytes package(3, 0xDD);
+    package.insert(package.end(), image.begin(), image.end());
     package.insert(package.end(), 10, 0xEE);
     unique_fd in = input_of(package);
     {
         fake_modem modem;
-        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 40000, DLOAD_STREAM_BLOCK, 0), 0);
+        EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 3, 40000}, DLOAD_STREAM_BLOCK), 0);
         shutdown(modem.port(), SHUT_WR);
         write_list writes;
         for (uint32_t a = 0; a < 39936; a += 1024)
@@ -299,23 +301,22 @@ TEST(Stream, LongImageLeavesThePackageAtTheNextSubImage)
         writes.push_back({39936, 64});
         expect_writes(modem.seen, 0x07, writes, image);
     }
-    EXPECT_EQ(left_in(in.get()), 10u);
+    EXPECT_EQ(position_of(in.get()), 0);
 }
 
-TEST(Stream, FailedBlockStillConsumesExactlyTheImage)
+TEST(Stream, FailedBlockEndsTheStream)
 {
-    // The refused block lies in the second piece read ahead; the rest of the
-    // image is drained and the next sub-image is untouched.
+    // The refused block lies in the second piece read ahead; nothing after
+    // it is sent.
     bytes package = pattern(40000);
     package.insert(package.end(), 10, 0xEE);
     unique_fd in = input_of(package);
     {
         fake_modem modem;
         modem.refuse_addr = 20480;
-        EXPECT_EQ(dload_stream_download(modem.port(), in.get(), 40000, DLOAD_STREAM_BLOCK, 0), -1);
+        EXPECT_EQ(dload_stream_download(modem.port(), package_span{in.get(), 0, 40000}, DLOAD_STREAM_BLOCK), -1);
         shutdown(modem.port(), SHUT_WR);
         EXPECT_EQ(modem.seen.size(), 20u + 3u);     // 20 blocks, then three tries of the refused one
         EXPECT_EQ(modem.seen.back().addr, 20480u);
     }
-    EXPECT_EQ(left_in(in.get()), 10u);
 }

@@ -69,8 +69,8 @@ TEST(HostFailurePaths, PartitionTableOfLength0Or512IsNotSent)
     unique_fd pkg(make_package(modem.state() + ".package", {test_bytes(600, 3)}));
     unique_fd port(OpenAndInitSerialCom(modem.diag_port().c_str(), 1));
     ASSERT_TRUE(port.ok());
-    EXPECT_EQ(dload_partition_table_cmd(port.get(), pkg.get(), 0, 0), -1);
-    EXPECT_EQ(dload_partition_table_cmd(port.get(), pkg.get(), 512, 0), -1);
+    EXPECT_EQ(dload_partition_table_cmd(port.get(), package_span{pkg.get(), 0, 0}), -1);
+    EXPECT_EQ(dload_partition_table_cmd(port.get(), package_span{pkg.get(), 0, 512}), -1);
     EXPECT_EQ(modem.log_count("rx programmer"), 0);
 }
 

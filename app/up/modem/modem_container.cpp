@@ -21,17 +21,17 @@ namespace {
 
 constexpr size_t COPY_PIECE = 1024;
 
-// Copies len bytes from in to out in pieces of at most COPY_PIECE, calling
+// Copies the span's bytes to out in pieces of at most COPY_PIECE, calling
 // after_piece with the piece's size. 0, or -1 on a short read or a failed
 // write (*copied tells how far it came).
 template <typename F>
-int copy_bytes(int in, int out, uint32_t len, uint32_t *copied, F after_piece)
+int copy_bytes(const package_span &in, int out, uint32_t *copied, F after_piece)
 {
     std::array<uint8_t, COPY_PIECE> buf;
     *copied = 0;
-    while (*copied < len) {
-        size_t want = std::min<size_t>(len - *copied, buf.size());
-        ssize_t got = read_full(in, buf.data(), want);
+    while (*copied < in.len) {
+        size_t want = std::min<size_t>(in.len - *copied, buf.size());
+        ssize_t got = up_package_pread(in.fd, in.off + *copied, buf.data(), want);
         if (got != (ssize_t)want) {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]read file error \n\n");
             return -1;
@@ -66,10 +66,11 @@ void fw_h_decode(const uint8_t raw[FW_H_SIZE], fw_h_t *h)
     h->fw_h_size = get_be32(raw + 12);
 }
 
-int modem_container_open(int fd, uint32_t record_length, fw_h_t *head, uint32_t *consumed)
+int modem_container_open(const package_span &rec, fw_h_t *head, uint32_t *consumed)
 {
+    const uint64_t record_length = rec.len;
     std::array<uint8_t, FW_H_SIZE> raw{};
-    if (read_full(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
+    if (record_length < FW_H_SIZE || up_package_pread(rec.fd, rec.off, raw.data(), raw.size()) != (ssize_t)raw.size())
         return FUU_FLE_ERR;
     fw_h_decode(raw.data(), head);
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]all modem firmware crc is 0x%lx----0x%lx\n\n",
@@ -92,19 +93,20 @@ int modem_container_open(int fd, uint32_t record_length, fw_h_t *head, uint32_t 
                (unsigned long)head->fw_h_size, (unsigned long)record_length);
         return FUU_FLE_ERR;
     }
-    off_t table_at = lseek(fd, 0, SEEK_CUR);
-    if (table_at < 0)
+    const uint64_t table_at = rec.off + FW_H_SIZE;
+    uint32_t crc = 0;
+    if (up_package_crc32(rec.fd, table_at, head->fw_h_size - FW_H_SIZE, &crc) != 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem firmware of %lu bytes at package offset %llu cannot be read\n\n",
+               (unsigned long)head->fw_h_size, (unsigned long long)rec.off);
         return -1;
-    uint32_t crc = Crc32_ComputeFile(fd, head->fw_h_size - (uint32_t)FW_H_SIZE);
+    }
     if (crc != head->fw_h_csum) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]all modem firmware crc is 0x%lx\n\n", (unsigned long)crc);
         return -1;
     }
-    if (lseek(fd, table_at, SEEK_SET) != table_at)
-        return -1;
 
     std::array<uint8_t, FW_H_SIZE * MODEM_MAX_ENTRIES> table{};
-    if (read_full(fd, table.data(), table_len) != (ssize_t)table_len)
+    if (up_package_pread(rec.fd, table_at, table.data(), table_len) != (ssize_t)table_len)
         return -1;
     firm_num = (int32_t)head->fw_h_resv;
     uint64_t bodies = 0;
@@ -126,15 +128,16 @@ int modem_container_open(int fd, uint32_t record_length, fw_h_t *head, uint32_t 
     return 0;
 }
 
-int modem_container_copy_ini(int fd, const char *ini_file, uint32_t *consumed)
+int modem_container_copy_ini(const package_span &rec, const char *ini_file, uint32_t *consumed)
 {
     unique_fd out(create_fresh_file(ini_file));
     if (!out.ok()) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open %s file failed\n\n", ini_file);
         return -1;
     }
+    const package_span ini{rec.fd, rec.off + *consumed, headbuf[0].fw_h_size};
     uint32_t copied = 0;
-    return copy_bytes(fd, out.get(), headbuf[0].fw_h_size, &copied, [&](uint32_t piece) {
+    return copy_bytes(ini, out.get(), &copied, [&](uint32_t piece) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]headbuf[%d].fw_h_size=%lu...\n\n", 0,
                (unsigned long)headbuf[0].fw_h_size);
         *consumed += piece;
@@ -142,13 +145,13 @@ int modem_container_copy_ini(int fd, const char *ini_file, uint32_t *consumed)
     });
 }
 
-int extract_sub_image(int in_fd, uint32_t image_size, const char *filename)
+int extract_sub_image(const package_span &img, const char *filename)
 {
-    if (in_fd < 0 || filename == nullptr) {
+    if (img.fd < 0 || filename == nullptr) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]input parmater error\n\n");
         return -1;
     }
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]sub image size :%d---file name is:%s\n\n", (int)image_size,
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]sub image size :%d---file name is:%s\n\n", (int)img.len,
            filename);
     // Truncated: no tail of an older, longer copy stays behind.
     unique_fd out(open(filename, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
@@ -157,5 +160,5 @@ int extract_sub_image(int in_fd, uint32_t image_size, const char *filename)
         return -1;
     }
     uint32_t copied = 0;
-    return copy_bytes(in_fd, out.get(), image_size, &copied, [](uint32_t) {});
+    return copy_bytes(img, out.get(), &copied, [](uint32_t) {});
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "up_package_io.h"
+
 // Status values of the modem step.
 enum {
     FUU_OK = 0,
@@ -56,20 +58,20 @@ extern int32_t firm_num;
 // Decodes a container header (checksum little-endian) or a table entry.
 void fw_h_decode(const uint8_t raw[FW_H_SIZE], fw_h_t *h);
 
-// Opens the container at the current position of fd, which holds at most
-// record_length bytes: reads and checks the header, the checksum of the
-// container after it and reads the table into headbuf. On success fd is at
-// the first body (entry 0's), *consumed counts the header and table bytes,
-// and 0 is returned. FUU_FLE_ERR when the header is short or wrong, declares
-// more than 15 entries, or sizes that do not fit the container or the
-// record; -1 when the checksum does not match or the container cannot be
-// read. Nothing is read into headbuf before the header is accepted.
-int modem_container_open(int fd, uint32_t record_length, fw_h_t *head, uint32_t *consumed);
+// Opens the container that the modem record rec holds: reads and checks
+// the header, the checksum of the container after it and reads the table
+// into headbuf. On success *consumed counts the header and table bytes (entry
+// 0's body starts at rec.off + *consumed) and 0 is returned. FUU_FLE_ERR when
+// the header is short or wrong, declares more than 15 entries, or sizes that
+// do not fit the container or the record; -1 when the checksum does not match
+// or the container cannot be read. Nothing is read into headbuf before the
+// header is accepted.
+int modem_container_open(const package_span &rec, fw_h_t *head, uint32_t *consumed);
 
-// Copies entry 0's body (the INI) from the current position of fd into a
-// fresh ini_file. *consumed grows by what was copied. 0 or -1.
-int modem_container_copy_ini(int fd, const char *ini_file, uint32_t *consumed);
+// Copies entry 0's body (the INI), which starts *consumed bytes into the
+// record, into a fresh ini_file. *consumed grows by what was copied. 0 or -1.
+int modem_container_copy_ini(const package_span &rec, const char *ini_file, uint32_t *consumed);
 
-// Copies the next image_size bytes of in_fd into filename, replacing what
-// the file held. 0, or -1 (the source position is then unknown).
-int extract_sub_image(int in_fd, uint32_t image_size, const char *filename);
+// Copies the image's bytes into filename, replacing what the file held.
+// 0 or -1.
+int extract_sub_image(const package_span &img, const char *filename);

@@ -2,9 +2,6 @@
 // only in the download they run and the lines they log.
 #include "modem_sub_images.h"
 
-#include <algorithm>
-#include <array>
-
 #include "dload_commands.h"
 #include "dload_stream.h"
 #include "kq_log.h"
@@ -14,15 +11,15 @@
 
 namespace {
 
-using image_download_fn = int (*)(int, int, uint32_t, int);
+using image_download_fn = int (*)(int, const package_span &);
 
 // Opens the diagnostic port and runs download on the body. False when the
 // arguments are missing or the port cannot be opened (logged); otherwise
 // true with the download's result in *ret. The port is closed either way.
-bool download_on_diag_port(const char *diagport, int i_flash_fd, const fw_h_t *fw_body,
-                           image_download_fn download, int *ret)
+bool download_on_diag_port(const char *diagport, const package_span &img, image_download_fn download,
+                           int *ret)
 {
-    if (diagport == nullptr || fw_body == nullptr) {
+    if (diagport == nullptr) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]input is NULL point\n\n");
         return false;
     }
@@ -32,17 +29,17 @@ bool download_on_diag_port(const char *diagport, int i_flash_fd, const fw_h_t *f
         return false;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic port success.\n\n");
-    *ret = download(port.get(), i_flash_fd, fw_body->fw_h_size, 0);
+    *ret = download(port.get(), img);
     return true;
 }
 
 // OSBL, AMSS, DSP1 and DSP2: download on the diagnostic port, logged by the
 // download's name.
-int flash_image(const char *diagport, int i_flash_fd, const fw_h_t *fw_body,
-                image_download_fn download, const char *name)
+int flash_image(const char *diagport, const package_span &img, image_download_fn download,
+                const char *name)
 {
     int ret = 0;
-    if (!download_on_diag_port(diagport, i_flash_fd, fw_body, download, &ret))
+    if (!download_on_diag_port(diagport, img, download, &ret))
         return -1;
     if (ret != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]Fail to call %s.ret=%ld\n\n", name, (long)ret);
@@ -54,15 +51,15 @@ int flash_image(const char *diagport, int i_flash_fd, const fw_h_t *fw_body,
 
 } // namespace
 
-int up_modem_sub_hex(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_hex(const char *diagport, const package_span &img)
 {
-    if (diagport == nullptr || fw_body == nullptr) {
+    if (diagport == nullptr) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]input is NULL point\n\n");
         return -1;
     }
     // The download switches the modem into its boot loader and opens the
     // port itself.
-    int ret = HexDownload(diagport, i_flash_fd, fw_body->fw_h_size, 0);
+    int ret = HexDownload(diagport, img);
     if (ret != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call HexDownload failed ret=%ld\n", (long)ret);
         return -1;
@@ -71,10 +68,10 @@ int up_modem_sub_hex(const char *diagport, int i_flash_fd, const fw_h_t *fw_body
     return 0;
 }
 
-int up_modem_sub_partition(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_partition(const char *diagport, const package_span &img)
 {
     int ret = 0;
-    if (!download_on_diag_port(diagport, i_flash_fd, fw_body, dload_partition_table_download, &ret))
+    if (!download_on_diag_port(diagport, img, dload_partition_table_download, &ret))
         return -1;
     if (ret != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call dload_partition_table_download failed.ret=%ld\n\n", (long)ret);
@@ -84,10 +81,10 @@ int up_modem_sub_partition(const char *diagport, int i_flash_fd, const fw_h_t *f
     return 0;
 }
 
-int up_modem_sub_Dbl(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_Dbl(const char *diagport, const package_span &img)
 {
     int ret = 0;
-    if (!download_on_diag_port(diagport, i_flash_fd, fw_body, dload_Dbl_download, &ret))
+    if (!download_on_diag_port(diagport, img, dload_Dbl_download, &ret))
         return -1;
     if (ret != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d][Dload] Fail to call dload_Dbl_download.ret=%ld\n\n", (long)ret);
@@ -97,61 +94,52 @@ int up_modem_sub_Dbl(const char *diagport, int i_flash_fd, const fw_h_t *fw_body
     return 0;
 }
 
-int up_modem_sub_Fbl(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_Fbl(const char *diagport, const package_span &img)
 {
     (void)diagport;
-    if (fw_body == nullptr ||
-        extract_sub_image(i_flash_fd, fw_body->fw_h_size, MODEM_FSBL_FILE) != 0) {
+    if (extract_sub_image(img, MODEM_FSBL_FILE) != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]extract  SAFE BOOT image faield \n\n");
         return -1;
     }
     return 0;
 }
 
-int up_modem_sub_Osbl(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_Osbl(const char *diagport, const package_span &img)
 {
-    return flash_image(diagport, i_flash_fd, fw_body, dload_Osbl_download, "dload_Osbl_download");
+    return flash_image(diagport, img, dload_Osbl_download, "dload_Osbl_download");
 }
 
-int up_modem_sub_Amsmim(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_Amsmim(const char *diagport, const package_span &img)
 {
-    return flash_image(diagport, i_flash_fd, fw_body, dload_amss_download, "dload_amss_download");
+    return flash_image(diagport, img, dload_amss_download, "dload_amss_download");
 }
 
-int up_modem_sub_Dsp1(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_Dsp1(const char *diagport, const package_span &img)
 {
-    return flash_image(diagport, i_flash_fd, fw_body, dload_DSP1_download, "dload_DSP1_download");
+    return flash_image(diagport, img, dload_DSP1_download, "dload_DSP1_download");
 }
 
-int up_modem_sub_Dsp2(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_Dsp2(const char *diagport, const package_span &img)
 {
-    return flash_image(diagport, i_flash_fd, fw_body, dload_DSP2_download, "dload_DSP2_download");
+    return flash_image(diagport, img, dload_DSP2_download, "dload_DSP2_download");
 }
 
-int up_modem_sub_Efs(const char *diagport, int i_flash_fd, const fw_h_t *fw_body)
+int up_modem_sub_Efs(const char *diagport, const package_span &img)
 {
-    if (diagport == nullptr || fw_body == nullptr) {
+    if (diagport == nullptr) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]input is NULL point\n\n");
         return -1;
     }
-    if (file_info.efs_enabled != 1) {
-        // The image's EFS is not wanted: read past it so the walk stays in step.
-        std::array<uint8_t, 1024> buf;
-        for (uint32_t left = fw_body->fw_h_size; left > 0;) {
-            size_t want = std::min<size_t>(left, buf.size());
-            if (read_full(i_flash_fd, buf.data(), want) != (ssize_t)want)
-                return -1;
-            left -= (uint32_t)want;
-        }
+    // The image's EFS is not wanted: nothing to send.
+    if (file_info.efs_enabled != 1)
         return 0;
-    }
     unique_fd port(OpenAndInitSerialCom(diagport, 1));
     if (port.get() < 1) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic port failed.\n\n");
         return -1;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic port success.\n\n");
-    int ret = dload_EFS_download(port.get(), i_flash_fd, fw_body->fw_h_size, file_info.befs, 0);
+    int ret = dload_EFS_download(port.get(), img, file_info.befs);
     if (ret != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]Fail to call dload_EFS_download.ret=%ld\n\n", (long)ret);
         return -1;

@@ -35,7 +35,7 @@ constexpr unsigned BEFORE_RESTORE_MS = 6000;
 constexpr unsigned BEFORE_CLOSE_MS = 1000;
 constexpr unsigned REMOVE_WAIT_MS = 500;
 
-using sub_image_handler = int (*)(const char *, int, const fw_h_t *);
+using sub_image_handler = int (*)(const char *, const package_span &);
 
 // What the walk does with each sub-image type. The log texts follow the
 // "[%s:%d]" prefix.
@@ -156,8 +156,9 @@ int backup_nv(void)
     return 0;
 }
 
-// Handles one table entry whose kind is known. The status of the entry.
-int flash_entry(int src, const fw_h_t *entry, const sub_image_kind &k, uint32_t *num)
+// Handles one table entry whose kind is known, its body at img. The status
+// of the entry.
+int flash_entry(const package_span &img, const fw_h_t *entry, const sub_image_kind &k, uint32_t *num)
 {
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s", k.type_line);
     int status = check_usb_port();
@@ -168,13 +169,13 @@ int flash_entry(int src, const fw_h_t *entry, const sub_image_kind &k, uint32_t 
     }
     if (k.flag != nullptr && check_point.*k.flag == 1) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]this sub image had beend update\n");
-        return lseek(src, entry->fw_h_size, SEEK_CUR) < 0 ? -1 : 0;
+        return 0;
     }
     const bool dsp2 = k.type == MODEM_IMG_DSP2;
     const uint32_t had_before = had_write;
     if (dsp2)
         report_dsp2_up_process = 1;   // the stream counts DSP2 block by block
-    status = k.handler(file_info.diagnose_inface, src, entry);
+    status = k.handler(file_info.diagnose_inface, img);
     if (status != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s", k.failure_line);
         // Blocks of a failed DSP2 attempt are counted again by the retry.
@@ -197,8 +198,9 @@ int flash_entry(int src, const fw_h_t *entry, const sub_image_kind &k, uint32_t 
 
 enum walk_result { WALK_DONE, WALK_RETRY, WALK_ABORT };
 
-// One download attempt over the table from entry 1.
-walk_result walk_table(int src, uint32_t base_num, uint32_t container_size)
+// One download attempt over the table from entry 1, whose body starts at
+// package offset body_at.
+walk_result walk_table(int src, uint64_t body_at, uint32_t base_num, uint32_t container_size)
 {
     uint32_t num = base_num;
     int head_index = 0;
@@ -222,12 +224,13 @@ walk_result walk_table(int src, uint32_t base_num, uint32_t container_size)
             // Skipped by its size, so the next entry is read from its start.
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]unknown sub image type 0x%lx, %lu bytes skipped\n\n",
                    (unsigned long)entry->fw_h_magic, (unsigned long)entry->fw_h_size);
-            if (lseek(src, entry->fw_h_size, SEEK_CUR) < 0)
-                return WALK_RETRY;
             num += entry->fw_h_size;
+            body_at += entry->fw_h_size;
             continue;
         }
-        if (flash_entry(src, entry, *k, &num) != 0) {
+        const package_span img{src, body_at, entry->fw_h_size};
+        body_at += entry->fw_h_size;
+        if (flash_entry(img, entry, *k, &num) != 0) {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]update failed, after reset will to retry\n\n");
             reset_modem();
             return WALK_RETRY;
@@ -236,21 +239,16 @@ walk_result walk_table(int src, uint32_t base_num, uint32_t container_size)
     return WALK_DONE;
 }
 
-// Up to MODEM_DOWNLOAD_ATTEMPTS walks from entry 1's body, which is where
-// src stands and base_num bytes of the container are accounted for. 0 when
-// one finished, -1 otherwise.
-int download_attempts(int src, uint32_t base_num, uint32_t container_size)
+// Up to MODEM_DOWNLOAD_ATTEMPTS walks from entry 1's body, which starts at
+// package offset body_at, where base_num bytes of the container are
+// accounted for. 0 when one finished, -1 otherwise.
+int download_attempts(int src, uint64_t body_at, uint32_t base_num, uint32_t container_size)
 {
-    const off_t base_curr_offset = lseek(src, 0, SEEK_CUR);
-    if (base_curr_offset < 0)
-        return -1;
     for (int retry = 0; retry < MODEM_DOWNLOAD_ATTEMPTS; retry++) {
-        if (lseek(src, base_curr_offset, SEEK_SET) != base_curr_offset)
-            return -1;
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]will to do NO %d retry downlaod \n\n", retry);
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]to check whether had jump port\n\n");
         check_usb_port();
-        switch (walk_table(src, base_num, container_size)) {
+        switch (walk_table(src, body_at, base_num, container_size)) {
         case WALK_DONE:
             return 0;
         case WALK_ABORT:
@@ -291,18 +289,18 @@ int closing_steps(int status)
     return status;
 }
 
-// Opens and checks the container at the modem record. 0 (src at entry 0's
-// body, *num the header and table bytes), FUU_FLE_ERR or -1.
-int open_container(int i_flash_fd, const package_record_t *rec, fw_h_t *head, uint32_t *num)
+// Opens and checks the container at the modem record. 0 (*num the header
+// and table bytes), FUU_FLE_ERR or -1.
+int open_container(const package_span &rec, fw_h_t *head, uint32_t *num)
 {
     // The container is always read from the package itself: a file in the
     // world-writable /tmp could have been put there by anyone.
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]try to open fixed partition \n\n");
-    if (i_flash_fd < 0 || lseek(i_flash_fd, rec->record_offset, SEEK_SET) != (off_t)rec->record_offset) {
+    if (rec.fd < 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]try to open fixed partition failed\n\n");
         return -1;
     }
-    return modem_container_open(i_flash_fd, rec->record_length, head, num);
+    return modem_container_open(rec, head, num);
 }
 
 } // namespace
@@ -328,7 +326,8 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
 
     fw_h_t head{};
     uint32_t num = 0;
-    int rc = open_container(i_flash_fd, p_pack_record_t, &head, &num);
+    const package_span rec{i_flash_fd, p_pack_record_t->record_offset, p_pack_record_t->record_length};
+    int rc = open_container(rec, &head, &num);
     if (rc == FUU_FLE_ERR)
         return closing_steps(FUU_FLE_ERR);
     if (rc != 0)
@@ -340,7 +339,7 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
     up_add_had_write(num);
     report_progress();
 
-    if (modem_container_copy_ini(src, MODEM_INI_FILE, &num) != 0)
+    if (modem_container_copy_ini(rec, MODEM_INI_FILE, &num) != 0)
         return -1;
     get_file_info_config(MODEM_INI_FILE);
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]get ini config info successful.\n\n");
@@ -379,7 +378,7 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
     }
 
     send_offlin_cmd(file_info.diagnose_inface);
-    if (download_attempts(src, num, head.fw_h_size) != 0)
+    if (download_attempts(src, rec.off + num, num, head.fw_h_size) != 0)
         return -1;
     return closing_steps(FUU_OK);
 }

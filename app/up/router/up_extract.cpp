@@ -18,9 +18,8 @@ namespace {
 
 constexpr size_t k_copy_block = 0x20000;   // one erase block: the copy buffer
 
-// Streams record_length bytes from the package into out and counts them in
-// total, which falls short of the record when the package ends early. 0, or
-// -1 on a read or write error.
+// Streams the record's bytes from the package into out and counts them in
+// total. 0, or -1 on a read or write error.
 int copy_record_data(int i_flash_fd, const package_record_t *rec, int out, uint32_t *total)
 {
     std::vector<uint8_t> buf(k_copy_block);
@@ -28,23 +27,17 @@ int copy_record_data(int i_flash_fd, const package_record_t *rec, int out, uint3
     *total = 0;
     while (remain > 0) {
         size_t want = remain < k_copy_block ? remain : k_copy_block;
-        ssize_t got = up_package_read(i_flash_fd, buf.data(), want);
-        if (got < 0) {
+        if (up_package_pread(i_flash_fd, (uint64_t)rec->record_offset + *total, buf.data(), want) !=
+            (ssize_t)want) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
             return -1;
         }
-        if (got == 0) {
-            // The package ended inside the record; the length check reports it.
-            UP_LOG(KQ_LOG_ERROR, "[%s:%d]package ends %lu bytes before the record end\n\n",
-                   (unsigned long)remain);
-            break;
-        }
-        if (write_full(out, buf.data(), (size_t)got) < 0) {
+        if (write_full(out, buf.data(), want) < 0) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]write file error \n\n");
             return -1;
         }
-        *total += (uint32_t)got;
-        remain -= (uint32_t)got;
+        *total += (uint32_t)want;
+        remain -= (uint32_t)want;
     }
     return 0;
 }
@@ -115,11 +108,6 @@ int up_extract_record_into(int i_flash_fd, const package_record_t *p_pack_record
     int n = snprintf(path, sizeof path, "%s/%s", dir, name);
     if (n < 0 || n >= (int)sizeof path)
         return -1;
-    if (up_package_seek(i_flash_fd, p_pack_record_t->record_offset) != 0) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
-        return -1;
-    }
-
     // A fresh file: an older, longer file would keep its tail, a planted link
     // would redirect the write, a file of someone else's could be changed
     // between this copy and its install.

@@ -41,10 +41,6 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
         return -1;
     const uint64_t start = row->i_start_addr;
     const uint64_t end = start + (uint64_t)erase_len;
-    if (up_package_seek(i_flash_fd, p_pack_record_t->record_offset) != 0) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
-        return -1;
-    }
 
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]begin to erase mtd\n\n");
     if (up_mtd_erase(mtd_fd, row->i_start_addr, (uint32_t)erase_len) != 0) {
@@ -60,7 +56,8 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
     while (remain > 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the module length is %ld\n\n", (long)remain);
         size_t want = remain < UP_ERASE_BLOCK ? remain : UP_ERASE_BLOCK;
-        ssize_t got = up_package_read(i_flash_fd, s_block.data(), want);
+        const uint64_t at = (uint64_t)p_pack_record_t->record_offset + (length - remain);
+        ssize_t got = up_package_pread(i_flash_fd, at, s_block.data(), want);
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the read length is %ld\n\n", (long)got);
         if (got != (ssize_t)want) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");

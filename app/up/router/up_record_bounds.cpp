@@ -21,14 +21,11 @@ int up_check_record_readable(int fd, const package_record_t *rec)
 {
     if (up_check_record_in_package(fd, rec) != 0)
         return -1;
-    if (up_package_seek(fd, rec->record_offset) != 0) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
-        return -1;
-    }
     uint32_t remain = rec->record_length;
     while (remain > 0) {
         size_t want = remain < s_check_block.size() ? remain : s_check_block.size();
-        if (up_package_read(fd, s_check_block.data(), want) != (ssize_t)want) {
+        const uint64_t at = (uint64_t)rec->record_offset + (rec->record_length - remain);
+        if (up_package_pread(fd, at, s_check_block.data(), want) != (ssize_t)want) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]record %lu cannot be read whole: %lu bytes missing\n\n",
                    (unsigned long)rec->record_id, (unsigned long)remain);
             return -1;

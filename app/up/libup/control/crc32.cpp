@@ -21,7 +21,6 @@
 namespace {
 
 constexpr uint32_t CRC32_POLY = 0xEDB88320u;
-constexpr size_t CRC_FILE_CHUNK = 8192;
 constexpr int CRC_SLICES = 16;
 constexpr size_t CRC_HALF_BLOCK = 256;  // bytes per state of a two-state block
 
@@ -122,31 +121,4 @@ uint32_t Crc32_ComputeBuf(uint32_t inCrc32, const void *buf, uint32_t bufLen)
     for (; left > 0; --left)
         state = crc_byte(state, *p++);
     return ~state;
-}
-
-// The running value starts at 0xFFFFFFFF, so the state starts at zero: the
-// modem container's stored checksum was made that way, and the comparison
-// must follow it rather than the standard CRC-32.
-uint32_t Crc32_ComputeFile(int fd, uint32_t len)
-{
-    std::array<uint8_t, CRC_FILE_CHUNK> buf;
-    uint32_t crc = 0xFFFFFFFFu;
-    uint32_t total = 0;
-    uint32_t left = len;
-    while (left > 0) {
-        buf.fill(0);
-        size_t want = left < buf.size() ? left : buf.size();
-        ssize_t n = read_full(fd, buf.data(), want);
-        // A short file or a failing device ends the sum here: the result
-        // then cannot match the stored checksum, which is what the caller needs.
-        if (n <= 0)
-            break;
-        total += (uint32_t)n;
-        crc = Crc32_ComputeBuf(crc, buf.data(), (uint32_t)n);
-        left -= (uint32_t)n;
-        if ((size_t)n < want)
-            break;
-    }
-    printf("read len =%u----crc = %4x\n", (unsigned)total, (unsigned)crc);
-    return crc;
 }

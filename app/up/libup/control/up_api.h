@@ -69,7 +69,6 @@ uint32_t up_record_table_count(const package_signature_t *p_pack_head_attr);
 
 // CRC-32 (reflected, polynomial 0xEDB88320).
 uint32_t Crc32_ComputeBuf(uint32_t inCrc32, const void *buf, uint32_t bufLen);
-uint32_t Crc32_ComputeFile(int fd, uint32_t len);
 
 // Process checks. check_process: 1 when a process whose command line (its
 // arguments joined by blanks, first 255 bytes) contains processname runs

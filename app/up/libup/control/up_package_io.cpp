@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "up_api.h"
 #include "up_fd.h"
 #include "up_mtd_bad.h"
 
@@ -77,13 +78,6 @@ uint64_t to_device(const package_device *d, uint64_t off)
     return block * d->block + off % d->block;
 }
 
-bool is_bad(const package_device *d, uint64_t dev_off)
-{
-    for (int i = 0; i < d->bad_count; ++i)
-        if (d->bad[(size_t)i] == dev_off / d->block)
-            return true;
-    return false;
-}
 
 } // namespace
 
@@ -96,46 +90,72 @@ int up_package_device_offset(int fd, uint64_t offset, uint64_t *device_offset)
     return d->is_mtd && *device_offset > d->size ? -1 : 0;
 }
 
-int up_package_seek(int fd, uint64_t offset)
-{
-    uint64_t at = 0;
-    if (up_package_device_offset(fd, offset, &at) != 0)
-        return -1;
-    return lseek(fd, (off_t)at, SEEK_SET) < 0 ? -1 : 0;
-}
-
-ssize_t up_package_read(int fd, void *buf, size_t len)
+ssize_t up_package_pread(int fd, uint64_t off, void *buf, size_t n)
 {
     const package_device *d = nullptr;
-    if (learn_device(fd, &d) != 0) {
+    uint64_t extent = 0;
+    if (buf == nullptr || learn_device(fd, &d) != 0 || up_package_capacity(fd, &extent) != 0) {
         errno = EIO;
         return -1;
     }
-    if (!has_bad_blocks(d))
-        return read_full(fd, buf, len);
-    size_t got = 0;
-    while (got < len) {
-        off_t pos = lseek(fd, 0, SEEK_CUR);
-        if (pos < 0)
-            return got ? (ssize_t)got : -1;
-        uint64_t at = (uint64_t)pos;
-        // A package never lies in a bad block: step to the next good one.
-        while (at < d->size && is_bad(d, at))
-            at = (at / d->block + 1) * d->block;
-        if (at >= d->size)
-            break;
-        if (at != (uint64_t)pos && lseek(fd, (off_t)at, SEEK_SET) < 0)
-            return got ? (ssize_t)got : -1;
-        uint64_t room = d->block - at % d->block;
-        size_t want = len - got < room ? len - got : (size_t)room;
-        ssize_t n = read_full(fd, static_cast<char *>(buf) + got, want);
-        if (n < 0)
-            return got ? (ssize_t)got : -1;
-        got += (size_t)n;
-        if ((size_t)n < want)
-            break;
+    if (off > extent || n > extent - off) {
+        errno = ERANGE;
+        return -1;
     }
-    return (ssize_t)got;
+    size_t got = 0;
+    while (got < n) {
+        const uint64_t at = off + got;
+        // Within one good block the device bytes follow the package bytes.
+        size_t want = n - got;
+        if (d->is_mtd) {
+            uint64_t room = d->block - at % d->block;
+            if (want > room)
+                want = (size_t)room;
+        }
+        const uint64_t dev_at = has_bad_blocks(d) ? to_device(d, at) : at;
+        ssize_t r = pread(fd, static_cast<uint8_t *>(buf) + got, want, (off_t)dev_at);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            if (r == 0)
+                errno = EIO;
+            return -1;
+        }
+        got += (size_t)r;
+    }
+    return (ssize_t)n;
+}
+
+int up_package_stream(int fd, uint64_t off, uint64_t len,
+                      int (*each_chunk)(void *ctx, const uint8_t *data, size_t n), void *ctx)
+{
+    std::array<uint8_t, UP_PACKAGE_CHUNK> buf;
+    for (uint64_t done = 0; done < len;) {
+        size_t want = len - done < buf.size() ? (size_t)(len - done) : buf.size();
+        if (up_package_pread(fd, off + done, buf.data(), want) != (ssize_t)want)
+            return -1;
+        int rc = each_chunk(ctx, buf.data(), want);
+        if (rc != 0)
+            return rc;
+        done += want;
+    }
+    return 0;
+}
+
+int up_package_crc32(int fd, uint64_t off, uint64_t len, uint32_t *crc)
+{
+    if (crc == nullptr)
+        return -1;
+    uint32_t value = 0xFFFFFFFFu;
+    auto add = [](void *ctx, const uint8_t *data, size_t n) {
+        uint32_t *v = static_cast<uint32_t *>(ctx);
+        *v = Crc32_ComputeBuf(*v, data, (uint32_t)n);
+        return 0;
+    };
+    if (up_package_stream(fd, off, len, add, &value) != 0)
+        return -1;
+    *crc = value;
+    return 0;
 }
 
 int up_package_capacity(int fd, uint64_t *size)

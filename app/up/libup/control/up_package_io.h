@@ -9,12 +9,35 @@
 #include <cstdint>
 #include <sys/types.h>
 
-// Moves the package descriptor to package offset offset. 0 or -1.
-int up_package_seek(int fd, uint64_t offset);
+// A stretch of the package: the package descriptor, the package offset of
+// its first byte and its length. Readers of a piece of the package (a record,
+// the modem container, one of its images) take a span and read it at its
+// offsets, never at the descriptor's file position.
+struct package_span {
+    int fd;
+    uint64_t off;
+    uint64_t len;
+};
 
-// Reads until len bytes arrived, the package ended or an error came, like
-// read_full. Returns the bytes read, or -1 when an error came before any.
-ssize_t up_package_read(int fd, void *buf, size_t len);
+// Reads exactly n bytes at package offset off, stepping over bad blocks. The
+// descriptor's file position is neither used nor moved. Returns n, or -1:
+// errno ERANGE when the bytes reach past the package (a file's size, or the
+// good blocks of the partition), EIO when the device gave fewer bytes.
+ssize_t up_package_pread(int fd, uint64_t off, void *buf, size_t n);
+
+// Bytes per read of the streamed readers below.
+constexpr size_t UP_PACKAGE_CHUNK = 8192;
+
+// Hands the len bytes at package offset off to each_chunk in order, at most
+// UP_PACKAGE_CHUNK at a time, from one buffer. 0, -1 when a read failed
+// (nothing more is handed on), or the first non-zero value each_chunk gave.
+int up_package_stream(int fd, uint64_t off, uint64_t len,
+                      int (*each_chunk)(void *ctx, const uint8_t *data, size_t n), void *ctx);
+
+// CRC-32 of the len bytes at package offset off: Crc32_ComputeBuf chained
+// from an initial value of 0xFFFFFFFF, the modem container's convention
+// rather than the standard CRC-32. 0, or -1 when the bytes cannot all be read.
+int up_package_crc32(int fd, uint64_t off, uint64_t len, uint32_t *crc);
 
 // The bytes the package descriptor can hold: a file's size, or the good
 // blocks of the partition. 0, or -1 when it cannot be told.

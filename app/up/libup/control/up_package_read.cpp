@@ -23,17 +23,18 @@ constexpr uint64_t UP_PACKAGE_MAX_SIZE = 0x8000000;   // 128 MiB, /dev/mtd6
 int read_package_head_raw(int fd, package_signature_t *head)
 {
     std::array<uint8_t, PACKAGE_HEAD_SIZE> raw{};
-    if (up_package_read(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
+    if (up_package_pread(fd, 0, raw.data(), raw.size()) != (ssize_t)raw.size())
         return -1;
     decode_package_head(raw.data(), head);
     return 0;
 }
 
-// Reads one descriptor from the current position; -1 on a failed or short read.
-int read_package_record_raw(int fd, package_record_t *rec)
+// Reads the index-th descriptor of the record table; -1 on a failed or short read.
+int read_package_record_raw(int fd, uint32_t index, package_record_t *rec)
 {
     std::array<uint8_t, PACKAGE_RECORD_SIZE> raw{};
-    if (up_package_read(fd, raw.data(), raw.size()) != (ssize_t)raw.size())
+    const uint64_t at = PACKAGE_HEAD_SIZE + (uint64_t)PACKAGE_RECORD_SIZE * index;
+    if (up_package_pread(fd, at, raw.data(), raw.size()) != (ssize_t)raw.size())
         return -1;
     decode_package_record(raw.data(), rec);
     return 0;
@@ -158,12 +159,8 @@ int up_process_package_record_list(package_signature_t *p_pack_head_attr, int i_
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_record_list point\n\n");
         return -1;
     }
-    if (up_package_seek(i_flash_fd, PACKAGE_HEAD_SIZE) != 0) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d] to read the pack recork list faile\n\n");
-        return -1;
-    }
     for (uint32_t i = 0; i < count; ++i) {
-        if (read_package_record_raw(i_flash_fd, &p_pack_record_list[i]) != 0) {
+        if (read_package_record_raw(i_flash_fd, i, &p_pack_record_list[i]) != 0) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d] to read the pack recork list faile\n\n");
             return -1;
         }
@@ -184,13 +181,9 @@ int up_process_package_check_modem(package_signature_t *p_pack_head_attr, int i_
     if (up_check_record_count(p_pack_head_attr, i_flash_fd) != 0)
         return -1;
     uint32_t count = up_record_table_count(p_pack_head_attr);
-    if (up_package_seek(i_flash_fd, PACKAGE_HEAD_SIZE) != 0) {
-        puts(" to read the pack recork list faile");
-        return -1;
-    }
     for (uint32_t i = 0; i < count; ++i) {
         package_record_t rec{};
-        if (read_package_record_raw(i_flash_fd, &rec) != 0) {
+        if (read_package_record_raw(i_flash_fd, i, &rec) != 0) {
             puts(" to read the pack recork list faile");
             return -1;
         }

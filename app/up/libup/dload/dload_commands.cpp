@@ -258,8 +258,9 @@ int dload_reset_packet_cmd(int fd_diagnose)
     return 0;
 }
 
-int dload_partition_table_cmd(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int dload_partition_table_cmd(int fd_diagnose, const package_span &img)
 {
+    const uint32_t length = img.len > PARTITION_TABLE_MAX ? PARTITION_TABLE_MAX + 1 : (uint32_t)img.len;
     if (length < 1 || length > PARTITION_TABLE_MAX) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]BIN file length error\n\n");
         return -1;
@@ -267,7 +268,7 @@ int dload_partition_table_cmd(int fd_diagnose, int fileToBeChecked, uint32_t len
     std::array<uint8_t, 512> table{};
     // The whole table or nothing: zeros in place of bytes never read would
     // reach the modem as its partition table.
-    ssize_t got = isFile ? -1 : read_full(fileToBeChecked, table.data(), length);
+    ssize_t got = up_package_pread(img.fd, img.off, table.data(), length);
     if (got != (ssize_t)length) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]Could not read from BIN file\n\n");
         return -1;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "up_package_io.h"
+
 // DLOAD command codes of the boot loader.
 enum tagCMDType {
     CMD_WRITE = 1,
@@ -76,8 +78,8 @@ int dload_bEFS_cmd(int fd_diagnose);
 int dload_close_packet_cmd(int fd_diagnose);
 // Boolean: 1 when the reset was acknowledged, 0 otherwise.
 int dload_reset_packet_cmd(int fd_diagnose);
-// fileToBeChecked is a descriptor; isFile must be 0 (see dload_stream.h).
-int dload_partition_table_cmd(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
+// Sends the partition table that img holds in the package.
+int dload_partition_table_cmd(int fd_diagnose, const package_span &img);
 
 // Pure reply tests, shared by the commands and their tests.
 bool preq_reply_ok(const uint8_t *buf);                       // 11 bytes

@@ -30,14 +30,13 @@ constexpr uint32_t REENUMERATE_MS = 3000;
 constexpr uint32_t STREAM_READ_AHEAD = 16384;
 
 // The image is read from the package 16 KiB at a time rather than one block
-// per read, but never past the image's own length, so the package is left
-// exactly at the next sub-image.
+// per read, and never past the image's own length.
 struct image_reader {
-    int fd = -1;
-    uint32_t unread = 0;        // image bytes not yet taken from fd
+    package_span img{-1, 0, 0};
+    uint64_t taken = 0;         // image bytes read from the package so far
     uint32_t have = 0;          // bytes in buf
     uint32_t pos = 0;           // next byte of buf to hand out
-    bool ended = false;         // fd gave less than asked: nothing more follows
+    bool ended = false;         // a read failed: nothing more follows
     std::array<uint8_t, STREAM_READ_AHEAD> buf;
 };
 
@@ -46,35 +45,25 @@ struct image_reader {
 // the package ended or failed.
 uint32_t next_image_block(image_reader *r, uint32_t want, const uint8_t **out)
 {
-    if (r->have - r->pos < want && !r->ended && r->unread > 0) {
+    if (r->have - r->pos < want && !r->ended && r->taken < r->img.len) {
         uint32_t keep = r->have - r->pos;
         memmove(r->buf.data(), r->buf.data() + r->pos, keep);
         r->have = keep;
         r->pos = 0;
         uint32_t ask = (uint32_t)r->buf.size() - keep;
-        if (ask > r->unread)
-            ask = r->unread;
-        ssize_t got = read_full(r->fd, r->buf.data() + keep, ask);
-        if (got > 0) {
-            r->have += (uint32_t)got;
-            r->unread -= (uint32_t)got;
-        }
-        if (got < (ssize_t)ask)
+        if (ask > r->img.len - r->taken)
+            ask = (uint32_t)(r->img.len - r->taken);
+        if (up_package_pread(r->img.fd, r->img.off + r->taken, r->buf.data() + keep, ask) == (ssize_t)ask) {
+            r->have += ask;
+            r->taken += ask;
+        } else {
             r->ended = true;
+        }
     }
     uint32_t n = r->have - r->pos < want ? r->have - r->pos : want;
     *out = r->buf.data() + r->pos;
     r->pos += n;
     return n;
-}
-
-// Bytes of the input still to drain, clamped to what the drain takes.
-int32_t remaining(uint32_t length, uint64_t consumed)
-{
-    if (consumed >= length)
-        return 0;
-    uint64_t rest = length - consumed;
-    return rest > INT32_MAX ? INT32_MAX : (int32_t)rest;
 }
 
 // Builds the stream-write request for one block. The block is framed in one
@@ -134,12 +123,13 @@ int write_32bit_cmd(int fd_diagnose, uint32_t write_addr, const uint8_t *file_bu
     return 1;
 }
 
-int FlashSendRamProgram(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int FlashSendRamProgram(int fd_diagnose, const package_span &img)
 {
-    if (isFile) {
+    if (img.len > UINT32_MAX) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]Could not read from hex file\n\n");
         return -1;
     }
+    const uint32_t length = (uint32_t)img.len;
     const uint32_t numBlocks = length / DLOAD_RAM_BLOCK + (length % DLOAD_RAM_BLOCK ? 1 : 0);
     const uint32_t nRawBlock = length / DLOAD_RAM_BLOCK;
     uint32_t blockCount = 0;
@@ -153,16 +143,14 @@ int FlashSendRamProgram(int fd_diagnose, int fileToBeChecked, uint32_t length, i
         block.fill(0);
         const bool full = blockCount < nRawBlock;
         const uint32_t want = full ? DLOAD_RAM_BLOCK : length % DLOAD_RAM_BLOCK;
-        ssize_t got = read_full(fileToBeChecked, block.data(), want);
-        // A block cut short means the package ended inside the programmer:
-        // starting half a programmer would crash the modem, so it fails.
+        // A block that cannot be read whole means the package ends inside
+        // the programmer: starting half a programmer would crash the modem.
+        ssize_t got = want == 0 ? 0 : up_package_pread(img.fd, img.off + (currentAddress - DLOAD_BASE), block.data(), want);
         if (got <= 0 || (uint32_t)got < want) {
             if (full)
                 UP_LOG(KQ_LOG_ERROR, "[%s:%d]Could not read from hex file\n\n");
             else
                 UP_LOG(KQ_LOG_ERROR, "[%s:%d]Could not read from hex file the last packet\n\n");
-            uint64_t consumed = (uint64_t)(currentAddress - DLOAD_BASE) + (got > 0 ? (uint64_t)got : 0);
-            exhaust_fifo_data(fileToBeChecked, remaining(length, consumed));
             return -1;
         }
         numBytesRead = (uint32_t)got;
@@ -180,8 +168,6 @@ int FlashSendRamProgram(int fd_diagnose, int fileToBeChecked, uint32_t length, i
         if (attempt == RAM_WRITE_TRIES) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]fail to write block %ld\n\n", (long)RAM_WRITE_TRIES);
             // A programmer with a hole in it must not be started.
-            uint64_t consumed = (uint64_t)(currentAddress - DLOAD_BASE) + numBytesRead;
-            exhaust_fifo_data(fileToBeChecked, remaining(length, consumed));
             return -1;
         }
         if (numBytesRead < DLOAD_RAM_BLOCK || blockCount >= numBlocks)
@@ -189,7 +175,7 @@ int FlashSendRamProgram(int fd_diagnose, int fileToBeChecked, uint32_t length, i
     }
 }
 
-int HexDownload(const char *diagnose_inface, int fileToBeChecked, uint32_t length, int isFile)
+int HexDownload(const char *diagnose_inface, const package_span &img)
 {
     if (diagnose_inface == nullptr)
         return -1;
@@ -247,7 +233,7 @@ int HexDownload(const char *diagnose_inface, int fileToBeChecked, uint32_t lengt
         return -1;
     }
     UP_LOG(KQ_LOG_INFO, "[%s:%d]send nop cmd success.\n\n");
-    ret = FlashSendRamProgram(port.get(), fileToBeChecked, length, isFile);
+    ret = FlashSendRamProgram(port.get(), img);
     if (ret < 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]call FlashSendRamProgram failed ret=%ld\n", (long)ret);
         return -1;
@@ -300,23 +286,20 @@ int dload_stream_check_ack(int fd_diagnose, uint32_t write_addr, const uint8_t *
     return dload_stream_write_without_check(fd_diagnose, write_addr, file_buf, write_len);
 }
 
-int dload_stream_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
-                          uint32_t blockSize, int isFile)
+int dload_stream_download(int fd_diagnose, const package_span &img, uint32_t blockSize)
 {
-    if (blockSize == 0 || blockSize > DLOAD_STREAM_BLOCK_MAX || isFile) {
+    if (blockSize == 0 || blockSize > DLOAD_STREAM_BLOCK_MAX || img.len > UINT32_MAX) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]Could not read from source file.\n\n");
-        if (!isFile)
-            exhaust_fifo_data(fileToBeChecked, remaining(length, 0));
         return -1;
     }
+    const uint32_t length = (uint32_t)img.len;
     const uint32_t numBlocks = length / blockSize + (length % blockSize ? 1 : 0);
     const uint32_t nRawBlock = length / blockSize;
     uint32_t currentAddress = 0;
     uint32_t blockCount = 0;
     uint32_t numBytesRead = 0;
     image_reader reader;
-    reader.fd = fileToBeChecked;
-    reader.unread = length;
+    reader.img = img;
     Sleep(2);
     while (blockCount < numBlocks) {
         currentAddress += numBytesRead;
@@ -339,8 +322,6 @@ int dload_stream_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
         if (dload_stream_write_new(fd_diagnose, currentAddress, block, numBytesRead) != 0) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]retry to write block\n\n");
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]fail to write block %lu\n\n", (unsigned long)1);
-            // What the reader holds ahead is consumed already; drain the rest.
-            exhaust_fifo_data(fileToBeChecked, remaining(reader.unread, 0));
             return -1;
         }
         if (report_dsp2_up_process == 1) {
@@ -358,8 +339,7 @@ int dload_stream_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
     return 0;
 }
 
-int dload_partition_table_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
-                                   int isFile)
+int dload_partition_table_download(int fd_diagnose, const package_span &img)
 {
     int ret = dload_hello_cmd(fd_diagnose);
     if (ret != 0) {
@@ -373,7 +353,7 @@ int dload_partition_table_download(int fd_diagnose, int fileToBeChecked, uint32_
         return ret;
     }
     UP_LOG(KQ_LOG_INFO, "[%s:%d]dload_security_cmd successful.\n\n");
-    ret = dload_partition_table_cmd(fd_diagnose, fileToBeChecked, length, isFile);
+    ret = dload_partition_table_cmd(fd_diagnose, img);
     if (ret != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]Fail to call dload_partition_table_cmd.ret=%ld\n\n", (long)ret);
         return ret;
@@ -386,8 +366,8 @@ namespace {
 
 // Open, stream and close one image; the open step's own messages are passed
 // in because each image type names its command in them.
-int image_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile,
-                   int (*open_cmd)(int), const char *open_name)
+int image_download(int fd_diagnose, const package_span &img, int (*open_cmd)(int),
+                   const char *open_name)
 {
     int ret = open_cmd(fd_diagnose);
     if (ret != 0) {
@@ -395,7 +375,7 @@ int image_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int is
         return ret;
     }
     UP_LOG(KQ_LOG_INFO, "[%s:%d]call %s successfully.\n\n", open_name);
-    ret = dload_stream_download(fd_diagnose, fileToBeChecked, length, DLOAD_STREAM_BLOCK, isFile);
+    ret = dload_stream_download(fd_diagnose, img, DLOAD_STREAM_BLOCK);
     if (ret != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]Fail to call dload_stream_download.ret=%ld\n\n", (long)ret);
         return ret;
@@ -412,45 +392,37 @@ int image_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int is
 
 } // namespace
 
-int dload_Dbl_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int dload_Dbl_download(int fd_diagnose, const package_span &img)
 {
-    return image_download(fd_diagnose, fileToBeChecked, length, isFile, dload_Dbl_cmd,
-                          "dload_Dbl_cmd");
+    return image_download(fd_diagnose, img, dload_Dbl_cmd, "dload_Dbl_cmd");
 }
 
-int dload_Fsbl_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int dload_Fsbl_download(int fd_diagnose, const package_span &img)
 {
-    return image_download(fd_diagnose, fileToBeChecked, length, isFile, dload_Fsbl_cmd,
-                          "dload_Fsbl_cmd");
+    return image_download(fd_diagnose, img, dload_Fsbl_cmd, "dload_Fsbl_cmd");
 }
 
-int dload_Osbl_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int dload_Osbl_download(int fd_diagnose, const package_span &img)
 {
-    return image_download(fd_diagnose, fileToBeChecked, length, isFile, dload_Osbl_cmd,
-                          "dload_Osbl_cmd");
+    return image_download(fd_diagnose, img, dload_Osbl_cmd, "dload_Osbl_cmd");
 }
 
-int dload_amss_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int dload_amss_download(int fd_diagnose, const package_span &img)
 {
-    return image_download(fd_diagnose, fileToBeChecked, length, isFile, dload_amss_V330_cmd,
-                          "dload_amss_V330_cmd");
+    return image_download(fd_diagnose, img, dload_amss_V330_cmd, "dload_amss_V330_cmd");
 }
 
-int dload_DSP1_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int dload_DSP1_download(int fd_diagnose, const package_span &img)
 {
-    return image_download(fd_diagnose, fileToBeChecked, length, isFile, dload_DSP1_cmd,
-                          "dload_DSP1_cmd");
+    return image_download(fd_diagnose, img, dload_DSP1_cmd, "dload_DSP1_cmd");
 }
 
-int dload_DSP2_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile)
+int dload_DSP2_download(int fd_diagnose, const package_span &img)
 {
-    return image_download(fd_diagnose, fileToBeChecked, length, isFile, dload_DSP2_cmd,
-                          "dload_DSP2_cmd");
+    return image_download(fd_diagnose, img, dload_DSP2_cmd, "dload_DSP2_cmd");
 }
 
-int dload_EFS_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int bEFS,
-                       int isFile)
+int dload_EFS_download(int fd_diagnose, const package_span &img, int bEFS)
 {
-    return image_download(fd_diagnose, fileToBeChecked, length, isFile,
-                          bEFS ? dload_bEFS_cmd : dload_bAppEFS_cmd, "dload_EFS_cmd");
+    return image_download(fd_diagnose, img, bEFS ? dload_bEFS_cmd : dload_bAppEFS_cmd, "dload_EFS_cmd");
 }

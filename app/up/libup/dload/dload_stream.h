@@ -1,11 +1,12 @@
 // Uploading the RAM flash programmer and streaming the modem's images.
 //
-// fileToBeChecked is the upgrade package's descriptor, positioned at the
-// start of the sub-image; isFile must be 0 (every caller reads the package
-// through a descriptor, and the failure path drains through one).
+// img tells where the image lies in the upgrade package; it is read at its
+// own offsets through the package reader.
 #pragma once
 
 #include <cstdint>
+
+#include "up_package_io.h"
 
 // Modem RAM address where the flash programmer is loaded and started.
 constexpr uint32_t DLOAD_BASE = 0x100000;
@@ -24,8 +25,8 @@ extern int32_t report_dsp2_up_process;
 
 int write_32bit_cmd(int fd_diagnose, uint32_t write_addr, const uint8_t *file_buf,
                     uint32_t write_len);
-int FlashSendRamProgram(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
-int HexDownload(const char *diagnose_inface, int fileToBeChecked, uint32_t length, int isFile);
+int FlashSendRamProgram(int fd_diagnose, const package_span &img);
+int HexDownload(const char *diagnose_inface, const package_span &img);
 
 int dload_stream_write_new(int fd_diagnose, uint32_t write_addr, const uint8_t *file_buf,
                            uint32_t write_len);
@@ -33,16 +34,13 @@ int dload_stream_write_without_check(int fd_diagnose, uint32_t write_addr,
                                      const uint8_t *file_buf, uint32_t write_len);
 int dload_stream_check_ack(int fd_diagnose, uint32_t write_addr, const uint8_t *file_buf,
                            uint32_t write_len);
-int dload_stream_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
-                          uint32_t blockSize, int isFile);
+int dload_stream_download(int fd_diagnose, const package_span &img, uint32_t blockSize);
 
-int dload_partition_table_download(int fd_diagnose, int fileToBeChecked, uint32_t length,
-                                   int isFile);
-int dload_Dbl_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
-int dload_Fsbl_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
-int dload_Osbl_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
-int dload_amss_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
-int dload_DSP1_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
-int dload_DSP2_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int isFile);
-int dload_EFS_download(int fd_diagnose, int fileToBeChecked, uint32_t length, int bEFS,
-                       int isFile);
+int dload_partition_table_download(int fd_diagnose, const package_span &img);
+int dload_Dbl_download(int fd_diagnose, const package_span &img);
+int dload_Fsbl_download(int fd_diagnose, const package_span &img);
+int dload_Osbl_download(int fd_diagnose, const package_span &img);
+int dload_amss_download(int fd_diagnose, const package_span &img);
+int dload_DSP1_download(int fd_diagnose, const package_span &img);
+int dload_DSP2_download(int fd_diagnose, const package_span &img);
+int dload_EFS_download(int fd_diagnose, const package_span &img, int bEFS);
