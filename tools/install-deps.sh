@@ -9,6 +9,9 @@ PACKAGES=(
     linux-libc-dev
     bubblewrap faketime libfaketime
     bzip2 tar coreutils util-linux procps python3
+    # package signatures: the crypto library, and the minisign tool as the
+    # reference the signature tests check against
+    libsodium-dev minisign
     # benchmarks only (bench/): zlib is the CRC-32 reference, perf the profiler
     zlib1g-dev linux-perf valgrind
 )

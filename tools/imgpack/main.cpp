@@ -4,13 +4,17 @@
 
 #include "imgpack.h"
 #include "imgpack_modem.h"
+#include "imgpack_sign.h"
 
 namespace {
 
 const char usage_text[] =
     "usage: imgpack build OUTPUT DESCRIPTION\n"
     "       imgpack modem OUTPUT CONTAINER_DESCRIPTION\n"
-    "       imgpack inspect PACKAGE|CONTAINER\n"
+    "       imgpack inspect PACKAGE|CONTAINER [--key PUBLIC]\n"
+    "       imgpack keygen PUBLIC SECRET\n"
+    "       imgpack sign PACKAGE --key SECRET [--comment TEXT]\n"
+    "       imgpack attach PACKAGE SIGFILE\n"
     "       imgpack --help\n"
     "\n"
     "build writes the upgrade package described by the text file DESCRIPTION.\n"
@@ -44,7 +48,13 @@ const char usage_text[] =
     "ini PATH (a hand-written INI instead), image TYPE PATH in table order (TYPE:\n"
     "hex, partition, dbl, fsbl, osbl, amss, dsp1, dsp2, efs, end or a number), and\n"
     "for deliberately bad containers: magic N, declare_entries N, checksum N,\n"
-    "flip_checksum_byte K, checksum_order msb. See docs/imgpack.md.\n";
+    "flip_checksum_byte K, checksum_order msb. See docs/imgpack.md.\n"
+    "\n"
+    "keygen writes a new key pair in minisign's formats (the secret key\n"
+    "unencrypted). sign appends a signature of the package's packlen bytes after\n"
+    "them (replacing an earlier one); attach appends one made by\n"
+    "`minisign -S -m PACKAGE`. inspect --key also checks the signature against\n"
+    "PUBLIC and exits 1 when it does not verify. See docs/signing.md.\n";
 
 } // namespace
 
@@ -60,6 +70,17 @@ int main(int argc, char *argv[])
         return imgpack_build_modem(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "inspect") == 0)
         return imgpack_inspect(argv[2], stdout);
+    if (argc == 5 && strcmp(argv[1], "inspect") == 0 && strcmp(argv[3], "--key") == 0) {
+        int rc = imgpack_inspect(argv[2], stdout);
+        return imgpack_inspect_signature_file(argv[2], argv[4], stdout) != 0 ? 1 : rc;
+    }
+    if (argc == 4 && strcmp(argv[1], "keygen") == 0)
+        return imgpack_keygen(argv[2], argv[3]);
+    if ((argc == 5 || argc == 7) && strcmp(argv[1], "sign") == 0 && strcmp(argv[3], "--key") == 0 &&
+        (argc == 5 || strcmp(argv[5], "--comment") == 0))
+        return imgpack_sign(argv[2], argv[4], argc == 7 ? argv[6] : nullptr);
+    if (argc == 4 && strcmp(argv[1], "attach") == 0)
+        return imgpack_attach(argv[2], argv[3]);
     fputs(usage_text, stderr);
     return 2;
 }

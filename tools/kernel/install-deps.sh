@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the ARM cross build and the kernel tier need: the armel cross
 # compiler, qemu-user (unit tests under qemu-arm), qemu-system for x86-64 and
-# ARM, busybox-static, mtd-utils, cpio; and, downloaded into
+# ARM, busybox-static, mtd-utils, cpio, the armel crypto library for the
+# static ARM binary; and, downloaded into
 # UP_KERNEL_DEB_DIR (default /var/cache/up-kernel-tier) with apt-get
 # download, Debian's kernel images (amd64, armmp from armhf) and the armel
 # busybox-static and mtd-utils for the ARM machine. Does nothing when all is
@@ -13,6 +14,7 @@ deb_dir=${UP_KERNEL_DEB_DIR:-/var/cache/up-kernel-tier}
 PACKAGES=(
     g++-arm-linux-gnueabi qemu-user-static qemu-system-x86 qemu-system-arm
     busybox-static mtd-utils cpio xz-utils binutils python3
+    libsodium-dev:armel
 )
 
 missing=()

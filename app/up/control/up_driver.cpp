@@ -14,6 +14,7 @@
 #include "up_bootloader.h"
 #include "up_extract.h"
 #include "up_fd.h"
+#include "up_package_auth.h"
 #include "up_partition.h"
 #include "up_progress.h"
 #include "up_records.h"
@@ -268,6 +269,14 @@ int up_upgrade_all(void)
     package_signature_t head{};
     if (up_process_head_upgrade(&head, fd.get()) != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]check head before upgrade error\n\n");
+        return -1;
+    }
+
+    // A router that holds a public key installs only a package signed by one
+    // of its keys: checked before the table is trusted or anything touched.
+    up_auth_result auth;
+    if (up_authenticate_package(fd.get(), (uint32_t)head.packlen, UP_KEY_DIR, &auth) != 0) {
+        up_report_progress_to_lcd(UPGRADE_FILED, 10);
         return -1;
     }
 
