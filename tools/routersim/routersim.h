@@ -18,7 +18,11 @@ struct sim_bad_block {
 struct sim_init_options {
     uint64_t mtd_size[SIM_MTD_MAX];     // 0: no such partition
     std::vector<sim_bad_block> bad_blocks;
+    std::vector<std::string> keys;      // public-key files for the router's /etc/imgrenew/keys
 };
+
+// The router's public keys live in STATE/keys, shown to it as this folder.
+#define SIM_KEY_DIR "/etc/imgrenew/keys"
 
 struct sim_run_options {
     std::string state;

@@ -15,7 +15,7 @@ namespace {
 void usage()
 {
     fprintf(stderr,
-            "usage: routersim init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...]\n"
+            "usage: routersim init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...] [--key PUB ...]\n"
             "       routersim load-package STATE PACKAGE\n"
             "       routersim run STATE [--file-mode PACKAGE] [--modem MODEMSTATE [--modem-program PATH]]\n"
             "                 [--time-scale N] [--timeout S] [--kill-after MS] [--env NAME=VALUE]\n"
@@ -82,8 +82,12 @@ int cmd_init(int argc, char **argv)
             ++i;
             continue;
         }
+        if (strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
+            opt.keys.push_back(argv[++i]);
+            continue;
+        }
         fprintf(stderr, "routersim: bad init option %s (--mtd N=SIZE, SIZE whole 128K blocks; "
-                        "--bad-block N:BLOCK)\n", argv[i]);
+                        "--bad-block N:BLOCK; --key PUB)\n", argv[i]);
         return 2;
     }
     return sim_init_state(argv[2], opt) == 0 ? 0 : 1;

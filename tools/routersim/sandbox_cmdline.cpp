@@ -8,6 +8,7 @@
 #include "routersim.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -61,6 +62,39 @@ static void add_usr_bin(std::vector<std::string> &a)
     add(a, {"--remount-ro", "/usr/bin"});
 }
 
+// The host's /etc, read-only. A router given public keys gets its own
+// /etc/imgrenew/keys: the host's /etc cannot take a mount point inside it,
+// so /etc is then a folder of the private root holding the host's entries.
+void add_etc(std::vector<std::string> &a, const std::string &state)
+{
+    const std::string keys = state + "/keys";
+    DIR *d = access(keys.c_str(), F_OK) == 0 ? opendir("/etc") : nullptr;
+    if (d == nullptr) {
+        add(a, {"--ro-bind", "/etc", "/etc"});
+        return;
+    }
+    add(a, {"--dir", "/etc"});
+    while (dirent *e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == ".." || name == "imgrenew")
+            continue;
+        std::string host = "/etc/" + name;
+        struct stat st;
+        if (lstat(host.c_str(), &st) != 0)
+            continue;
+        char target[PATH_MAX];
+        ssize_t n = S_ISLNK(st.st_mode) ? readlink(host.c_str(), target, sizeof target - 1) : -1;
+        if (n > 0) {
+            target[n] = '\0';
+            add(a, {"--symlink", target, host});
+        } else {
+            add(a, {"--ro-bind", host, host});
+        }
+    }
+    closedir(d);
+    add(a, {"--ro-bind", keys, SIM_KEY_DIR});
+}
+
 std::vector<std::string> bwrap_command(const sandbox_layout &l)
 {
     std::vector<std::string> a = {"bwrap", "--unshare-pid"};
@@ -85,7 +119,8 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
             add(a, {"--ro-bind", top, top});
         }
     }
-    add(a, {"--ro-bind", "/etc", "/etc", "--proc", "/proc"});
+    add_etc(a, l.state);
+    add(a, {"--proc", "/proc"});
     // /dev is a host folder of this run rather than bubblewrap's own, so that
     // the virtual modem can make and remove /dev/ttyUSBn links in it while
     // the router runs, and the syslog socket can live in it. The links name

@@ -183,6 +183,40 @@ int mark_bad_blocks(const std::string &state, const sim_init_options &opt)
     return write_text(state + "/flash/badblocks", table);
 }
 
+// Copies each public-key file into STATE/keys under its own name. A file
+// that does not look like a minisign public key is refused here rather than
+// found out by the upgrade.
+int copy_keys(const std::string &state, const sim_init_options &opt)
+{
+    if (opt.keys.empty())
+        return 0;
+    if (make_dirs(state + "/keys") != 0)
+        return -1;
+    for (const std::string &key : opt.keys) {
+        std::string text;
+        FILE *f = fopen(key.c_str(), "re");
+        char buf[4097];
+        size_t n = f != nullptr ? fread(buf, 1, sizeof buf, f) : 0;
+        if (f != nullptr)
+            fclose(f);
+        text.assign(buf, n);
+        if (n == 0 || n == sizeof buf || text.compare(0, 19, "untrusted comment: ") != 0) {
+            fprintf(stderr, "routersim: %s: not a minisign public key file\n", key.c_str());
+            return -1;
+        }
+        size_t slash = key.rfind('/');
+        std::string name = slash == std::string::npos ? key : key.substr(slash + 1);
+        std::string dst = state + "/keys/" + name;
+        if (access(dst.c_str(), F_OK) == 0) {
+            fprintf(stderr, "routersim: two keys named %s\n", name.c_str());
+            return -1;
+        }
+        if (write_text(dst, text) != 0)
+            return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int sim_init_state(const std::string &state, const sim_init_options &opt)
@@ -209,6 +243,8 @@ int sim_init_state(const std::string &state, const sim_init_options &opt)
         fprintf(stderr, "routersim: cannot record the bad blocks\n");
         return -1;
     }
+    if (copy_keys(state, opt) != 0)
+        return -1;
     for (const char *sub : {"version", "nv", "webpage", "lcdui", "log"}) {
         if (make_dirs(state + "/2ndfile/" + sub) != 0)
             return -1;
