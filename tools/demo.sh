@@ -87,12 +87,16 @@ record 2ndfs 2ndfs.tar.bz2 1 files/2ndfs
 modem qd4700_modem.bin modem.desc
 DESC
 "$bin/imgpack" build "$work/package.bin" "$work/package.desc"
-"$bin/imgpack" inspect "$work/package.bin"
+echo "== signing the package; the router trusts the public key"
+rm -f "$work/release.pub" "$work/release.sec"
+"$bin/imgpack" keygen "$work/release.pub" "$work/release.sec"
+"$bin/imgpack" sign "$work/package.bin" --key "$work/release.sec" --comment "demo release 2.1.0"
+"$bin/imgpack" inspect "$work/package.bin" --key "$work/release.pub"
 
 echo "== a router in service, the package written into its package partition"
 state=$work/router
 rm -rf "$state"
-"$bin/routersim" init "$state" >/dev/null
+"$bin/routersim" init "$state" --key "$work/release.pub" >/dev/null
 "$bin/routersim" load-package "$state" "$work/package.bin"
 # The upgrade request starts from state 0 (on an erased state block a package
 # with a modem record would install only the modem, as after a cut during the
@@ -174,6 +178,11 @@ echo "   exit status: $(cat "$state/out/status")"
 
 echo "== checking the router"
 fail=0
+if grep -q 'package signature verified' "$state/out/syslog.log"; then
+    echo "  $(grep -o 'package signature verified.*' "$state/out/syslog.log")"
+else
+    echo "  the package signature was not verified"; fail=1
+fi
 check_part() {   # record-file mtd
     local size
     size=$(stat -c %s "$1")

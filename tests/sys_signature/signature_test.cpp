@@ -110,6 +110,12 @@ TEST(SignedPackage, ASignedPackageInstallsAndItsTrustedCommentIsLogged)
     EXPECT_TRUE(sysrouter::partition_holds(r, 2, s.pkg.kernel));
     EXPECT_TRUE(s.pkg.flash_holds("dsp2"));
     sysrouter::expect_successful_bus(r.bus());
+
+    // The report's summary shows the verdict.
+    std::string page = s.pkg.dir / "report.html";
+    ASSERT_EQ(run_tool({simharness::bin_path("routersim"), "report", r.state(), "-o", page}), 0);
+    EXPECT_NE(simharness::read_file(page).find("<th>package signature</th><td>package signature verified, key id "),
+              std::string::npos);
 }
 
 // Each package is refused with its log line before anything is written

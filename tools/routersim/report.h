@@ -120,6 +120,7 @@ struct run_picture {
     int download_attempts = 0;
     int block_retries = 0;            // stream or programmer blocks sent again
     int refusals = 0;                 // NAKs, refused images, bad frames
+    std::string signature;            // the package signature check's verdict; empty: none logged
 };
 
 // report_router.cpp: progress, records, waits and flash lanes.

@@ -262,6 +262,8 @@ struct page {
         out += "<div class=\"side\"><table id=\"summary\">";
         row("command", "command", logs.command);
         row("status", "exit status", logs.status);
+        if (!pic.signature.empty())
+            row("signature", "package signature", pic.signature);
         std::string end = logs.end == "power-cut"   ? "power cut (--kill-after " + std::to_string(logs.kill_after_ms) + " ms)"
                           : logs.end == "reboot"   ? "reboot request"
                           : logs.end == "timeout"  ? "timeout"

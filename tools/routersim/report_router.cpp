@@ -295,9 +295,25 @@ void waits(const run_logs &logs, run_picture *pic)
 
 }  // namespace
 
+// The verdict of the package signature check, as its log line gives it.
+void signature_verdict(const run_logs &logs, run_picture *pic)
+{
+    for (const char *mark : {"package signature verified", "package signature check failed: ",
+                             "package not authenticated"}) {
+        for (const timed_line &l : logs.syslog) {
+            size_t at = l.text.find(mark);
+            if (at != std::string::npos) {
+                pic->signature = l.text.substr(at);
+                return;
+            }
+        }
+    }
+}
+
 void picture_router(const run_logs &logs, run_picture *pic)
 {
     progress_and_bus(logs, pic);
+    signature_verdict(logs, pic);
     records(logs, pic);
     flash_lanes(logs, pic);
     waits(logs, pic);
