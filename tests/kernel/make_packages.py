@@ -58,6 +58,25 @@ def main():
     pkg = os.path.join(out, "pkg", "full.bin")
     os.makedirs(os.path.dirname(pkg), exist_ok=True)
     subprocess.run(imgpack + ["build", pkg, desc], check=True, stdout=subprocess.DEVNULL)
+    # The signature scenarios: a key pair, the package signed with it, and
+    # the signed package with one byte of the kernel record flipped.
+    keys = os.path.join(out, "keys")
+    os.makedirs(keys, exist_ok=True)
+    for name in ("release.pub", "release.sec"):
+        if os.path.exists(os.path.join(keys, name)):
+            os.remove(os.path.join(keys, name))
+    subprocess.run(imgpack + ["keygen", os.path.join(keys, "release.pub"), os.path.join(keys, "release.sec")],
+                   check=True, stdout=subprocess.DEVNULL)
+    signed = os.path.join(out, "pkg", "signed.bin")
+    with open(pkg, "rb") as f:
+        put(signed, f.read())
+    subprocess.run(imgpack + ["sign", signed, "--key", os.path.join(keys, "release.sec"),
+                              "--comment", "kernel tier"], check=True, stdout=subprocess.DEVNULL)
+    os.remove(os.path.join(keys, "release.sec"))
+    with open(signed, "rb") as f:
+        tampered = bytearray(f.read())
+    tampered[400000] ^= 0x01        # inside the kernel record
+    put(os.path.join(out, "pkg", "tampered.bin"), bytes(tampered))
 
 
 if __name__ == "__main__":

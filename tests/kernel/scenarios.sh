@@ -14,7 +14,7 @@ D=/kt/data
 PKG=/kt/pkg/full.bin
 OUT=/var/log/kt-tool.out
 SCENARIOS=$(cat /kt/scenarios 2>/dev/null ||
-    echo "part_up file_up state_word manual_kernel bad_blocks_part bad_blocks_file")
+    echo "part_up file_up state_word manual_kernel bad_blocks_part bad_blocks_file signed_up tampered_up")
 
 size_of() { stat -c %s "$1"; }
 
@@ -218,6 +218,39 @@ scenario_bad_blocks_file() {
     cp $PKG /2ndfile/image_path/root.bin && sync || { fail "copy to jffs2"; return 1; }
     run_tool up
     bad_blocks_checks
+}
+
+# A router that holds a public key: the signed package installs.
+scenario_signed_up() {
+    nand_load "" || { fail "nandsim"; return 1; }
+    router_in_service
+    mkdir -p /etc/imgrenew/keys && cp /kt/keys/release.pub /etc/imgrenew/keys/ || { fail "key"; return 1; }
+    nandwrite -q -p /dev/mtd6 /kt/pkg/signed.bin || { fail "nandwrite of the package"; return 1; }
+    run_tool up
+    rm -rf /etc/imgrenew
+    [ $TOOL_RC -eq 0 ] || { fail "imgrenew up exited $TOOL_RC"; return 1; }
+    log_has "package signature verified, key id " || { fail "signature not verified"; return 1; }
+    log_has "trusted comment: kernel tier" || { fail "trusted comment not logged"; return 1; }
+    check_installed
+}
+
+# The same router and the signed package with a flipped kernel byte: refused
+# before any partition is erased.
+scenario_tampered_up() {
+    nand_load "" || { fail "nandsim"; return 1; }
+    router_in_service
+    mkdir -p /etc/imgrenew/keys && cp /kt/keys/release.pub /etc/imgrenew/keys/ || { fail "key"; return 1; }
+    nandwrite -q -p /dev/mtd6 /kt/pkg/tampered.bin || { fail "nandwrite of the package"; return 1; }
+    run_tool up
+    rm -rf /etc/imgrenew
+    log_has "package signature check failed: wrong signature" || { fail "no 'wrong signature' in the log"; return 1; }
+    log_has "update system failed and will to reboot" || { fail "no failure recovery"; return 1; }
+    for m in 0 2 3 4; do
+        [ "$(raw_bytes /dev/mtd$m 0 16 | od -An -tx1 | tr -d ' ')" = ffffffffffffffffffffffffffffffff ] ||
+            { fail "mtd$m was written"; return 1; }
+    done
+    mtd1_untouched || { fail "factory-data partition mtd1 changed"; return 1; }
+    new_bus | grep '"module": 12,' | grep -q '"operation": 3' || { fail "no failure report on the bus"; return 1; }
 }
 
 for SCENARIO in $SCENARIOS; do
