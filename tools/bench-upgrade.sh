@@ -11,7 +11,8 @@
 # Usage: tools/bench-upgrade.sh [BUILD_DIR] [TIME_SCALE] [RUNS]
 #   BENCH_SMALL=1 uses small records (the CI smoke run); BENCH_NO_MODEM=1
 #   leaves the modem record (and the virtual modem) out; BENCH_NO_MEM=1 skips
-#   the memory run.
+#   the memory run; BENCH_SIGNED=1 signs the package and gives the router its
+#   key, so every run includes the signature check.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
@@ -79,10 +80,16 @@ DESC
     modem_args=(--modem "$work/modem")
 fi
 "$bin/imgpack" build "$work/package.bin" "$work/package.desc" >/dev/null
+init_args=()
+if [ "${BENCH_SIGNED:-0}" = 1 ]; then
+    "$bin/imgpack" keygen "$work/bench.pub" "$work/bench.sec" >/dev/null
+    "$bin/imgpack" sign "$work/package.bin" --key "$work/bench.sec" --comment bench >/dev/null
+    init_args=(--key "$work/bench.pub")
+fi
 
 fresh_router() {
     rm -rf "$work/router"
-    "$bin/routersim" init "$work/router" >/dev/null
+    "$bin/routersim" init "$work/router" "${init_args[@]}" >/dev/null
     "$bin/routersim" load-package "$work/router" "$work/package.bin" >/dev/null
     # The request starts from state 0, as a fresh upgrade does.
     "$bin/routersim" run "$work/router" -- imgrenew set 0 >/dev/null
@@ -110,6 +117,10 @@ for r in $(seq 1 "$runs"); do
     "$bin/routersim" run "$work/router" --time-scale "$scale" "${modem_args[@]}" -- imgrenew up >/dev/null
     t3=$(now)
     waits=$(grep -o 'required waits so far: [0-9]* ms' "$work/router/out/syslog.log" | tail -1 | grep -o '[0-9]*' || echo 0)
+    if [ "${BENCH_SIGNED:-0}" = 1 ] && ! grep -q 'package signature verified' "$work/router/out/syslog.log"; then
+        echo "run $r: the signature was not verified" >&2
+        exit 1
+    fi
     if ! grep -q '"module": 0' "$work/router/out/bus.jsonl" || grep -q '"operation": 3' "$work/router/out/bus.jsonl"; then
         echo "run $r: the upgrade did not succeed (status $(cat "$work/router/out/status"))" >&2
         tail -20 "$work/router/out/syslog.log" >&2

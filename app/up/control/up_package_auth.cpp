@@ -46,10 +46,20 @@ int read_key_file(int dir_fd, const char *name, up_sig_public_key *key)
 void load_keys(const char *key_dir, key_ring *ring)
 {
     unique_fd dir_fd(open(key_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir_fd.ok())
+    if (!dir_fd.ok()) {
+        // Only a folder that is not there means no key; one that cannot be
+        // opened may hold keys, and the package is then checked (and fails).
+        if (errno != ENOENT) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]key folder %s cannot be opened, errno %d\n\n", key_dir, errno);
+            ring->files = 1;
+        }
         return;
-    DIR *d = fdopendir(dup(dir_fd.get()));
+    }
+    int list_fd = fcntl(dir_fd.get(), F_DUPFD_CLOEXEC, 0);
+    DIR *d = list_fd < 0 ? nullptr : fdopendir(list_fd);
     if (d == nullptr) {
+        if (list_fd >= 0)
+            close(list_fd);
         // The folder exists but cannot be listed: keys may be there.
         ring->files = 1;
         return;
