@@ -133,12 +133,13 @@ int wait_for_modem_ports(void)
     return -1;
 }
 
-// A failed backup leaves nothing to remove: a fresh backup reaches the
-// block file only when complete, and a pending one is never touched.
+// A fresh backup reaches the block file only when complete, so a failed
+// one leaves at most its own high-NV file; a pending block is never touched.
 int backup_nv(void)
 {
     if (up_modem_backup_NV() != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]backup modem NV failed\n\n");
+        up_modem_nv_backup_remove();
         return -1;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]backup modem NV success\n\n");
