@@ -252,6 +252,10 @@ int sim_router::run(const std::vector<std::string> &command, const run_options &
         argv.insert(argv.end(), {"--modem", opt.modem_state});
     if (!opt.modem_program.empty())
         argv.insert(argv.end(), {"--modem-program", opt.modem_program});
+    if (!opt.tmp_dir.empty())
+        argv.insert(argv.end(), {"--tmp-dir", opt.tmp_dir});
+    if (!opt.modem_power_cut.empty())
+        argv.insert(argv.end(), {"--modem-power-cut", opt.modem_power_cut});
     for (const std::string &kv : opt.env)
         argv.insert(argv.end(), {"--env", kv});
     argv.push_back("--");

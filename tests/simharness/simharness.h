@@ -28,6 +28,8 @@ struct run_options {
     std::string file_mode_package;         // mounted as /2ndfile/image_path/root.bin
     std::string modem_state;               // attach a virtual modem
     std::string modem_program;             // with modem_state: run this instead of modemsim
+    std::string modem_power_cut;           // with modem_state: KIND:N, the modem's counted power cut
+    std::string tmp_dir;                   // a host folder as the router's /tmp; empty: a fresh tmpfs
     std::vector<std::string> env;          // NAME=VALUE for the command
 };
 

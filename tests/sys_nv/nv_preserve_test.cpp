@@ -133,7 +133,7 @@ TEST(NvPreserve, PendingBackupIsRestoredWhenTheModemAlreadyRunsTheNewFirmware)
     expect_backups_gone(r);
 }
 
-TEST(NvPreserve, DamagedBlockFileIsRefusedAndTheModemBackedUpAfresh)
+TEST(NvPreserve, DamagedBlockFileIsSetAsideAndTheModemBackedUpAfresh)
 {
     modem_package pkg(NV_INI, "ZMR_V200");
     seed_store(pkg);
@@ -145,9 +145,12 @@ TEST(NvPreserve, DamagedBlockFileIsRefusedAndTheModemBackedUpAfresh)
     ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/modem_nv", block));
     ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
 
-    EXPECT_TRUE(r.syslog_contains("the modem NV backup left by an earlier update is damaged, backing up again"));
+    EXPECT_TRUE(r.syslog_contains("the modem NV backup left by an earlier update is damaged, setting it aside"));
+    EXPECT_TRUE(r.syslog_contains("damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-1"));
     EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
     EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
     expect_nothing_lost(pkg, "damaged block");
     expect_backups_gone(r);
+    const std::string kept = r.second_fs_file("modem_nv.damaged-1");
+    EXPECT_TRUE(kept == std::string(block.begin(), block.end())) << "the damaged block is not kept as it was";
 }

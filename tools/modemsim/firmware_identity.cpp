@@ -143,20 +143,44 @@ int identity_save(const modem_t *m)
     return 0;
 }
 
+namespace {
+
+// MODEMSTATE/flashed: present from the first image stored until the firmware
+// next starts. It is on disk, not in memory, so a modem whose power is cut
+// between the two still starts as a flashed one.
+bool flash_marker(const modem_t *m, char *path, size_t size)
+{
+    return state_path(path, size, m->opts.state_dir.data(), "flashed") == 0;
+}
+
+} // namespace
+
+void modem_flash_stored(modem_t *m)
+{
+    char path[1200];
+    if (!flash_marker(m, path, sizeof path) || access(path, F_OK) == 0)
+        return;
+    // Writing the flash rewrites the file system that holds the NV items:
+    // they are gone from this moment, not from the next start.
+    nv_flash_wipe(m);
+    if (write_atomic(path, "") != 0)
+        modem_log("cannot mark the flash as written: %s", strerror(errno));
+}
+
 void modem_firmware_start(modem_t *m)
 {
     m->at_svc = at_state{};
-    if (!m->flashed)
+    char marker[1200];
+    if (!flash_marker(m, marker, sizeof marker) || access(marker, F_OK) != 0)
         return;
-    nv_flash_wipe(m);
-    m->flashed = false;
     std::string v = m->opts.flash_version[0] != '\0' ? std::string(m->opts.flash_version.data()) : version_in_amss(m);
     if (v.empty()) {
         modem_log("firmware flashed, version stays %s", m->id.version.data());
-        return;
+    } else {
+        set_text(m->id.version, v.c_str(), v.size());
+        modem_log("firmware flashed, version now %s", m->id.version.data());
+        if (identity_save(m) != 0)
+            modem_log("cannot save the version: %s", strerror(errno));
     }
-    set_text(m->id.version, v.c_str(), v.size());
-    modem_log("firmware flashed, version now %s", m->id.version.data());
-    if (identity_save(m) != 0)
-        modem_log("cannot save the version: %s", strerror(errno));
+    unlink(marker);
 }

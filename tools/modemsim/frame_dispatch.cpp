@@ -248,6 +248,10 @@ void on_frame(modem_t *m, const uint8_t *payload, size_t len)
     } else if (m->stage == STAGE_PROGRAMMER) {
         programmer_respond(m, payload, len, &r);
     }
+    // A counted power cut falls after the request took effect and before
+    // its answer leaves the modem.
+    if (power_cut_event(m, CUT_EXCHANGE) | power_cut_event(m, power_cut_kind_of_frame(f.kind, r.name)))
+        return;
     if (d.noreply) {
         modem_log("fault noreply %s", f.kind);
         return;

@@ -8,6 +8,7 @@
 
 #include "fault_rules.h"
 #include "modem_options.h"
+#include "power_cut.h"
 #include "pty_port.h"
 #include "state_dir.h"
 
@@ -102,7 +103,7 @@ struct modem_t {
     fault_set faults;
     modem_identity id;
     at_state at_svc;
-    bool flashed = false;          // an image was stored since the firmware last started
+    power_cut cut;                 // --power-cut: counted events, and whether the power is gone
     int nv_status_fault = -1;      // NV status a fault rule gives the current frame, -1 none
 };
 
@@ -132,6 +133,9 @@ void modem_at_input(modem_t *m, const uint8_t *data, size_t len);
 // The normal firmware starts: function level 1; after a flash the running
 // version becomes the flashed one (firmware_identity.cpp).
 void modem_firmware_start(modem_t *m);
+// An image was stored: the first one since the firmware started wipes the
+// NV store at once and marks the flash as written, on disk.
+void modem_flash_stored(modem_t *m);
 
 // NV service of the normal firmware (nv_responder.cpp): names NV frames for
 // the log and the fault rules (false for other frames), answers them (false

@@ -1,5 +1,6 @@
 // Command line of the virtual modem.
 #include "modem_options.h"
+#include "power_cut.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -76,6 +77,7 @@ void print_modem_usage(const char *prog)
             "usage: %s MODEMSTATE --link-dir DIR [--sysfs DIR] [--start normal|download|programmer]\n"
             "       [--enum-delay MS] [--usb-bus N] [--diag-tty N] [--at-tty N] [--download-tty N]\n"
             "       [--version TEXT] [--flash-version TEXT] [--flash-wipe none|nv|all]\n"
+            "       [--power-cut KIND:N]\n"
             "       [--faults-file PATH] [--fault RULE]...\n"
             "see docs/modemsim.md for the fault rule syntax\n",
             prog);
@@ -121,6 +123,11 @@ int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, s
         } else if (strcmp(a, "--flash-wipe") == 0) {
             bad = parse_flash_wipe(v, &opts->flash_wipe);
             opts->flash_wipe_given = true;
+        } else if (strcmp(a, "--power-cut") == 0) {
+            power_cut probe;
+            if (v == nullptr || power_cut_parse(v, &probe, err, err_size) != 0)
+                return -1;
+            snprintf(opts->power_cut.data(), opts->power_cut.size(), "%s", v);
         } else if (strcmp(a, "--fault") == 0) {
             if (v == nullptr || opts->fault_count >= MODEM_MAX_FAULT_OPTIONS ||
                 strlen(v) >= MODEM_FAULT_TEXT)

@@ -38,6 +38,7 @@ struct modem_options {
     std::array<char, 128> flash_version{};       // version after a flash (empty: from the AMSS image)
     flash_wipe_t flash_wipe = FLASH_WIPE_NV;
     bool flash_wipe_given = false;               // else MODEMSTATE/flash_wipe, if any, decides
+    std::array<char, 64> power_cut{};            // --power-cut KIND:N (power_cut.h); empty: none
     int fault_count = 0;
     std::array<std::array<char, MODEM_FAULT_TEXT>, MODEM_MAX_FAULT_OPTIONS> faults{};
 };

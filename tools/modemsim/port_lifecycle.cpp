@@ -65,6 +65,7 @@ int modem_attach(modem_t *m, modem_stage_t stage)
                   m->diag.slave_path.data(), m->opts.at_tty, m->at.slave_path.data());
     else
         modem_log("attach %s diag=ttyUSB%d(%s)", modem_stage_name(stage), diag_no, m->diag.slave_path.data());
+    power_cut_event(m, CUT_ATTACH);
     return 0;
 }
 
@@ -108,6 +109,8 @@ void modem_reenumerate(modem_t *m, modem_stage_t stage)
 
 int64_t modem_run_timers(modem_t *m)
 {
+    if (m->cut.fired)
+        return -1;       // no power: nothing leaves or joins the bus
     int64_t now = modem_now_ms();
     if (m->detach_at != 0 && now >= m->detach_at) {
         // A hang-up discards what the tool has not read yet, and the answer
@@ -133,7 +136,7 @@ int64_t modem_run_timers(modem_t *m)
 
 void modem_poll_power(modem_t *m)
 {
-    if (!has_sysfs(m))
+    if (!has_sysfs(m) || m->cut.fired)
         return;
     int power = usb_sysfs_read_power(m->opts.sysfs_dir.data());
     if (power == 0 && m->powered) {

@@ -32,6 +32,7 @@ struct sim_run_options {
     double time_scale = 1.0;
     double timeout_s = 0.0;             // simulated seconds; 0: none
     long kill_after_ms = -1;            // wall milliseconds; -1: none
+    std::string modem_power_cut;        // KIND:N for the modem's counted cut; empty: none
     std::vector<std::string> env;       // extra NAME=VALUE for the command
     bool host_net = false;              // share the host's network (servers reachable from the host)
     std::string tmp_dir;                // empty: a fresh tmpfs as /tmp; else this host folder
@@ -55,6 +56,13 @@ int sim_load_package(const std::string &state, const std::string &package);
 
 // run_supervisor.cpp
 int sim_run(const sim_paths &paths, const sim_run_options &opt);
+
+// modem_power_cut.cpp: the modem's counted power cut. KIND:N in form (the
+// modem checks the kind); an inotify descriptor that wakes when the modem
+// reports its cut (stale report removed), or -1; whether it has reported.
+bool sim_valid_power_cut(const std::string &text);
+int sim_power_cut_watch(const std::string &modem_state);
+bool sim_power_cut_reported(int watch_fd, const std::string &modem_state);
 
 // sandbox_cmdline.cpp: the private root as a bubblewrap command line.
 struct sandbox_layout {

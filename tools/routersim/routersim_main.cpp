@@ -18,6 +18,7 @@ void usage()
             "usage: routersim init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...] [--key PUB ...]\n"
             "       routersim load-package STATE PACKAGE\n"
             "       routersim run STATE [--file-mode PACKAGE] [--modem MODEMSTATE [--modem-program PATH]]\n"
+            "                 [--modem-power-cut KIND:N]\n"
             "                 [--time-scale N] [--timeout S] [--kill-after MS] [--env NAME=VALUE]\n"
             "                 [--host-net] [--tmp-dir DIR]\n"
             "                 -- CMD ARGS\n"
@@ -125,6 +126,9 @@ int cmd_run(int argc, char **argv)
             double ms = 0;
             ok = strcmp(v, "0") == 0 || parse_positive(v, &ms);
             opt.kill_after_ms = (long)ms;
+        } else if (ok && strcmp(o, "--modem-power-cut") == 0) {
+            ok = sim_valid_power_cut(v);
+            opt.modem_power_cut = v;
         } else if (ok && strcmp(o, "--env") == 0)
             opt.env.push_back(v);
         else if (ok && strcmp(o, "--tmp-dir") == 0)
@@ -143,6 +147,10 @@ int cmd_run(int argc, char **argv)
     }
     if (i >= argc || i + 1 >= argc) {
         fprintf(stderr, "routersim: run needs -- CMD\n");
+        return 2;
+    }
+    if (!opt.modem_power_cut.empty() && opt.modem_state.empty()) {
+        fprintf(stderr, "routersim: --modem-power-cut needs --modem\n");
         return 2;
     }
     if (!opt.modem_program.empty() && opt.modem_state.empty()) {

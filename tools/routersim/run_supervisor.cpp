@@ -330,6 +330,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     int rc = 2;
     run_times info;
     pid_t modem = -1;
+    unique_fd cut_watch;   // --modem-power-cut: wakes when the modem cuts the power
     std::vector<endpoint> eps;
     do {
         if (make_dirs(run_dir + "/kqipc") != 0 || make_dirs(layout.sysfs_dir + "/bus/usb/devices") != 0 ||
@@ -369,8 +370,13 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             info.modem_start_ns = real_time_ns();
             std::string prog = opt.modem_program.empty() ? paths.bin_dir + "/modemsim" : opt.modem_program;
             unique_fd mlog(open((out + "/modemsim.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-            modem = spawn({prog, opt.modem_state, "--link-dir", layout.dev_dir, "--sysfs", layout.sysfs_dir},
-                          time_env, mlog.get(), mlog.get(), true);
+            std::vector<std::string> margs = {prog, opt.modem_state, "--link-dir", layout.dev_dir, "--sysfs",
+                                              layout.sysfs_dir};
+            if (!opt.modem_power_cut.empty()) {
+                cut_watch.reset(sim_power_cut_watch(opt.modem_state));
+                margs.insert(margs.end(), {"--power-cut", opt.modem_power_cut});
+            }
+            modem = spawn(margs, time_env, mlog.get(), mlog.get(), true);
             if (modem < 0) {
                 fprintf(stderr, "routersim: cannot start the modem: %s\n", strerror(errno));
                 break;
@@ -421,11 +427,12 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         bool exited = false;
         std::string status;
         while (!exited) {
-            pollfd pfds[4];
+            pollfd pfds[5];
             int n = 0;
             for (endpoint &ep : eps)
                 pfds[n++] = {ep.fd.get(), POLLIN, 0};
             pfds[n++] = {pidfd.ok() ? pidfd.get() : -1, POLLIN, 0};
+            pfds[n++] = {cut_watch.get(), POLLIN, 0};
             int wait_ms = pidfd.ok() ? 1000 : 20;   // without a pidfd, look at the child often
             if (have_deadline) {
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
@@ -447,6 +454,13 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
                 waitpid(child, &wstatus, 0);
                 status = "stopped";
                 info.end = "stopped";
+                break;
+            }
+            if (cut_watch.ok() && sim_power_cut_reported(cut_watch.get(), opt.modem_state)) {
+                kill(child, SIGKILL);   // as a power cut: the modem is already dead
+                waitpid(child, &wstatus, 0);
+                status = "killed";
+                info.end = "power-cut";
                 break;
             }
             if (have_deadline && clock_type::now() >= deadline) {

@@ -1,6 +1,17 @@
 // NV items and identity kept across a modem upgrade: the backup before the
 // flashing, the restore after it, and the high-priority NV maintenance
 // actions.
+//
+// "/2ndfile/modem_nv" with "/2ndfile/high_nv" is the only copy of the
+// modem's calibration and identity once a flash has wiped them. Two rules
+// keep it, checked where they can break:
+//   1. a step that preserves NV flashes the modem only while a complete
+//      backup exists (a block that fits, with at least one NV record);
+//   2. a backup is removed only after a restore that every record
+//      confirmed; a fresh backup never replaces it, and a damaged block is
+//      set aside under a new name, never deleted.
+#include <array>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +24,7 @@
 #include "nv_items_io.h"
 #include "serial_port.h"
 #include "up_actions.h"
+#include "up_api.h"
 #include "up_fd.h"
 #include "up_wait.h"
 
@@ -26,11 +38,28 @@ constexpr char FTM_MODE[] = "AT+CFUN=5\r\n\r\n";
 constexpr char ONLINE_MODE[] = "AT+CFUN=1\r\n\r\n";
 constexpr char FIXED_AT_PORT[] = "/dev/ttyUSB2";
 constexpr char FIXED_DIAG_PORT[] = "/dev/ttyUSB0";
+constexpr unsigned REMOVE_WAIT_MS = 500;
 
-bool block_file_exists(void)
+// Set by a restore that every record confirmed, for the backup it restored;
+// only then may the backup be removed.
+bool g_backup_restored = false;
+
+bool path_exists(const char *path)
 {
     struct stat st {};
-    return lstat(MODEM_NV_BLOCK_FILE, &st) == 0;
+    return lstat(path, &st) == 0;
+}
+
+void remove_backup_file(const char *path, const char *what)
+{
+    if (!path_exists(path))
+        return;
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s\n\n", what);
+    std::array<char, 64> cmd{};
+    snprintf(cmd.data(), cmd.size(), "rm -rf %s", path);
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]run :%s\n\n", cmd.data());
+    up_util_sys_cmd(cmd.data());
+    up_sleep_ms(REMOVE_WAIT_MS);
 }
 
 // One backup attempt: 0 only when the block file holds the new backup.
@@ -56,7 +85,7 @@ int backup_attempt(void)
         up_sleep_ms(BACKUP_RETRY_MS);
         return -1;
     }
-    rc = write_nv_at_to_mem_block(NV_BACKUP_FILE, &efs_config, MODEM_NV_BLOCK_FILE);
+    rc = nv_block_pack(NV_BACKUP_FILE, &efs_config, MODEM_HIGH_NV_FILE, MODEM_NV_BLOCK_FILE);
     if (rc < 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call write_nv_at_to_mem_block failed, ret=%ld\n", (long)rc);
         up_sleep_ms(BACKUP_RETRY_MS);
@@ -107,22 +136,39 @@ int restore_attempt(void)
 
 bool up_modem_nv_backup_pending(void)
 {
-    return block_file_exists();
+    return nv_block_inspect(MODEM_NV_BLOCK_FILE, nullptr) == NV_BLOCK_OK;
+}
+
+int up_modem_nv_pending_check(void)
+{
+    switch (nv_block_inspect(MODEM_NV_BLOCK_FILE, nullptr)) {
+    case NV_BLOCK_NONE:
+        return 0;
+    case NV_BLOCK_OK:
+        return 1;
+    case NV_BLOCK_DAMAGED:
+        // A block whose sizes do not fit can never be restored; it is kept
+        // for an operator under a new name, and the step goes on as if there
+        // were none.
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]the modem NV backup left by an earlier update is damaged, setting it aside\n\n");
+        return nv_block_set_aside(MODEM_NV_BLOCK_FILE, MODEM_HIGH_NV_FILE) > 0 ? 0 : -1;
+    case NV_BLOCK_IO_ERROR:
+        break;
+    }
+    UP_LOG(KQ_LOG_ERROR, "[%s:%d]the modem NV backup %s cannot be read\n\n", MODEM_NV_BLOCK_FILE);
+    return -1;
 }
 
 int up_modem_backup_NV(void)
 {
     // The backup of an earlier, unfinished modem step is the one to restore:
-    // the modem may already have been flashed and lost its items since. A
-    // block whose sizes do not fit could never be restored, so the modem
-    // is backed up afresh instead of being flashed on the strength of it.
-    if (block_file_exists()) {
-        efs_h_cfg left{};
-        if (get_nv_at_from_mem_block(NV_BACKUP_FILE, &left, MODEM_NV_BLOCK_FILE) == 1) {
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem NV had be backup during last modem update\n\n");
-            return 0;
-        }
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the modem NV backup left by an earlier update is damaged, backing up again\n\n");
+    // the modem may already have been flashed and lost its items since.
+    int pending = up_modem_nv_pending_check();
+    if (pending < 0)
+        return -1;
+    if (pending == 1) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem NV had be backup during last modem update\n\n");
+        return 0;
     }
     // Only a backup that reached the block file counts: flashing after a
     // backup that failed in every attempt would lose the items for good.
@@ -141,10 +187,16 @@ int up_modem_backup_NV(void)
 int up_modem_restore_NV(void)
 {
     // The result is the restore's own, never a port descriptor: a restore
-    // that failed must keep the backup for the next run.
+    // that failed must keep the backup for the next run. A high-NV file
+    // that is not what the backup recorded (short, empty, missing) would
+    // leave the RF calibration wiped: no attempt can mend that.
     int status = -1;
-    for (int attempt = 0; attempt < NV_ATTEMPTS && status != 0; attempt++)
-        status = restore_attempt();
+    nv_high_summary high;
+    if (nv_block_inspect(MODEM_NV_BLOCK_FILE, &high) != NV_BLOCK_OK)
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]no usable modem NV backup %s to restore\n\n", MODEM_NV_BLOCK_FILE);
+    else if (nv_high_file_check(MODEM_HIGH_NV_FILE, high) == 0)
+        for (int attempt = 0; attempt < NV_ATTEMPTS && status != 0; attempt++)
+            status = restore_attempt();
     if (mu_change_mode(file_info.at_inface, ONLINE_MODE) < 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to online failed\n\n");
         return -1;
@@ -154,7 +206,33 @@ int up_modem_restore_NV(void)
         return -1;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]up_modem_restore_NV succed.\n\n");
+    g_backup_restored = true;
     return 0;
+}
+
+int up_modem_nv_backup_remove(void)
+{
+    if (path_exists(MODEM_NV_BLOCK_FILE) && !g_backup_restored) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s was not restored: it is kept\n\n", MODEM_NV_BLOCK_FILE);
+        return -1;
+    }
+    // The block goes first: it is what marks the backup as pending, and a
+    // high-NV file left alone by a power cut is removed by the next backup.
+    remove_backup_file(MODEM_NV_BLOCK_FILE, "will to remove old modem NV back");
+    remove_backup_file(MODEM_HIGH_NV_FILE, "will to remove high modem NV back");
+    nv_sync_parent_dir(MODEM_NV_BLOCK_FILE);
+    g_backup_restored = false;
+    return path_exists(MODEM_NV_BLOCK_FILE) ? -1 : 0;
+}
+
+int up_modem_nv_restore_pending(void)
+{
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the modem NV backup of an earlier update was never restored: restoring it first\n\n");
+    if (up_modem_restore_NV() != 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]the modem NV backup of an earlier update could not be restored: it is kept\n\n");
+        return -1;
+    }
+    return up_modem_nv_backup_remove();
 }
 
 int modem_high_nv(int just_write)
@@ -165,6 +243,13 @@ int modem_high_nv(int just_write)
         return -1;
     }
     if (just_write == 0) {
+        // The high-NV file of a pending backup is part of the only copy of
+        // the modem's calibration: it is not replaced by a maintenance read.
+        if (path_exists(MODEM_NV_BLOCK_FILE)) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s belongs to a modem NV backup that was not restored: kept\n\n",
+                   MODEM_HIGH_NV_FILE);
+            return -1;
+        }
         if (Read_High_NV_ITEM(FIXED_DIAG_PORT, MODEM_HIGH_NV_FILE) < 0) {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]read modem high nv failed\n\n");
             return -1;

@@ -33,7 +33,6 @@ constexpr unsigned AFTER_RESET_MS = 2000;
 constexpr unsigned SAME_VERSION_WAIT_MS = 2000;
 constexpr unsigned BEFORE_RESTORE_MS = 6000;
 constexpr unsigned BEFORE_CLOSE_MS = 1000;
-constexpr unsigned REMOVE_WAIT_MS = 500;
 
 using sub_image_handler = int (*)(const char *, const package_span &);
 
@@ -119,17 +118,6 @@ void stop_process(const char *name, bool repeat)
     }
 }
 
-void remove_backup(const char *path, const char *what)
-{
-    if (access(path, F_OK) != 0)
-        return;
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s\n\n", what);
-    std::array<char, 64> cmd{};
-    snprintf(cmd.data(), cmd.size(), "rm -rf %s", path);
-    run_logged(cmd.data());
-    up_sleep_ms(REMOVE_WAIT_MS);
-}
-
 // The modem's ports after its power cycle: at most MODEM_PORT_DETECTIONS
 // detections one second apart, so a modem that never shows ends the step
 // in bounded time.
@@ -145,11 +133,13 @@ int wait_for_modem_ports(void)
     return -1;
 }
 
+// A fresh backup reaches the block file only when complete, so a failed
+// one leaves at most its own high-NV file; a pending block is never touched.
 int backup_nv(void)
 {
     if (up_modem_backup_NV() != 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]backup modem NV failed\n\n");
-        remove_backup(MODEM_NV_BLOCK_FILE, "will to remove the bad modem NV backup file");
+        up_modem_nv_backup_remove();
         return -1;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]backup modem NV success\n\n");
@@ -265,7 +255,9 @@ int download_attempts(int src, uint64_t body_at, uint32_t base_num, uint32_t con
 // The step's result.
 int closing_steps(int status)
 {
-    if (file_info.efs_restore == 1) {
+    // A backup left by an earlier step is restored whatever this package's
+    // INI asks: it is the only copy of the modem's items.
+    if (file_info.efs_restore == 1 || up_modem_nv_backup_pending()) {
         up_sleep_ms(BEFORE_RESTORE_MS);
         if (up_modem_restore_NV() != 0) {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]after update, resoter NV failed\n\n");
@@ -282,8 +274,7 @@ int closing_steps(int status)
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem update successful.resetting......,please wait!\n\n");
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]to clear the NV backup file\n\n");
-    remove_backup(MODEM_NV_BLOCK_FILE, "will to remove old modem NV back");
-    remove_backup(MODEM_HIGH_NV_FILE, "will to remove high modem NV back");
+    up_modem_nv_backup_remove();   // only what the restore above confirmed
     if (mu_change_mode(file_info.at_inface, "AT+CFUN=1\r\n\r\n") < 0)
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to online failed\n\n");
     return status;
@@ -328,8 +319,14 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
     uint32_t num = 0;
     const package_span rec{i_flash_fd, p_pack_record_t->record_offset, p_pack_record_t->record_length};
     int rc = open_container(rec, &head, &num);
-    if (rc == FUU_FLE_ERR)
+    if (rc == FUU_FLE_ERR) {
+        // No INI is read from a refused container, but a pending backup is
+        // still restored by the closing steps: they need the modem's ports.
+        const int pending = up_modem_nv_pending_check();
+        if (pending < 0 || (pending == 1 && wait_for_modem_ports() != 0))
+            return -1;
         return closing_steps(FUU_FLE_ERR);
+    }
     if (rc != 0)
         return -1;
     const int src = i_flash_fd;
@@ -345,6 +342,16 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]get ini config info successful.\n\n");
 
     if (wait_for_modem_ports() != 0)
+        return -1;
+
+    const int pending = up_modem_nv_pending_check();
+    if (pending < 0)
+        return -1;
+    if (file_info.efs_enabled == 1)
+        file_info.efs_restore = 1;
+    // A package that does not preserve NV items would flash over a backup
+    // it never restores: the pending backup goes back into the modem first.
+    if (pending == 1 && file_info.efs_restore != 1 && up_modem_nv_restore_pending() != 0)
         return -1;
 
     if (check_no_need_update() == 0) {
@@ -370,11 +377,14 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
         return 0;
     }
 
-    if (file_info.efs_enabled == 1)
-        file_info.efs_restore = 1;
     if (file_info.efs_restore == 1) {
         if (backup_nv() != 0)
             return -1;
+        // The modem is flashed only while a complete backup exists.
+        if (!up_modem_nv_backup_pending()) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]no complete modem NV backup: nothing is flashed\n\n");
+            return -1;
+        }
     }
 
     send_offlin_cmd(file_info.diagnose_inface);

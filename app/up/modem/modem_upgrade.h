@@ -35,3 +35,11 @@ int up_modem_backup_NV(void);
 int up_modem_restore_NV(void);
 // True while "/2ndfile/modem_nv" holds a backup that was never restored.
 bool up_modem_nv_backup_pending(void);
+// Looks at a backup left by an earlier step: 1 pending, 0 none (a damaged
+// block is set aside first), -1 when it cannot be read.
+int up_modem_nv_pending_check(void);
+// Removes the backup files; the block only after a restore in this run
+// that every record confirmed. 0, or -1 when the block stays.
+int up_modem_nv_backup_remove(void);
+// Restores a pending backup and removes it. 0, or -1 (the backup stays).
+int up_modem_nv_restore_pending(void);

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr char HIGH_NV_FILE[] = "/2ndfile/high_nv";
+constexpr char BLOCK_FILE[] = "/2ndfile/modem_nv";
 constexpr uint32_t SHORT_PAUSE_MS = 500;
 constexpr uint32_t SETTLE_PAUSE_MS = 3000;
 
@@ -36,6 +37,13 @@ int back_up_nv(const char *at_interface, const char *diag_interface, efs_h_cfg *
                const char *backup_file)
 {
     struct stat st {};
+    // The high-NV file of a backup that was never restored belongs to that
+    // backup: a fresh one must not take its place.
+    if (lstat(BLOCK_FILE, &st) == 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s holds a backup that was not restored: no new backup is taken\n\n",
+               BLOCK_FILE);
+        return -1;
+    }
     if (lstat(HIGH_NV_FILE, &st) == 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]will to remove high modem NV back\n\n");
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]run :%s\n\n", "rm -rf /2ndfile/high_nv");

@@ -36,3 +36,48 @@ int write_nv_at_to_mem_block(const char *nv_file, const efs_h_cfg *at_cfg, const
 int get_nv_at_from_mem_block(const char *nv_file, efs_h_cfg *at_cfg, const char *mtd_block);
 // Opens the diagnostic port again. Descriptor, or -1.
 int fd_re_open(const char *diagnose_inface, int exclusived);
+
+// The high-priority items a backup holds. The block records them in its
+// last NV_HIGH_TRAILER_SIZE bytes, which the header's sizes never reach and
+// an older reader leaves alone:
+//   "HNV1", item count, length of the high-NV file, CRC-32 of that file
+// (little-endian), so that a short, empty or missing "/2ndfile/high_nv" is
+// known for what it is at the restore.
+constexpr uint32_t NV_HIGH_TRAILER_SIZE = 16;
+constexpr uint32_t NV_HIGH_TRAILER_OFFSET = NV_BLOCK_SIZE - NV_HIGH_TRAILER_SIZE;
+struct nv_high_summary {
+    bool recorded = false;     // false: a block of an older writer, no trailer
+    uint32_t count = 0;
+    uint32_t length = 0;
+    uint32_t crc = 0;
+};
+
+enum nv_block_state {
+    NV_BLOCK_NONE = 0,         // no block file
+    NV_BLOCK_OK = 1,           // header and sizes fit: a backup to restore
+    NV_BLOCK_DAMAGED = 2,      // a block whose header or sizes do not fit
+    NV_BLOCK_IO_ERROR = 3,     // the block could not be read: nothing is known
+};
+
+// Looks at the block file without unpacking it (no working file is made).
+// high (may be null) gets the recorded high-priority summary.
+nv_block_state nv_block_inspect(const char *mtd_block, nv_high_summary *high);
+// Packs nv_file, at_cfg and the summary of high_file into a new block file.
+// 1, or -1; it never replaces an existing block (a pending backup is the
+// only copy of the modem's items), and it fails unless nv_file holds at
+// least one NV record after its header.
+int nv_block_pack(const char *nv_file, const efs_h_cfg *at_cfg, const char *high_file,
+                  const char *mtd_block);
+// Summary of a high-NV file: its records must parse whole. 0, or -1 when
+// the file is missing, unreadable or ends inside a record.
+int nv_high_file_summary(const char *high_file, nv_high_summary *out);
+// 0 when high_file is what the block recorded (a block without a trailer
+// needs a high_file of one whole record or more); -1 otherwise, logged.
+int nv_high_file_check(const char *high_file, const nv_high_summary &recorded);
+// Moves a damaged block (and the high-NV file beside it) to
+// "<block>.damaged-<n>" ("<high>.damaged-<n>"), n the first number not yet
+// used, so an operator can still read it. n, or -1.
+int nv_block_set_aside(const char *mtd_block, const char *high_file);
+// fsync of the folder that holds path, so a rename or removal in it
+// outlives a power cut. 0, or -1.
+int nv_sync_parent_dir(const char *path);

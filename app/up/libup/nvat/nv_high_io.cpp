@@ -2,10 +2,13 @@
 // switch into factory test mode.
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <string>
 
 #include "hdlc_transmit.h"
 #include "kq_log.h"
+#include "nv_backup_store.h"
 #include "nv_diag_packets.h"
 #include "nv_diag_receive.h"
 #include "nv_items_io.h"
@@ -80,19 +83,28 @@ int Read_High_NV_ITEM(const char *diagnose_interface, const char *backup_file)
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic com port %s failed.\n\n", diagnose_interface);
         return -1;
     }
-    unique_fd file(open(backup_file, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    // The records go to a new file that replaces the old one only when it
+    // is complete and on disk, as the block file does: a power cut leaves
+    // the earlier file or the whole new one, never a short one.
+    const std::string tmp = std::string(backup_file) + ".new";
+    unlink(tmp.c_str());
+    unique_fd file(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.ok()) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]failed open backupfile %s\n\n", backup_file);
         return -1;
     }
     Sleep(START_PAUSE_MS);
-    // The file holds this read's records only, never the tail of an older
-    // and longer one.
-    if (ftruncate(file.get(), 0) != 0)
-        return -1;
-    for (int i = 0; i < 7 && qd4700_modem_high_nv[i].nID != NV_ITEM_END; i++)
-        if (read_high_item(port.get(), file.get(), qd4700_modem_high_nv[i]) != 0)
+    for (int i = 0; i < 7 && qd4700_modem_high_nv[i].nID != NV_ITEM_END; i++) {
+        if (read_high_item(port.get(), file.get(), qd4700_modem_high_nv[i]) != 0) {
+            unlink(tmp.c_str());
             return -1;
+        }
+    }
+    if (fsync(file.get()) != 0 || rename(tmp.c_str(), backup_file) != 0 || nv_sync_parent_dir(backup_file) != 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot put %s in place: %s\n\n", backup_file, strerror(errno));
+        unlink(tmp.c_str());
+        return -1;
+    }
     return 0;
 }
 
@@ -105,6 +117,7 @@ int Write_High_NV_ITEM(int at_fd, const char *backup_file)
     }
     static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
     static pkt_buffer_type pkt;
+    int silent = 0;
     for (;;) {
         std::array<uint8_t, 2> head{};
         if (read_full(file.get(), head.data(), 2) != 2)
@@ -144,6 +157,14 @@ int Write_High_NV_ITEM(int at_fd, const char *backup_file)
             // A damaged answer is asked again rather than taken as a refusal.
             if (ans[0] == DIAG_SUBSYS_CMD && n > 13)
                 break;
+            // A silent modem would hold the restore for minutes per item: a
+            // few unanswered exchanges in a row end it, the backup is kept.
+            silent = n == 0 ? silent + 1 : 0;
+            if (silent >= NV_WRITE_SILENT_LIMIT) {
+                UP_LOG(KQ_LOG_ERROR, "[%s:%d]no answer to the write of RF NV item %u: the modem is silent\n\n",
+                       (unsigned)id);
+                return -1;
+            }
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rcv_ack_packet_Backup_Restore ret %d %02hhx\n\n", n, ans[0]);
             Sleep(RETRY_PAUSE_MS);
             failures++;

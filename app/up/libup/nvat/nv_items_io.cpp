@@ -131,6 +131,7 @@ int Write_NV_ITEM(int at_fd, const char *backup_file)
     static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
     static pkt_buffer_type pkt;
     long unconfirmed = 0;
+    int silent = 0;
     for (long i = 0; i < count; i++) {
         std::array<uint8_t, 512> record{};
         if (read_full(file.get(), record.data(), NV_RECORD_SIZE) != (ssize_t)NV_RECORD_SIZE) {
@@ -151,6 +152,14 @@ int Write_NV_ITEM(int at_fd, const char *backup_file)
             if (nv_write_answer_confirms(ans.data(), n, id)) {
                 confirmed = true;
                 break;
+            }
+            // Each unanswered exchange costs a receive timeout: a silent
+            // modem would hold the restore for hours. A few in a row end it,
+            // as in the backup read, and the caller keeps the backup.
+            silent = n <= 0 ? silent + 1 : 0;
+            if (silent >= NV_WRITE_SILENT_LIMIT) {
+                UP_LOG(KQ_LOG_ERROR, "[%s:%d]no answer to the write of NV record %ld: the modem is silent\n\n", i);
+                return -1;
             }
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rcv_ack_packet_Backup_Restore ret %d %02hhx\n\n", n, ans[0]);
             Sleep(RETRY_PAUSE_MS);

@@ -9,9 +9,14 @@
 int Read_NV_ITEM(const char *diagnose_interface, const char *backup_file);
 // As Read_NV_ITEM over the preserved set, without touching the working list.
 int Read_Normal_NV_ITEM(const char *diagnose_interface, const char *backup_file);
+// Unanswered exchanges in a row after which the writers give up: the modem
+// is silent and would otherwise cost a receive timeout per exchange.
+constexpr int NV_WRITE_SILENT_LIMIT = 3;
+
 // Writes every record after the 548-byte header of backup_file through the
 // caller's open diagnostic port. -1 when the file cannot be read, or when any
-// record was not confirmed by the modem after five attempts (the backup must
+// record was not confirmed by the modem after five attempts, or the modem
+// left NV_WRITE_SILENT_LIMIT exchanges in a row unanswered (the backup must
 // then be kept for another try).
 int Write_NV_ITEM(int at_fd, const char *backup_file);
 
