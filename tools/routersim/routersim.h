@@ -124,6 +124,11 @@ constexpr int RUN_EXIT_STOPPED = 13;
 
 // line: one line as written to syslog.log ("debug imgrenew: [f.cpp:1]text").
 void watch_syslog(run_watch *w, const std::string &line);
+// The same for the upgrade tool's message text alone ("text" of the line above).
+void watch_message(run_watch *w, const std::string &message);
+// Whether a message of the tool says what went wrong (not a line that only
+// passes a failure on, such as "update modem image failed").
+bool failure_line(const std::string &message);
 void watch_bus(run_watch *w, const bus_record &rec);
 // The verdict line (without its line end) and the exit status it stands for.
 std::string run_verdict(const run_watch &w, const run_ending &e, int *exit_code);

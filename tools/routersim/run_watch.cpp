@@ -61,6 +61,15 @@ bool passes_failure_on(const std::string &m)
            has(m, "update failed, after reset will to retry") || has(m, "update modem failed and retry");
 }
 
+}  // namespace
+
+bool failure_line(const std::string &m)
+{
+    return says_failure(m) && !passes_failure_on(m);
+}
+
+namespace {
+
 // Record text shown to people: bounded, printable.
 std::string printable(const std::string &text)
 {
@@ -103,8 +112,15 @@ std::string record_name(const run_watch &w, const std::string &m)
 void watch_syslog(run_watch *w, const std::string &line)
 {
     std::string m = tool_message(line);
-    if (m.empty())
-        return;
+    if (!m.empty())
+        watch_message(w, m);
+}
+
+void watch_message(run_watch *w, const std::string &message)
+{
+    std::string m = message;
+    while (!m.empty() && (m.back() == ' ' || m.back() == '\n'))
+        m.pop_back();
     if (has(m, "p_pack_head_attr-num_records:") && w->table_size < 0) {
         w->table_size = strtol(m.c_str() + m.find(':') + 1, nullptr, 10);
     } else if (has(m, "secrecord-record_name=") && w->records.size() < MAX_RECORDS &&
@@ -130,7 +146,7 @@ void watch_syslog(run_watch *w, const std::string &line)
     } else if (has(m, "update system failed and will to reboot")) {
         w->upgrade_failed = true;
     }
-    if (says_failure(m) && !passes_failure_on(m)) {
+    if (failure_line(m)) {
         std::string &r = w->started == 0 ? w->pre_walk_reason : w->reason;
         if (r.empty())
             r = printable(m);
