@@ -150,7 +150,8 @@ void tool_lanes(const std::vector<timed_line> &sys, bool have_exchange_log, run_
     open_span attempt, image, backup, power;
     int syslog_power = 0, syslog_resends = 0;
     double last_download_end = -1;
-    std::string why;   // the first line of the current attempt that says what went wrong
+    failure_trail trail;   // what went wrong in the current attempt
+    std::string why;
     auto attempt_label = [&]() { return why.empty() ? attempt.label : attempt.label + " failed: " + why; };
     for (const timed_line &l : sys) {
         const std::string &m = l.text;
@@ -160,13 +161,18 @@ void tool_lanes(const std::vector<timed_line> &sys, bool have_exchange_log, run_
             ++pic->download_attempts;
             attempt = {true, l.ms, "attempt " + word_after(m, "NO "), 0, 0, ""};
             why.clear();
+            trail = failure_trail{};
         } else if (attempt.open && ends_attempts(m)) {
+            if (!has(m, "modem update successful") && why.empty())
+                why = trail.cause;
             std::string label = has(m, "modem update successful") ? attempt.label : attempt_label();
             modem_lane(pic, "download attempts").spans.push_back({attempt.from, l.ms, "attempt", label, {}});
             attempt.open = false;
         }
-        if (attempt.open && why.empty() && failure_line(m))
-            why = m;
+        if (attempt.open && has(m, "update failed, after reset will to retry"))
+            why = trail.cause;
+        if (attempt.open)
+            trail_feed(&trail, m);
         if (has(m, "update failed, after reset will to retry"))
             modem_lane(pic, "download attempts")
                 .marks.push_back({l.ms, "failed",

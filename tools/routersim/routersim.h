@@ -90,14 +90,24 @@ bus_record bus_message_json(int module, const uint8_t *data, size_t len);
 // run_watch.cpp: what the run's syslog and bus say while it runs (the record
 // being installed, the display's progress, a failure and its reason), shown
 // live on a terminal and summed up in one verdict line at the end.
+// The first line of the latest run of failure lines: the deepest cause is
+// logged first, each caller adds its own line on the way up, and a failure
+// the tool overcame (a block sent again) is followed by lines of work.
+struct failure_trail {
+    std::string cause;
+    bool open = false;
+};
+void trail_feed(failure_trail *t, const std::string &message);
+
 struct run_watch {
     FILE *live = nullptr;               // the terminal to show progress on; nullptr: none
     std::vector<std::string> records;   // names from the package's record table, in order
     long table_size = -1;               // the number of records the table announced
     int started = 0;                    // records whose installation began
     std::string current;                // the record being installed ("" before the walk)
-    std::string reason;                 // first failure line of the current record or modem attempt
-    std::string pre_walk_reason;        // a failure before the first record (package checks)
+    failure_trail trail;                // of the current record or modem download attempt
+    std::string reason;                 // why the current record failed, once a line passed it on
+    std::string pre_walk_reason;        // the same before the first record (package checks)
     std::vector<std::string> attempt_reasons;   // why each failed modem download attempt failed
     long progress = -1;                 // the display's last figure
     bool complete_report = false;       // the display was told the upgrade completed

@@ -44,21 +44,28 @@ std::string tool_message(const std::string &line)
     return m;
 }
 
+// "FAIL SAFE BOOT LOADER" names an image; the tool's failures say "fail",
+// "Fail", "faield", "error" or "refused".
 bool says_failure(const std::string &m)
 {
-    std::string low = m;
-    for (char &c : low)
-        c = (char)tolower((unsigned char)c);
-    return has(low, "fail") || has(low, "faield") || has(low, "error") || has(low, "refused");
+    return has(m, "fail") || has(m, "Fail") || has(m, "faield") || has(m, "error") || has(m, "Error") ||
+           has(m, "refused");
 }
 
 // Lines that only pass a failure up (the record, the walk, the whole
-// upgrade), or announce a retry: the cause is the line before them.
+// upgrade), or announce a retry: the cause came before them.
 bool passes_failure_on(const std::string &m)
 {
-    return has(m, "update modem image failed") || has(m, "update all image upgrade error") ||
-           has(m, "update system failed and will to reboot") || has(m, "update failed will to reboot system") ||
-           has(m, "update failed, after reset will to retry") || has(m, "update modem failed and retry");
+    return starts(m, "updte ") || has(m, "update bootloader failed") || has(m, "update modem image failed") ||
+           has(m, "update all image upgrade error") || has(m, "update system failed and will to reboot") ||
+           has(m, "update failed will to reboot system") || has(m, "update failed, after reset will to retry") ||
+           has(m, "update modem failed and retry");
+}
+
+// The display reports the tool sends between a failure and its callers' lines.
+bool progress_line(const std::string &m)
+{
+    return starts(m, "had update =") || starts(m, "send message update step message");
 }
 
 }  // namespace
@@ -66,6 +73,17 @@ bool passes_failure_on(const std::string &m)
 bool failure_line(const std::string &m)
 {
     return says_failure(m) && !passes_failure_on(m);
+}
+
+void trail_feed(failure_trail *t, const std::string &m)
+{
+    if (failure_line(m)) {
+        if (!t->open)
+            t->cause = m.substr(0, 200);
+        t->open = true;
+    } else if (!passes_failure_on(m) && !progress_line(m)) {
+        t->open = false;   // work went on: that failure was overcome
+    }
 }
 
 namespace {
@@ -130,6 +148,7 @@ void watch_message(run_watch *w, const std::string &message)
         ++w->started;
         w->current = record_name(*w, m);
         w->reason.clear();
+        w->trail = failure_trail{};
         char buf[300];
         if (w->table_size > 0)
             snprintf(buf, sizeof buf, "  record %d of %ld: %s", w->started, w->table_size,
@@ -139,18 +158,20 @@ void watch_message(run_watch *w, const std::string &message)
         show(w, buf, true);
         show_progress(w);
     } else if (starts(m, "will to do NO ") && has(m, "retry downlaod")) {
-        w->reason.clear();   // a new modem download attempt
+        w->trail = failure_trail{};   // a new modem download attempt
     } else if (has(m, "update failed, after reset will to retry") || has(m, "update modem failed and retry")) {
-        w->attempt_reasons.push_back(w->reason.empty() ? "no reason logged" : w->reason);
-        w->reason.clear();
+        w->attempt_reasons.push_back(w->trail.cause.empty() ? "no reason logged" : printable(w->trail.cause));
+        w->trail = failure_trail{};
+        return;
     } else if (has(m, "update system failed and will to reboot")) {
         w->upgrade_failed = true;
     }
-    if (failure_line(m)) {
-        std::string &r = w->started == 0 ? w->pre_walk_reason : w->reason;
-        if (r.empty())
-            r = printable(m);
-    }
+    trail_feed(&w->trail, m);
+    // The first line that passes a failure on fixes its cause: what the
+    // clean-up after it logs is no part of it.
+    std::string &reason = w->started == 0 ? w->pre_walk_reason : w->reason;
+    if (passes_failure_on(m) && reason.empty() && !w->trail.cause.empty())
+        reason = printable(w->trail.cause);
 }
 
 void watch_bus(run_watch *w, const bus_record &rec)
@@ -183,7 +204,10 @@ std::string run_verdict(const run_watch &w, const run_ending &e, int *exit_code)
         what = "stopped" + during;
         *exit_code = RUN_EXIT_STOPPED;
     } else if (w.upgrade_failed || w.failed_report) {
-        std::string why = !w.reason.empty() ? w.reason : !w.pre_walk_reason.empty() ? w.pre_walk_reason : "";
+        std::string why = !w.reason.empty()          ? w.reason
+                          : !w.trail.cause.empty()   ? printable(w.trail.cause)
+                          : !w.pre_walk_reason.empty() ? w.pre_walk_reason
+                                                       : "";
         if (w.current.empty())
             what = "failed before the first record" + (why.empty() ? "" : ": " + why);
         else
