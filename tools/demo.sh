@@ -97,12 +97,10 @@ echo "== a router in service, the package written into its package partition"
 state=$work/router
 rm -rf "$state"
 "$bin/routersim" init "$state" --key "$work/release.pub" >/dev/null
-"$bin/routersim" load-package "$state" "$work/package.bin"
-# The upgrade request starts from state 0 (on an erased state block a package
-# with a modem record would install only the modem, as after a cut during the
-# modem step).
-"$bin/routersim" run "$state" -- imgrenew set 0 >/dev/null
-rm -f "$state/out/bus.jsonl"
+# --full-install stores upgrade state 0, as a fresh upgrade request does (on
+# an erased state block a package with a modem record would install only the
+# modem, as after a cut during the modem step).
+"$bin/routersim" load-package --full-install "$state" "$work/package.bin"
 # The router's own users of the modem, which the modem step stops first.
 cat >"$state/2ndfile/demo_up.sh" <<'UP'
 for p in kq_wm modem_pro udhcpc; do cp /bin/sleep /tmp/$p; /tmp/$p 3600 & done

@@ -1,7 +1,9 @@
 // Opens every report page of a folder in headless Chromium and checks that it
 // renders: no console errors, no page errors, no request leaving the file,
 // the timeline SVG with the lanes its NAME.expect.json lists, each lane drawn
-// with a size. Keeps a screenshot NAME.png beside each page.
+// with a size, and a layout that fits windows of 1000, 1400 and 1900 px (the
+// summary beside the chart from 1400 px). Keeps a screenshot NAME.png beside
+// each page, and NAME-WIDTH.png for each width.
 //
 //   node check_reports.js DIR
 //
@@ -13,6 +15,7 @@ const os = require('os');
 const path = require('path');
 
 const CHROMIUM = process.env.REPORT_CHROMIUM || '/usr/bin/chromium';
+const WIDTHS = [1000, 1400, 1900];
 const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
               '--disable-background-networking', '--disable-component-update', '--disable-sync',
               '--disable-dev-shm-usage'];
@@ -64,6 +67,24 @@ async function checkPage(context, file, expect) {
       }
     }
     await page.screenshot({ path: file.replace(/\.html$/, '.png'), fullPage: true });
+    // The layout from a small laptop to a wide screen: nothing runs off to
+    // the right, and from 1400 px on the summary stands beside the chart.
+    for (const width of WIDTHS) {
+      await page.setViewportSize({ width, height: 800 });
+      const box = await page.evaluate(() => {
+        const r = (el) => (el ? el.getBoundingClientRect() : null);
+        const svg = r(document.querySelector('svg#timeline'));
+        const side = r(document.querySelector('table#summary'));
+        return { scroll: document.documentElement.scrollWidth, svg, side };
+      });
+      if (box.scroll > width) problems.push(`at ${width} px the page is ${box.scroll} px wide`);
+      if (box.svg && box.svg.right > width) problems.push(`at ${width} px the chart runs past the window`);
+      if (box.svg && box.svg.width < 0.6 * Math.min(width, 1400) - 450) problems.push(`at ${width} px the chart is squeezed`);
+      if (width >= 1400 && box.svg && box.side && box.side.left < box.svg.right) {
+        problems.push(`at ${width} px the summary is not beside the chart`);
+      }
+      await page.screenshot({ path: file.replace(/\.html$/, `-${width}.png`), fullPage: true });
+    }
   } finally {
     await page.close();
   }

@@ -77,9 +77,13 @@ public:
     const std::string &state() const { return state_; }
 
     int load_package(const std::string &package);
-    // `routersim run STATE options -- command`; returns routersim's exit code
-    // (0 when the run was recorded, whatever the command did).
+    // `routersim run STATE options -- command`; returns 0 when the run was
+    // recorded, whatever the command did, else routersim's exit status.
     int run(const std::vector<std::string> &command, const run_options &opt = {});
+    // Of the last run: routersim's own exit status (10-13 when the command
+    // failed, was cut, timed out or stopped) and its verdict line.
+    int exit_status() const { return exit_status_; }
+    const std::string &verdict() const { return verdict_; }
 
     // STATE/out: status without its line end, any result file, its lines.
     std::string status() const;
@@ -100,6 +104,8 @@ public:
 private:
     std::string state_;
     bool ok_ = false;
+    int exit_status_ = -1;
+    std::string verdict_;
 };
 
 }  // namespace simharness

@@ -192,3 +192,31 @@ TEST_F(Router, ErasedBlockWithoutAModemReadsZeroAndStoresNothing)
     EXPECT_EQ(flash(k_state_at, 4), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
+
+// The documentation of the action table follows the program: every action
+// word that main.cpp compares has its row in docs/imgrenew-actions.md.
+TEST(ActionDocs, EveryActionWordOfTheProgramIsDocumented)
+{
+    std::string main_cpp = simharness::read_file(std::string(UP_SOURCE_DIR) + "/app/up/main.cpp");
+    std::string page = simharness::read_file(std::string(UP_SOURCE_DIR) + "/docs/imgrenew-actions.md");
+    ASSERT_FALSE(page.empty());
+    std::vector<std::string> words;
+    const std::string key = "word_is(";
+    for (size_t at = main_cpp.find(key); at != std::string::npos; at = main_cpp.find(key, at + 1)) {
+        size_t open = main_cpp.find('"', at);
+        size_t close = main_cpp.find('"', open + 1);
+        if (open == std::string::npos || close == std::string::npos || open > main_cpp.find(')', at))
+            continue;
+        words.push_back(main_cpp.substr(open + 1, close - open - 1));
+    }
+    std::sort(words.begin(), words.end());
+    EXPECT_EQ(words, (std::vector<std::string>{"get", "kernel", "nv_get", "nv_normal", "nv_set", "set", "set_digftm",
+                                               "set_ftm", "set_online", "test", "uboot", "up"}));
+    for (const std::string &w : words)
+        EXPECT_NE(page.find("`imgrenew " + w), std::string::npos) << w;
+    // The README shows the plain build for this PC.
+    std::string readme = simharness::read_file(std::string(UP_SOURCE_DIR) + "/README.md");
+    EXPECT_NE(readme.find("    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo\n"
+                          "    cmake --build build -j2\n"),
+              std::string::npos);
+}

@@ -104,6 +104,30 @@ std::string report_of(const std::string &state, const std::string &artefact, con
     return simharness::read_file(page);
 }
 
+// The text of a summary row by its key.
+std::string summary_value(const std::string &html, const std::string &key)
+{
+    size_t at = html.find("<tr data-key=\"" + key + "\">");
+    if (at == std::string::npos)
+        return "<no row>";
+    at = html.find("<td", at);
+    at = html.find('>', at) + 1;
+    return html.substr(at, html.find("</td>", at) - at);
+}
+
+// The tool's own total of its required waits: its last "required waits so far" line.
+std::string tool_wait_total(const sim_router &r)
+{
+    std::string total = "<none logged>";
+    const std::string key = "required waits so far: ";
+    for (const std::string &l : r.syslog()) {
+        size_t at = l.find(key);
+        if (at != std::string::npos)
+            total = l.substr(at + key.size());
+    }
+    return total;
+}
+
 // The record row of the records table for a name.
 std::string record_row_of(const std::string &html, const std::string &name)
 {
@@ -138,6 +162,8 @@ TEST(Report, SuccessfulRunShowsEveryRecordTheProgressAndTheFlashWork)
     // 1 s after each of the four router records, 2 s before the completion,
     // 5 s before the reboot request.
     EXPECT_NE(html.find("required waits (sum)</th><td class=\"n\">11.0 s"), std::string::npos);
+    EXPECT_EQ(tool_wait_total(r), "11000 ms");
+    EXPECT_EQ(summary_value(html, "result"), "installed; reboot requested");
     // Every progress message of the bus is on the curve; the completion is marked.
     size_t progress = 0;
     for (const auto &m : r.bus())
@@ -183,6 +209,10 @@ TEST(Report, FailedRunMarksTheFailingRecordAndTheFailureReport)
     EXPECT_NE(record_row_of(html, "2ndfs.tar.bz2").find("data-result=\"failed\""), std::string::npos);
     EXPECT_NE(record_row_of(html, "rootfs.jffs2").find("data-result=\"done\""), std::string::npos);
     EXPECT_EQ(data_attr(html, "<svg id=\"timeline\"", "end"), "reboot");
+    // The page says why, as the run's verdict did.
+    EXPECT_EQ(summary_value(html, "result"), "failed in 2ndfs.tar.bz2: update the 2ndrootfs/apps fail; reboot requested");
+    EXPECT_EQ(r.verdict(), "result: failed in 2ndfs.tar.bz2: update the 2ndrootfs/apps fail; reboot requested");
+    EXPECT_EQ(r.exit_status(), 10);
 }
 
 // The cut lands wherever the machine's speed puts it: the page must name the
@@ -211,6 +241,8 @@ TEST(Report, PowerCutIsDrawnAtItsMomentInTheRecordThatWasRunning)
     ASSERT_GE(started, 1u) << "the cut came before the walk";
     EXPECT_EQ(data_attr(html, svg, "power-cut-record"), k_names[started - 1]);
     EXPECT_EQ(data_attr(html, "data-moment=\"power-cut\"", "record"), k_names[started - 1]);
+    EXPECT_EQ(summary_value(html, "result"), "power cut at 2300 ms during " + k_names[started - 1] +
+                                                 "; no reboot requested");
     for (size_t i = started; i < k_names.size(); ++i)
         EXPECT_NE(record_row_of(html, k_names[i]).find("data-result=\"not reached\""), std::string::npos);
     EXPECT_EQ(data_attr(html, svg, "reboot-ms"), "");
@@ -288,6 +320,11 @@ TEST(Report, ModemLanesCountAttemptsRetriesRefusalsAndPowerCycles)
     EXPECT_EQ(data_attr(html, "<tr data-record=", "result"), "done");
     // Two power cycles of 15 s, 6 s before the NV restore, 1 s before the closing lines.
     EXPECT_NE(html.find("required waits (sum)</th><td class=\"n\">37.0 s"), std::string::npos);
+    // The failed attempt says why, on its mark and its bar.
+    EXPECT_NE(html.find("<title>attempt failed: downlaod Dsp1 file faield.; power cycle and retry at "),
+              std::string::npos);
+    EXPECT_NE(html.find("<title>attempt 0 failed: downlaod Dsp1 file faield. ("), std::string::npos);
+    EXPECT_NE(html.find("<title>attempt 1 ("), std::string::npos);
     // Log text never becomes markup.
     EXPECT_EQ(html.find("<img src=x"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
@@ -337,7 +374,63 @@ TEST(Report, ModemRunWithARetryShowsItsAttemptsPowerCyclesAndTheBlockSentAgain)
     EXPECT_EQ(count(html, "data-image=\"DSP1\""), 2u);
     EXPECT_EQ(count(html, "class=\"span image-failed\""), 2u);
     EXPECT_NE(record_row_of(html, "qd4700_modem.bin").find("data-result=\"done\""), std::string::npos);
+    // The refusal at DSP1's close is why the first attempt failed, not the
+    // lost answer the tool overcame by sending the block again.
+    EXPECT_NE(html.find("<title>attempt failed: Fail to call dload_close_packet_cmd.ret=1; power cycle and retry at "),
+              std::string::npos);
     EXPECT_EQ(count(html, "data-report=\"complete\""), 1u);
+}
+
+// A package with a modem record on a freshly initialised router and no modem:
+// the erased state word reads as "router steps done", so the router records
+// are skipped, and the modem step gives up after 100 port polls.
+TEST(Report, ModemRecordOnAnErasedStateWordShowsTheSkippedRecordsAndWhyTheRunFailed)
+{
+    sysmodem::modem_package pkg;
+    sim_router r;
+    ASSERT_TRUE(r.ok());
+    ASSERT_EQ(r.load_package(pkg.path), 0);
+    ASSERT_EQ(r.run({"imgrenew", "up"}, scaled(50)), 0);
+    const std::string verdict = "failed in qd4700_modem.bin: no modem port found after 100 detections, modem "
+                                "update failed; reboot requested";
+    EXPECT_EQ(r.verdict(), "result: " + verdict);
+    EXPECT_EQ(r.exit_status(), 10);
+    EXPECT_EQ(r.status(), "0");
+    std::string html = report_of(r.state(), "modem-erased-state",
+                                 R"j({"lanes": ["records files", "records skipped", "records modem"]})j");
+    EXPECT_EQ(summary_value(html, "result"), verdict);
+    // The tool's own wait total: 1 s after each of the two skipped records,
+    // 15 s for the power cycle, 2 s after it, 1 s for each of the 100 port polls.
+    EXPECT_EQ(tool_wait_total(r), "119000 ms");
+    EXPECT_EQ(summary_value(html, "waits"), "119.0 s");
+    const char *const names[] = {"zImage", "rootfs.jffs2"};
+    const char *const parts[] = {"/dev/mtd2", "/dev/mtd3"};
+    for (size_t i = 0; i < 2; ++i) {
+        std::string row = record_row_of(html, names[i]);
+        EXPECT_NE(row.find("data-result=\"skipped\""), std::string::npos) << row;
+        EXPECT_NE(row.find(std::string("<td>") + parts[i] + "</td>"), std::string::npos) << row;
+    }
+    auto lane_of = [&](const std::string &name) {
+        size_t at = html.find("data-lane=\"" + name + "\"");
+        return at == std::string::npos ? "" : html.substr(at, html.find("</g>", at) - at);
+    };
+    EXPECT_EQ(count(lane_of("skipped"), "data-kind=\"record\""), 2u);
+    EXPECT_NE(lane_of("skipped").find("data-record=\"rootfs.jffs2\""), std::string::npos);
+    std::string files = lane_of("files");   // the version record only
+    EXPECT_EQ(count(files, "data-kind=\"record\""), 1u);
+    EXPECT_NE(files.find("data-record=\"version_info.txt\""), std::string::npos);
+}
+
+TEST(Report, DefaultPageOutlivesTheNextRun)
+{
+    sim_router r({"--mtd", "6=4M"});
+    ASSERT_TRUE(r.ok());
+    ASSERT_EQ(r.run({"true"}), 0);
+    std::string printed;
+    ASSERT_EQ(simharness::run_program({simharness::bin_path("routersim"), "report", r.state()}, {}, &printed), 0);
+    EXPECT_EQ(printed, r.state() + "/report.html\n");
+    ASSERT_EQ(r.run({"true"}), 0);
+    EXPECT_NE(simharness::read_file(r.state() + "/report.html").find("<svg id=\"timeline\""), std::string::npos);
 }
 
 TEST(Report, EscapingKeepsValidUtf8AndReplacesEverythingElse)

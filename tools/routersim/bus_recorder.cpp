@@ -55,6 +55,8 @@ bus_record bus_message_json(int module, const uint8_t *data, size_t len)
     j += ", " + field("session_id", head.session_id);
     j += ", \"payload_hex\": \"" + hex(payload, plen) + "\"";
     if (module == UI_ID && plen >= 8) {
+        rec.operation = (long)get_le32(payload);
+        rec.progress = (long)get_le32(payload + 4);
         j += ", \"payload\": {" + field("operation", get_le32(payload)) + ", " +
              field("progress", get_le32(payload + 4)) + "}";
     } else if (module == SC_ID && plen >= 16) {

@@ -34,6 +34,7 @@ struct flash_event {
 struct run_logs {
     double time_scale = 1.0;
     long kill_after_ms = -1;
+    double timeout_s = 0;         // simulated seconds; 0: none
     double wall_ms = 0;           // start to end of the run
     double modem_offset_ms = 0;   // when the modem started, relative to the command
     bool file_mode = false;
@@ -121,12 +122,17 @@ struct run_picture {
     int block_retries = 0;            // stream or programmer blocks sent again
     int refusals = 0;                 // NAKs, refused images, bad frames
     std::string signature;            // the package signature check's verdict; empty: none logged
+    std::string result;               // how the run ended and why, as routersim run's verdict says it
+    double tool_wait_ms = -1;         // the tool's own total of its required waits; -1: it logged none
 };
 
 // report_router.cpp: progress, records, waits and flash lanes.
 void picture_router(const run_logs &logs, run_picture *pic);
 // report_modem.cpp: the modem lanes, only those the logs have data for.
 void picture_modem(const run_logs &logs, run_picture *pic);
+// report_router.cpp: the result row, from the same reading of the logs as
+// the verdict of `routersim run`.
+void picture_result(const run_logs &logs, run_picture *pic);
 
 // report_html.cpp: the page.
 std::string render_report(const run_logs &logs, const run_picture &pic);

@@ -27,8 +27,10 @@ constexpr size_t MAX_LABEL = 160;
 
 const char CSS[] = R"(body{font:13px/1.4 sans-serif;margin:16px;color:#222;background:#fff}
 h1{font-size:18px;margin:0 0 4px}p.note{margin:2px 0;color:#555}
-.wrap{display:flex;flex-wrap:wrap;gap:16px;align-items:flex-start}
-.side{max-width:430px;font-size:12px}table{border-collapse:collapse;width:100%;margin-bottom:8px}td,th{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}
+.wrap{display:grid;grid-template-columns:minmax(0,1fr);gap:16px;align-items:start}
+@media (min-width:1400px){.wrap{grid-template-columns:minmax(0,1fr) 400px}}
+#timeline{width:100%;height:auto;max-width:1400px}svg.legend{max-width:100%;height:auto}
+.side{font-size:12px;min-width:0;overflow-wrap:anywhere}table{border-collapse:collapse;width:100%;margin-bottom:8px}td,th{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}
 th{background:#f2f2f2}td.n{text-align:right;font-variant-numeric:tabular-nums}
 svg text{font:11px sans-serif;fill:#222}svg .lanename{font-weight:bold}svg .group{font-weight:bold;fill:#555}
 .grid{stroke:#e4e4e4}.axis{stroke:#888}.curve{fill:none;stroke:#1f6fb2;stroke-width:2}
@@ -261,6 +263,7 @@ struct page {
     {
         out += "<div class=\"side\"><table id=\"summary\">";
         row("command", "command", logs.command);
+        row("result", "result", pic.result);
         row("status", "exit status", logs.status);
         if (!pic.signature.empty())
             row("signature", "package signature", pic.signature);
@@ -275,9 +278,12 @@ struct page {
             row("scale", "time scale", "x" + scale_text(logs.time_scale));
             row("simulated", "simulated time", shown(logs.wall_ms), true);
         }
+        // The tool's own total when it logged one; the items below add up to it.
         double wait_ms = 0;
         for (const required_wait &w : pic.waits)
             wait_ms += w.each_ms * w.count;
+        if (pic.tool_wait_ms >= 0)
+            wait_ms = pic.tool_wait_ms;
         row("waits", "required waits (sum)", num(wait_ms / 1000.0, 1) + " s", true);
         for (const required_wait &w : pic.waits)
             row("wait", std::to_string(w.count) + " x " + num(w.each_ms / 1000.0, 1) + " s", w.what);
@@ -322,7 +328,7 @@ struct page {
 
     void legend()
     {
-        out += "<svg class=\"legend\" width=\"1000\" height=\"26\">";
+        out += "<svg class=\"legend\" width=\"1000\" height=\"26\" viewBox=\"0 0 1000 26\">";
         double px = 8;
         for (const char *k : {"record", "extract", "erase", "write", "tool", "wait", "power-off", "stage", "attempt",
                               "image", "image-failed", "nv"}) {
@@ -410,6 +416,7 @@ int sim_report(const std::string &state, const std::string &out_file)
     run_picture pic;
     picture_router(logs, &pic);
     picture_modem(logs, &pic);
+    picture_result(logs, &pic);
     std::string html = render_report(logs, pic);
     // A fresh file beside the target, renamed over it: never written
     // through a link someone left at that name.

@@ -129,6 +129,7 @@ bool read_run_logs(const std::string &state, run_logs *logs, std::string *err)
     parse_i64(info["modem_start_ns"], &modem_ns);
     parse_i64(info["kill_after_ms"], &kill);
     logs->kill_after_ms = (long)kill;
+    logs->timeout_s = strtod(info["timeout_s"].c_str(), nullptr);
     double scale = strtod(info["time_scale"].c_str(), nullptr);
     logs->time_scale = scale > 0 ? scale : 1.0;
     logs->wall_ms = ns_to_ms(end_ns, start_ns);

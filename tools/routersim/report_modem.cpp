@@ -2,6 +2,7 @@
 // and the tool's own modem lines. Every lane is made only when a line for it
 // exists, so a run without a modem step shows none of them.
 #include "report.h"
+#include "routersim.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -149,19 +150,34 @@ void tool_lanes(const std::vector<timed_line> &sys, bool have_exchange_log, run_
     open_span attempt, image, backup, power;
     int syslog_power = 0, syslog_resends = 0;
     double last_download_end = -1;
+    failure_trail trail;   // what went wrong in the current attempt
+    std::string why;
+    auto attempt_label = [&]() { return why.empty() ? attempt.label : attempt.label + " failed: " + why; };
     for (const timed_line &l : sys) {
         const std::string &m = l.text;
         if (starts(m, "will to do NO ") && has(m, "retry downlaod")) {
             if (attempt.open)
-                modem_lane(pic, "download attempts").spans.push_back({attempt.from, l.ms, "attempt", attempt.label, {}});
+                modem_lane(pic, "download attempts").spans.push_back({attempt.from, l.ms, "attempt", attempt_label(), {}});
             ++pic->download_attempts;
             attempt = {true, l.ms, "attempt " + word_after(m, "NO "), 0, 0, ""};
+            why.clear();
+            trail = failure_trail{};
         } else if (attempt.open && ends_attempts(m)) {
-            modem_lane(pic, "download attempts").spans.push_back({attempt.from, l.ms, "attempt", attempt.label, {}});
+            if (!has(m, "modem update successful") && why.empty())
+                why = trail.cause;
+            std::string label = has(m, "modem update successful") ? attempt.label : attempt_label();
+            modem_lane(pic, "download attempts").spans.push_back({attempt.from, l.ms, "attempt", label, {}});
             attempt.open = false;
         }
+        if (attempt.open && has(m, "update failed, after reset will to retry"))
+            why = trail.cause;
+        if (attempt.open)
+            trail_feed(&trail, m);
         if (has(m, "update failed, after reset will to retry"))
-            modem_lane(pic, "download attempts").marks.push_back({l.ms, "failed", "attempt failed: power cycle and retry"});
+            modem_lane(pic, "download attempts")
+                .marks.push_back({l.ms, "failed",
+                                  "attempt failed: " + (why.empty() ? std::string("no reason logged") : why) +
+                                      "; power cycle and retry"});
         if (starts(m, "This is a ") && has(m, " image.")) {
             image = {true, l.ms, m.substr(10, m.find(" image.") - 10), 0, 0, ""};
         } else if (image.open && starts(m, "downlaod ") && (has(m, "success") || has(m, "faield"))) {
@@ -201,7 +217,7 @@ void tool_lanes(const std::vector<timed_line> &sys, bool have_exchange_log, run_
     }
     if (attempt.open) {
         double end = sys.empty() ? attempt.from : sys.back().ms;
-        modem_lane(pic, "download attempts").spans.push_back({attempt.from, end, "attempt", attempt.label, {}});
+        modem_lane(pic, "download attempts").spans.push_back({attempt.from, end, "attempt", attempt_label(), {}});
     }
     if (!have_exchange_log) {
         pic->power_cycles = syslog_power;

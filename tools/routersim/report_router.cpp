@@ -2,6 +2,7 @@
 // record's window and its phases by partition, the flash lanes, the reboot
 // request, the power cut and the program's fixed waits.
 #include "report.h"
+#include "routersim.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -85,6 +86,12 @@ std::vector<record_row> record_table(const std::vector<timed_line> &syslog)
     for (record_row &r : rows)
         r.result = "not reached";
     return rows;
+}
+
+// The partition of a router record by its id (bootloader, kernel, root file system).
+std::string id_partition(long id)
+{
+    return id == 1 ? "/dev/mtd0" : id == 2 ? "/dev/mtd2" : "/dev/mtd3";
 }
 
 lane &lane_named(run_picture *pic, const std::string &group, const std::string &name)
@@ -191,9 +198,12 @@ void records(const run_logs &logs, run_picture *pic)
             r.result = "skipped";
         if (r.result == "cut")
             r.to = std::max(r.to, logs.wall_ms);   // it was being installed until the cut
+        if (r.result == "skipped" && r.id >= 1 && r.id <= 3)
+            r.partition = id_partition(r.id);   // where it would have gone
         if (r.partition.empty())
             r.partition = r.id == 7 || has(sys[first].text, "modem") ? "modem" : "files";
-        lane &ln = lane_named(pic, "records", r.partition);
+        // A skipped record wrote nothing: its own lane, not its partition's.
+        lane &ln = lane_named(pic, "records", r.result == "skipped" ? "skipped" : r.partition);
         std::vector<std::string> attrs = {"record=" + r.name, "bytes=" + std::to_string(r.bytes),
                                           "result=" + r.result};
         ln.spans.push_back({r.from, r.to, "record", r.name, attrs});
@@ -274,6 +284,8 @@ void waits(const run_logs &logs, run_picture *pic)
         half_seconds += has(m, "will to kill ") || has(m, "will to remove old modem NV back") ||
                         has(m, "will to remove high modem NV back") || has(m, "will to remove the bad modem NV");
         same_version += has(m, "the curren modem version is same with update firmware");
+        if (has(m, "required waits so far: "))
+            pic->tool_wait_ms = (double)number_after(m, "required waits so far: ");
     }
     bool cleaned = success_reboot + failed_complete > 0;
     std::vector<required_wait> w = {
@@ -288,9 +300,17 @@ void waits(const run_logs &logs, run_picture *pic)
         {"before the modem step's closing lines", 1000, closing},
         {"after stopping a process or removing an NV backup", 500, half_seconds},
     };
-    for (const required_wait &x : w)
+    double itemised = 0;
+    for (const required_wait &x : w) {
         if (x.count > 0)
             pic->waits.push_back(x);
+        itemised += x.each_ms * x.count;
+    }
+    // What the tool counted besides the waits above: the 1 s between polls
+    // of the modem's USB ports and the serial port's waits.
+    if (pic->tool_wait_ms > itemised)
+        pic->waits.push_back({"counted by the tool besides these (1 s modem port polls, serial port waits)",
+                              pic->tool_wait_ms - itemised, 1});
 }
 
 }  // namespace
@@ -327,7 +347,7 @@ void picture_router(const run_logs &logs, run_picture *pic)
     pic->axis_to = std::max(logs.wall_ms, 1.0);
     // Partitions in device order, then files, the modem record and the waits.
     auto rank = [](const lane &l) {
-        return l.name == "waits" ? 3 : l.name == "modem" ? 2 : l.name == "files" ? 1 : 0;
+        return l.name == "waits" ? 4 : l.name == "modem" ? 3 : l.name == "skipped" ? 2 : l.name == "files" ? 1 : 0;
     };
     std::stable_sort(pic->lanes.begin(), pic->lanes.end(), [&](const lane &a, const lane &b) {
         if (a.group != b.group)
@@ -336,4 +356,24 @@ void picture_router(const run_logs &logs, run_picture *pic)
             return rank(a) < rank(b);
         return a.name < b.name;
     });
+}
+
+void picture_result(const run_logs &logs, run_picture *pic)
+{
+    run_watch w;
+    for (const timed_line &l : logs.syslog)
+        watch_message(&w, l.text);
+    for (const timed_line &l : logs.bus) {
+        bus_record rec;
+        const std::string &j = l.text;
+        if (has(j, "\"module\": 12") && has(j, "\"operation\": ")) {
+            rec.operation = (long)number_after(j, "\"operation\": ");
+            rec.progress = (long)number_after(j, "\"progress\": ");
+        }
+        rec.reboot_request = has(j, "\"module\": 0") && has(j, "\"msg_id\": 268435460") && has(j, "\"sys_state\": 4,");
+        watch_bus(&w, rec);
+    }
+    int code = 0;
+    std::string verdict = run_verdict(w, {logs.status, logs.end, logs.kill_after_ms, logs.timeout_s}, &code);
+    pic->result = verdict.compare(0, 8, "result: ") == 0 ? verdict.substr(8) : verdict;
 }

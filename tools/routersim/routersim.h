@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct sim_run_options {
     bool host_net = false;              // share the host's network (servers reachable from the host)
     std::string tmp_dir;                // empty: a fresh tmpfs as /tmp; else this host folder
     std::vector<std::string> command;
+    bool quiet = false;                 // no verdict line on stdout
+    FILE *live = nullptr;               // where to show live progress (a terminal); nullptr: nowhere
 };
 
 // Where the build's programs and libraries are (next to routersim itself).
@@ -52,7 +55,9 @@ bool parse_bad_block(const char *text, sim_init_options *opt);
 int sim_init_state(const std::string &state, const sim_init_options &opt);
 // The factory bad blocks of partition mtd listed in STATE/flash/badblocks.
 std::vector<uint64_t> sim_bad_blocks(const std::string &state, int mtd);
-int sim_load_package(const std::string &state, const std::string &package);
+// full_install: also store upgrade state 0, as `imgrenew set 0` would, so that
+// a package with a modem record installs its router records too.
+int sim_load_package(const std::string &state, const std::string &package, bool full_install = false);
 
 // run_supervisor.cpp
 int sim_run(const sim_paths &paths, const sim_run_options &opt);
@@ -89,8 +94,66 @@ std::string syslog_line(const char *msg, size_t len);
 struct bus_record {
     std::string json;
     bool reboot_request = false;
+    long operation = -1;                // display messages: the payload's words
+    long progress = -1;
 };
 bus_record bus_message_json(int module, const uint8_t *data, size_t len);
+
+// run_watch.cpp: what the run's syslog and bus say while it runs (the record
+// being installed, the display's progress, a failure and its reason), shown
+// live on a terminal and summed up in one verdict line at the end.
+// The first line of the latest run of failure lines: the deepest cause is
+// logged first, each caller adds its own line on the way up, and a failure
+// the tool overcame (a block sent again) is followed by lines of work.
+struct failure_trail {
+    std::string cause;
+    bool open = false;
+};
+void trail_feed(failure_trail *t, const std::string &message);
+
+struct run_watch {
+    FILE *live = nullptr;               // the terminal to show progress on; nullptr: none
+    std::vector<std::string> records;   // names from the package's record table, in order
+    long table_size = -1;               // the number of records the table announced
+    int started = 0;                    // records whose installation began
+    std::string current;                // the record being installed ("" before the walk)
+    failure_trail trail;                // of the current record or modem download attempt
+    std::string reason;                 // why the current record failed, once a line passed it on
+    std::string pre_walk_reason;        // the same before the first record (package checks)
+    std::vector<std::string> attempt_reasons;   // why each failed modem download attempt failed
+    long progress = -1;                 // the display's last figure
+    bool complete_report = false;       // the display was told the upgrade completed
+    bool failed_report = false;         // ... or failed
+    bool upgrade_failed = false;        // the tool said it failed
+    bool reboot_requested = false;
+    bool line_open = false;             // a progress line without its line end is on the terminal
+};
+
+// How a run ended, for its verdict.
+struct run_ending {
+    std::string status;                 // as STATE/out/status: exit code, killed, timeout, stopped
+    std::string end;                    // as run.info: exit, reboot, power-cut, timeout, stopped
+    long kill_after_ms = -1;
+    double timeout_s = 0;
+};
+
+// Exit statuses of `routersim run` besides 0 (the command succeeded; an
+// upgrade installed), 1 (routersim could not run it) and 2 (usage).
+constexpr int RUN_EXIT_FAILED = 10;
+constexpr int RUN_EXIT_POWER_CUT = 11;
+constexpr int RUN_EXIT_TIMEOUT = 12;
+constexpr int RUN_EXIT_STOPPED = 13;
+
+// line: one line as written to syslog.log ("debug imgrenew: [f.cpp:1]text").
+void watch_syslog(run_watch *w, const std::string &line);
+// The same for the upgrade tool's message text alone ("text" of the line above).
+void watch_message(run_watch *w, const std::string &message);
+// Whether a message of the tool says what went wrong (not a line that only
+// passes a failure on, such as "update modem image failed").
+bool failure_line(const std::string &message);
+void watch_bus(run_watch *w, const bus_record &rec);
+// The verdict line (without its line end) and the exit status it stands for.
+std::string run_verdict(const run_watch &w, const run_ending &e, int *exit_code);
 
 // Shared file helpers (run_files.cpp).
 int make_dirs(const std::string &path);

@@ -1,9 +1,11 @@
-// routersim command line: init, load-package, run.
+// routersim command line: init, load-package, run, report. Each command and
+// each of its options is one row of a table, which also gives the help text.
 #include "report.h"
 #include "routersim.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,19 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-void usage()
-{
-    fprintf(stderr,
-            "usage: routersim init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...] [--key PUB ...]\n"
-            "       routersim load-package STATE PACKAGE\n"
-            "       routersim run STATE [--file-mode PACKAGE] [--modem MODEMSTATE [--modem-program PATH]]\n"
-            "                 [--modem-power-cut KIND:N]\n"
-            "                 [--time-scale N] [--timeout S] [--kill-after MS] [--env NAME=VALUE]\n"
-            "                 [--host-net] [--tmp-dir DIR]\n"
-            "                 -- CMD ARGS\n"
-            "       routersim report STATE [-o FILE]\n");
-}
 
 std::string dir_of(const std::string &path)
 {
@@ -66,100 +55,355 @@ std::string absolute(const std::string &path)
     return path;
 }
 
+// One line naming the mistake, status 2.
+int usage_error(const char *command, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+int usage_error(const char *command, const char *fmt, ...)
+{
+    char msg[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    if (command != nullptr)
+        fprintf(stderr, "routersim %s: %s (see routersim %s --help)\n", command, msg, command);
+    else
+        fprintf(stderr, "routersim: %s (see routersim --help)\n", msg);
+    return 2;
+}
+
+// An option of a command: its name, the word for its value (nullptr: a
+// flag), what it does, and how it is taken into the command's options.
+// apply returns false for a value it does not accept, with *want saying
+// what it accepts.
+template <typename Options>
+struct option_spec {
+    const char *name;
+    const char *value;
+    const char *help;
+    bool (*apply)(Options *o, const char *value, const char **want);
+};
+
+template <typename Options, size_t N>
+void print_options(const option_spec<Options> (&table)[N])
+{
+    for (const option_spec<Options> &o : table) {
+        char left[64];
+        snprintf(left, sizeof left, "%s%s%s", o.name, o.value ? " " : "", o.value ? o.value : "");
+        printf("  %-24s %s\n", left, o.help);
+    }
+}
+
+// Reads the options from argv[*i] on, stopping at "--" or at the first word
+// that is not an option (an operand). 0, or the usage error's status.
+template <typename Options, size_t N>
+int parse_options(const char *command, const option_spec<Options> (&table)[N], int argc, char **argv, int *i,
+                  Options *opt)
+{
+    while (*i < argc && strcmp(argv[*i], "--") != 0 && argv[*i][0] == '-') {
+        const char *word = argv[*i];
+        const option_spec<Options> *spec = nullptr;
+        for (const option_spec<Options> &o : table)
+            if (strcmp(o.name, word) == 0)
+                spec = &o;
+        if (spec == nullptr)
+            return usage_error(command, "unknown option %s", word);
+        const char *value = nullptr;
+        if (spec->value != nullptr) {
+            if (*i + 1 >= argc)
+                return usage_error(command, "%s needs a value %s", word, spec->value);
+            value = argv[++*i];
+        }
+        const char *want = "";
+        if (!spec->apply(opt, value, &want))
+            return usage_error(command, "bad value '%s' for %s (%s)", value ? value : "", word, want);
+        ++*i;
+    }
+    return 0;
+}
+
+// ---- init
+
+const option_spec<sim_init_options> INIT_OPTIONS[] = {
+    {"--mtd", "N=SIZE", "partition N (0-9) of SIZE bytes, K or M, whole 128K blocks",
+     [](sim_init_options *o, const char *v, const char **want) {
+         *want = "N=SIZE, N 0-9, SIZE whole 128K blocks up to 512M";
+         return parse_mtd_override(v, o);
+     }},
+    {"--bad-block", "N:BLOCK", "make erase block BLOCK of mtdN a factory bad block (repeatable)",
+     [](sim_init_options *o, const char *v, const char **want) {
+         *want = "N:BLOCK, BLOCK decimal or 0x hex";
+         return parse_bad_block(v, o);
+     }},
+    {"--key", "PUB", "put the public-key file PUB in the router's /etc/imgrenew/keys (repeatable)",
+     [](sim_init_options *o, const char *v, const char **) {
+         o->keys.push_back(v);
+         return true;
+     }},
+};
+
+int help_init()
+{
+    printf("usage: routersim init STATE [options]\n"
+           "Makes a router in service in the empty or missing folder STATE: every flash\n"
+           "partition erased at the router's sizes, the second file system seeded.\n"
+           "options:\n");
+    print_options(INIT_OPTIONS);
+    return 0;
+}
+
 int cmd_init(int argc, char **argv)
 {
-    if (argc < 3) {
-        usage();
-        return 2;
-    }
     sim_init_options opt;
     sim_default_sizes(&opt);
-    for (int i = 3; i < argc; ++i) {
-        if (strcmp(argv[i], "--mtd") == 0 && i + 1 < argc && parse_mtd_override(argv[i + 1], &opt)) {
-            ++i;
-            continue;
-        }
-        if (strcmp(argv[i], "--bad-block") == 0 && i + 1 < argc && parse_bad_block(argv[i + 1], &opt)) {
-            ++i;
-            continue;
-        }
-        if (strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
-            opt.keys.push_back(argv[++i]);
-            continue;
-        }
-        fprintf(stderr, "routersim: bad init option %s (--mtd N=SIZE, SIZE whole 128K blocks; "
-                        "--bad-block N:BLOCK; --key PUB)\n", argv[i]);
-        return 2;
+    int i = 0;
+    std::string state;
+    while (i < argc) {
+        if (int rc = parse_options("init", INIT_OPTIONS, argc, argv, &i, &opt))
+            return rc;
+        if (i >= argc)
+            break;
+        if (!state.empty())
+            return usage_error("init", "unexpected operand '%s'", argv[i]);
+        state = argv[i++];
     }
-    return sim_init_state(argv[2], opt) == 0 ? 0 : 1;
+    if (state.empty())
+        return usage_error("init", "missing operand STATE");
+    return sim_init_state(state, opt) == 0 ? 0 : 1;
+}
+
+// ---- load-package
+
+struct load_options {
+    bool full_install = false;
+};
+
+const option_spec<load_options> LOAD_OPTIONS[] = {
+    {"--full-install", nullptr, "also store upgrade state 0 (as imgrenew set 0), so that every record is installed",
+     [](load_options *o, const char *, const char **) {
+         o->full_install = true;
+         return true;
+     }},
+};
+
+int help_load()
+{
+    printf("usage: routersim load-package [options] STATE PACKAGE\n"
+           "Writes PACKAGE at offset 0 of the package partition (mtd6), stepping over its\n"
+           "bad blocks. On an erased state word a package with a modem record installs\n"
+           "only its modem record; --full-install asks for every record.\n"
+           "options:\n");
+    print_options(LOAD_OPTIONS);
+    return 0;
+}
+
+int cmd_load(int argc, char **argv)
+{
+    load_options opt;
+    std::vector<std::string> operands;
+    int i = 0;
+    while (i < argc) {
+        if (int rc = parse_options("load-package", LOAD_OPTIONS, argc, argv, &i, &opt))
+            return rc;
+        if (i < argc)
+            operands.push_back(argv[i++]);
+    }
+    if (operands.empty())
+        return usage_error("load-package", "missing operand STATE");
+    if (operands.size() == 1)
+        return usage_error("load-package", "missing operand PACKAGE");
+    if (operands.size() > 2)
+        return usage_error("load-package", "unexpected operand '%s'", operands[2].c_str());
+    return sim_load_package(operands[0], operands[1], opt.full_install) == 0 ? 0 : 1;
+}
+
+// ---- run
+
+const option_spec<sim_run_options> RUN_OPTIONS[] = {
+    {"--file-mode", "PACKAGE", "show PACKAGE as /2ndfile/image_path/root.bin on a mount point",
+     [](sim_run_options *o, const char *v, const char **) {
+         o->file_mode_package = absolute(v);
+         return true;
+     }},
+    {"--modem", "MODEMSTATE", "attach a virtual modem (modemsim MODEMSTATE)",
+     [](sim_run_options *o, const char *v, const char **) {
+         o->modem_state = absolute(v);
+         return true;
+     }},
+    {"--modem-program", "PATH", "with --modem: run PATH instead of modemsim",
+     [](sim_run_options *o, const char *v, const char **) {
+         o->modem_program = absolute(v);
+         return true;
+     }},
+    {"--modem-power-cut", "KIND:N", "with --modem: the modem cuts the power at its Nth event of KIND (docs/modemsim.md)",
+     [](sim_run_options *o, const char *v, const char **want) {
+         *want = "KIND:N, see docs/modemsim.md";
+         o->modem_power_cut = v;
+         return sim_valid_power_cut(v);
+     }},
+    {"--time-scale", "N", "run N times faster than real time (N > 0, may be fractional)",
+     [](sim_run_options *o, const char *v, const char **want) {
+         *want = "a number above 0";
+         return parse_positive(v, &o->time_scale);
+     }},
+    {"--timeout", "S", "end the run after S simulated seconds (status timeout)",
+     [](sim_run_options *o, const char *v, const char **want) {
+         *want = "seconds above 0";
+         return parse_positive(v, &o->timeout_s);
+     }},
+    {"--kill-after", "MS", "power cut MS wall milliseconds after the start (status killed)",
+     [](sim_run_options *o, const char *v, const char **want) {
+         *want = "milliseconds, 0 or more";
+         double ms = 0;
+         if (strcmp(v, "0") != 0 && !parse_positive(v, &ms))
+             return false;
+         o->kill_after_ms = (long)ms;
+         return true;
+     }},
+    {"--env", "NAME=VALUE", "extra environment for the command (repeatable)",
+     [](sim_run_options *o, const char *v, const char **want) {
+         *want = "NAME=VALUE";
+         if (strchr(v, '=') == nullptr || v[0] == '=' || strchr(v, '\n') != nullptr)
+             return false;
+         o->env.push_back(v);
+         return true;
+     }},
+    {"--host-net", nullptr, "keep the host's network namespace",
+     [](sim_run_options *o, const char *, const char **) {
+         o->host_net = true;
+         return true;
+     }},
+    {"--tmp-dir", "DIR", "show the host folder DIR as the router's /tmp",
+     [](sim_run_options *o, const char *v, const char **) {
+         o->tmp_dir = absolute(v);
+         return true;
+     }},
+    {"--quiet", nullptr, "print no progress and no verdict line (for scripts)",
+     [](sim_run_options *o, const char *, const char **) {
+         o->quiet = true;
+         return true;
+     }},
+};
+
+int help_run()
+{
+    printf("usage: routersim run STATE [options] -- CMD ARGS\n"
+           "Runs CMD as one boot of the router STATE would and records it in STATE/out.\n"
+           "On a terminal the display's progress and each package record are shown as\n"
+           "they come. At the end one verdict line goes to stdout, e.g.\n"
+           "  result: installed; reboot requested\n"
+           "options:\n");
+    print_options(RUN_OPTIONS);
+    printf("exit status: 0 the command exited 0 (an upgrade installed), 1 routersim could not\n"
+           "run it, 2 usage error, 10 the command or upgrade failed, 11 power cut,\n"
+           "12 timeout, 13 routersim was stopped (SIGTERM, SIGINT)\n");
+    return 0;
 }
 
 int cmd_run(int argc, char **argv)
 {
-    if (argc < 3) {
-        usage();
-        return 2;
-    }
     sim_run_options opt;
-    opt.state = absolute(argv[2]);
-    int i = 3;
-    while (i < argc && strcmp(argv[i], "--") != 0) {
-        const char *o = argv[i];
-        if (strcmp(o, "--host-net") == 0) {
-            opt.host_net = true;
-            ++i;
-            continue;
-        }
-        const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool ok = v != nullptr;
-        if (ok && strcmp(o, "--file-mode") == 0)
-            opt.file_mode_package = absolute(v);
-        else if (ok && strcmp(o, "--modem") == 0)
-            opt.modem_state = absolute(v);
-        else if (ok && strcmp(o, "--modem-program") == 0)
-            opt.modem_program = absolute(v);
-        else if (ok && strcmp(o, "--time-scale") == 0)
-            ok = parse_positive(v, &opt.time_scale);
-        else if (ok && strcmp(o, "--timeout") == 0)
-            ok = parse_positive(v, &opt.timeout_s);
-        else if (ok && strcmp(o, "--kill-after") == 0) {
-            double ms = 0;
-            ok = strcmp(v, "0") == 0 || parse_positive(v, &ms);
-            opt.kill_after_ms = (long)ms;
-        } else if (ok && strcmp(o, "--modem-power-cut") == 0) {
-            ok = sim_valid_power_cut(v);
-            opt.modem_power_cut = v;
-        } else if (ok && strcmp(o, "--env") == 0)
-            opt.env.push_back(v);
-        else if (ok && strcmp(o, "--tmp-dir") == 0)
-            opt.tmp_dir = absolute(v);
-        else
-            ok = false;
-        if (!ok) {
-            if (o[0] != '-')
-                fprintf(stderr, "routersim: run needs -- before the command\n");
-            else
-                fprintf(stderr, "routersim: bad run option %s\n", o);
-            usage();
-            return 2;
-        }
-        i += 2;   // the option and its value
+    int i = 0;
+    if (i >= argc || strcmp(argv[i], "--") == 0 || argv[i][0] == '-') {
+        if (int rc = parse_options("run", RUN_OPTIONS, argc, argv, &i, &opt))
+            return rc;
+        return usage_error("run", "missing operand STATE");
     }
-    if (i >= argc || i + 1 >= argc) {
-        fprintf(stderr, "routersim: run needs -- CMD\n");
-        return 2;
-    }
-    if (!opt.modem_power_cut.empty() && opt.modem_state.empty()) {
-        fprintf(stderr, "routersim: --modem-power-cut needs --modem\n");
-        return 2;
-    }
-    if (!opt.modem_program.empty() && opt.modem_state.empty()) {
-        fprintf(stderr, "routersim: --modem-program needs --modem\n");
-        return 2;
-    }
+    opt.state = absolute(argv[i++]);
+    if (int rc = parse_options("run", RUN_OPTIONS, argc, argv, &i, &opt))
+        return rc;
+    if (i < argc && strcmp(argv[i], "--") != 0)
+        return usage_error("run", "unexpected operand '%s': the command goes after --", argv[i]);
+    if (i + 1 >= argc)
+        return usage_error("run", "missing -- CMD");
+    if (!opt.modem_program.empty() && opt.modem_state.empty())
+        return usage_error("run", "--modem-program needs --modem");
+    if (!opt.modem_power_cut.empty() && opt.modem_state.empty())
+        return usage_error("run", "--modem-power-cut needs --modem");
     for (++i; i < argc; ++i)
         opt.command.push_back(argv[i]);
+    if (!opt.quiet && isatty(STDERR_FILENO))
+        opt.live = stderr;
     return sim_run(locate_build(), opt);
+}
+
+// ---- report
+
+struct report_options {
+    std::string file;
+};
+
+const option_spec<report_options> REPORT_OPTIONS[] = {
+    {"-o", "FILE", "write the page to FILE (default STATE/report.html)",
+     [](report_options *o, const char *v, const char **) {
+         o->file = v;
+         return true;
+     }},
+};
+
+int help_report()
+{
+    printf("usage: routersim report STATE [options]\n"
+           "Draws the last run of STATE on one HTML page and prints its path. The default\n"
+           "page STATE/report.html lies outside STATE/out, which the next run empties.\n"
+           "options:\n");
+    print_options(REPORT_OPTIONS);
+    return 0;
+}
+
+int cmd_report(int argc, char **argv)
+{
+    report_options opt;
+    std::string state;
+    int i = 0;
+    while (i < argc) {
+        if (int rc = parse_options("report", REPORT_OPTIONS, argc, argv, &i, &opt))
+            return rc;
+        if (i >= argc)
+            break;
+        if (!state.empty())
+            return usage_error("report", "unexpected operand '%s'", argv[i]);
+        state = argv[i++];
+    }
+    if (state.empty())
+        return usage_error("report", "missing operand STATE");
+    std::string file = opt.file.empty() ? state + "/report.html" : opt.file;
+    if (sim_report(state, file) != 0)
+        return 1;
+    printf("%s\n", file.c_str());
+    return 0;
+}
+
+// ---- the commands
+
+struct command_spec {
+    const char *name;
+    const char *synopsis;
+    int (*run)(int argc, char **argv);   // the words after the command's name
+    int (*help)();
+};
+
+const command_spec COMMANDS[] = {
+    {"init", "init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...]", cmd_init, help_init},
+    {"load-package", "load-package [--full-install] STATE PACKAGE", cmd_load, help_load},
+    {"run", "run STATE [options] -- CMD ARGS", cmd_run, help_run},
+    {"report", "report STATE [-o FILE]", cmd_report, help_report},
+};
+
+int help_all()
+{
+    printf("usage: routersim COMMAND ...\n"
+           "The simulated router: runs a command as one boot of a router whose state\n"
+           "is a folder, and records what happened.\n"
+           "commands:\n");
+    for (const command_spec &c : COMMANDS)
+        printf("  routersim %s\n", c.synopsis);
+    printf("`routersim COMMAND --help` describes a command. Exit status 2: a usage error.\n");
+    return 0;
+}
+
+bool is_help(const char *word)
+{
+    return strcmp(word, "--help") == 0 || strcmp(word, "-h") == 0;
 }
 
 }  // namespace
@@ -177,34 +421,20 @@ int main(int argc, char **argv)
             }
         }
     }
-    if (argc < 2) {
-        usage();
-        return 2;
+    if (argc < 2)
+        return usage_error(nullptr, "missing command");
+    if (is_help(argv[1]) || strcmp(argv[1], "help") == 0)
+        return help_all();
+    for (const command_spec &c : COMMANDS) {
+        if (strcmp(c.name, argv[1]) != 0)
+            continue;
+        // --help anywhere before a run's "--" asks for the command's help.
+        for (int i = 2; i < argc && strcmp(argv[i], "--") != 0; ++i)
+            if (is_help(argv[i]))
+                return c.help();
+        return c.run(argc - 2, argv + 2);
     }
-    std::string cmd = argv[1];
-    if (cmd == "init")
-        return cmd_init(argc, argv);
-    if (cmd == "load-package") {
-        if (argc != 4) {
-            usage();
-            return 2;
-        }
-        return sim_load_package(argv[2], argv[3]) == 0 ? 0 : 1;
-    }
-    if (cmd == "run")
-        return cmd_run(argc, argv);
-    if (cmd == "report") {
-        // The page of the last run; by default STATE/out/report.html.
-        if (argc != 3 && !(argc == 5 && strcmp(argv[3], "-o") == 0)) {
-            usage();
-            return 2;
-        }
-        std::string file = argc == 5 ? argv[4] : std::string(argv[2]) + "/out/report.html";
-        if (sim_report(argv[2], file) != 0)
-            return 1;
-        printf("%s\n", file.c_str());
-        return 0;
-    }
-    usage();
-    return 2;
+    if (argv[1][0] == '-')
+        return usage_error(nullptr, "unknown option %s", argv[1]);
+    return usage_error(nullptr, "unknown command '%s'", argv[1]);
 }

@@ -114,7 +114,7 @@ struct datagram {
 
 // Reads every waiting datagram of the endpoints and logs them in the order
 // they were sent, whichever endpoint they went to; never blocks.
-void drain(std::vector<endpoint> &eps, int syslog_out, int bus_out, int stamps_out, bool *reboot)
+void drain(std::vector<endpoint> &eps, int syslog_out, int bus_out, int stamps_out, bool *reboot, run_watch *watch)
 {
     static uint8_t buf[MAX_DATAGRAM];
     std::vector<datagram> got;
@@ -154,12 +154,14 @@ void drain(std::vector<endpoint> &eps, int syslog_out, int bus_out, int stamps_o
         if (d.module < 0) {
             std::string line = syslog_line(reinterpret_cast<const char *>(d.bytes.data()), d.bytes.size());
             (void)write_full(syslog_out, line.data(), line.size());
+            watch_syslog(watch, line);
         } else {
             bus_record rec = bus_message_json(d.module, d.bytes.data(), d.bytes.size());
             rec.json += '\n';
             (void)write_full(bus_out, rec.json.data(), rec.json.size());
             if (rec.reboot_request)
                 *reboot = true;
+            watch_bus(watch, rec);
         }
     }
 }
@@ -277,7 +279,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     struct stat st;
     if (stat((state + "/2ndfile").c_str(), &st) != 0 || stat((state + "/flash").c_str(), &st) != 0) {
         fprintf(stderr, "routersim: %s is not a router state (run routersim init)\n", state.c_str());
-        return 2;
+        return 1;
     }
     for (const std::string &kv : opt.env) {
         if (!valid_env(kv)) {
@@ -288,7 +290,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     std::string out = state + "/out";
     if (clear_out_dir(out) != 0) {
         fprintf(stderr, "routersim: cannot prepare %s: %s\n", out.c_str(), strerror(errno));
-        return 2;
+        return 1;
     }
     sandbox_layout layout;
     layout.state = state;
@@ -307,7 +309,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         layout.faketime_lib = find_faketime();
         if (layout.faketime_lib.empty()) {
             fprintf(stderr, "routersim: --time-scale needs libfaketime (package libfaketime)\n");
-            return 2;
+            return 1;
         }
     }
     const char *tmp = getenv("TMPDIR");
@@ -316,7 +318,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     tbuf.push_back('\0');
     if (mkdtemp(tbuf.data()) == nullptr) {
         fprintf(stderr, "routersim: cannot make a run folder: %s\n", strerror(errno));
-        return 2;
+        return 1;
     }
     std::string run_dir = tbuf.data();
     layout.run_dir = run_dir;
@@ -327,7 +329,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     std::string image_path_dir = state + "/2ndfile/image_path";
     bool had_image_path = stat(image_path_dir.c_str(), &st) == 0;
 
-    int rc = 2;
+    int rc = 1;   // until the run is recorded: then its verdict's status
     run_times info;
     pid_t modem = -1;
     unique_fd cut_watch;   // --modem-power-cut: wakes when the modem cuts the power
@@ -421,6 +423,8 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             set_deadline(start + std::chrono::microseconds((long long)(opt.timeout_s / opt.time_scale * 1e6)),
                          "timeout", "timeout");
 
+        run_watch watch;
+        watch.live = opt.live;
         bool reboot = false;
         bool reboot_seen = false;
         int wstatus = 0;
@@ -440,7 +444,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             }
             if (poll(pfds, (nfds_t)n, wait_ms) < 0 && errno != EINTR)
                 break;
-            drain(eps, syslog_out.get(), bus_out.get(), stamps_out.get(), &reboot);
+            drain(eps, syslog_out.get(), bus_out.get(), stamps_out.get(), &reboot, &watch);
             if (reboot && !reboot_seen) {
                 reboot_seen = true;
                 set_deadline(clock_type::now() + REBOOT_GRACE, "killed", "reboot");
@@ -473,7 +477,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
                 break;
             }
         }
-        drain(eps, syslog_out.get(), bus_out.get(), stamps_out.get(), &reboot);
+        drain(eps, syslog_out.get(), bus_out.get(), stamps_out.get(), &reboot, &watch);
         if (status.empty()) {
             if (WIFEXITED(wstatus))
                 status = std::to_string(WEXITSTATUS(wstatus));
@@ -485,7 +489,11 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             info.end = reboot_seen ? "reboot" : "exit";
         write_text(out + "/status", status + "\n");
         write_text(out + "/run.info", run_info_text(opt, info));
-        rc = 0;
+        std::string verdict = run_verdict(watch, {status, info.end, opt.kill_after_ms, opt.timeout_s}, &rc);
+        if (watch.line_open)
+            fprintf(watch.live, "\n");
+        if (!opt.quiet)
+            printf("%s\n", verdict.c_str());
     } while (false);
 
     stop_group(modem);

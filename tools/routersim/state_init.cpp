@@ -217,6 +217,61 @@ int copy_keys(const std::string &state, const sim_init_options &opt)
     return 0;
 }
 
+constexpr size_t PACKAGE_HEAD_BYTES = 28;
+constexpr size_t PACKAGE_RECORD_BYTES = 84;
+constexpr uint32_t MODEM_RECORD_ID = 7;
+// More records than this is no package imgrenew would walk.
+constexpr uint32_t MAX_TABLE_RECORDS = 4096;
+
+uint32_t le32(const uint8_t *p)
+{
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// Whether the package's record table (after its 28-byte header: the record
+// count at byte 12, then 84-byte descriptors with the id at byte 12) holds a
+// modem record, as imgrenew asks when it finds the state word erased.
+bool package_has_modem_record(int fd)
+{
+    uint8_t head[PACKAGE_HEAD_BYTES];
+    if (pread(fd, head, sizeof head, 0) != (ssize_t)sizeof head)
+        return false;
+    uint32_t n = le32(head + 12);
+    if (n > MAX_TABLE_RECORDS)
+        return false;
+    for (uint32_t i = 0; i < n; ++i) {
+        uint8_t rec[PACKAGE_RECORD_BYTES];
+        if (pread(fd, rec, sizeof rec, (off_t)(PACKAGE_HEAD_BYTES + (size_t)i * PACKAGE_RECORD_BYTES)) !=
+            (ssize_t)sizeof rec)
+            return false;
+        if (le32(rec + 12) == MODEM_RECORD_ID)
+            return true;
+    }
+    return false;
+}
+
+// The upgrade state word of the package partition image: 0 when read, -1
+// when the partition has no state block.
+int read_state_word(int dev, uint64_t size, uint32_t *word)
+{
+    uint8_t raw[4];
+    if (size < STATE_BLOCK_OFFSET + SIM_ERASE_SIZE || pread(dev, raw, sizeof raw, (off_t)STATE_BLOCK_OFFSET) != 4)
+        return -1;
+    *word = le32(raw);
+    return 0;
+}
+
+// Stores state 0 the way `imgrenew set 0` does: the block is read, its first
+// word set, the block erased and written back whole.
+int write_state_zero(int dev)
+{
+    std::vector<uint8_t> block(SIM_ERASE_SIZE);
+    if (pread(dev, block.data(), block.size(), (off_t)STATE_BLOCK_OFFSET) != (ssize_t)block.size())
+        return -1;
+    memset(block.data(), 0, 4);
+    return pwrite(dev, block.data(), block.size(), (off_t)STATE_BLOCK_OFFSET) == (ssize_t)block.size() ? 0 : -1;
+}
+
 }  // namespace
 
 int sim_init_state(const std::string &state, const sim_init_options &opt)
@@ -258,7 +313,7 @@ int sim_init_state(const std::string &state, const sim_init_options &opt)
     return 0;
 }
 
-int sim_load_package(const std::string &state, const std::string &package)
+int sim_load_package(const std::string &state, const std::string &package, bool full_install)
 {
     std::string dev = flash_path(state, 6);
     struct stat pst;
@@ -295,8 +350,21 @@ int sim_load_package(const std::string &state, const std::string &package)
     if (end > STATE_BLOCK_OFFSET && size > STATE_BLOCK_OFFSET)
         fprintf(stderr, "routersim: warning: the package reaches into the upgrade state block at 0x%llx\n",
                 (unsigned long long)STATE_BLOCK_OFFSET);
+    for (uint64_t b : bad) {
+        if (full_install && b == STATE_BLOCK_OFFSET / SIM_ERASE_SIZE) {
+            fprintf(stderr, "routersim: --full-install: the state block at 0x%llx is a bad block, no state "
+                            "can be stored there (imgrenew then installs every record anyway)\n",
+                    (unsigned long long)STATE_BLOCK_OFFSET);
+            return -1;
+        }
+    }
+    if (full_install && size < STATE_BLOCK_OFFSET + SIM_ERASE_SIZE) {
+        fprintf(stderr, "routersim: --full-install: the package partition (%llu bytes) has no state block at 0x%llx\n",
+                (unsigned long long)size, (unsigned long long)STATE_BLOCK_OFFSET);
+        return -1;
+    }
     unique_fd in(open(package.c_str(), O_RDONLY | O_CLOEXEC));
-    unique_fd out(open(dev.c_str(), O_WRONLY | O_CLOEXEC));
+    unique_fd out(open(dev.c_str(), O_RDWR | O_CLOEXEC));
     if (!in.ok() || !out.ok()) {
         fprintf(stderr, "routersim: cannot open package or partition: %s\n", strerror(errno));
         return -1;
@@ -316,6 +384,22 @@ int sim_load_package(const std::string &state, const std::string &package)
             return -1;
         }
         done += want;
+    }
+    uint32_t word = 0;
+    if (full_install) {
+        if (write_state_zero(out.get()) != 0) {
+            fprintf(stderr, "routersim: cannot write the upgrade state word: %s\n", strerror(errno));
+            return -1;
+        }
+    } else if (read_state_word(out.get(), size, &word) == 0 && word == 0xFFFFFFFFu &&
+               !is_bad(STATE_BLOCK_OFFSET) && package_has_modem_record(in.get())) {
+        // imgrenew reads an erased word beside a modem record as "router
+        // steps done" (a cut during the modem step) and installs the modem only.
+        fprintf(stderr,
+                "routersim: warning: the package has a modem record and the upgrade state word is erased: "
+                "imgrenew up will skip every router record and install only the modem\n"
+                "routersim: for a full install load it with: routersim load-package --full-install %s %s\n",
+                state.c_str(), package.c_str());
     }
     return fsync(out.get()) == 0 ? 0 : -1;
 }
