@@ -16,7 +16,9 @@ const char usage_text[] =
     "build writes the upgrade package described by the text file DESCRIPTION.\n"
     "inspect lists the header and every record, checks that each record lies\n"
     "inside the package and tells what `imgrenew up` would do with it; it exits 1\n"
-    "when a record lies outside the package or the installation would fail.\n"
+    "when a record lies outside the package or the installation would fail, 3\n"
+    "(result: warning) when imgrenew would take a package that is damaged or\n"
+    "will not install as expected. imgpack COMMAND --help describes one command.\n"
     "\n"
     "DESCRIPTION: one item per line; blank lines and text after '#' are ignored.\n"
     "  magic1 N | magic2 N | version N | downgrade_enabled N | wholecrc N\n"
@@ -46,20 +48,98 @@ const char usage_text[] =
     "for deliberately bad containers: magic N, declare_entries N, checksum N,\n"
     "flip_checksum_byte K, checksum_order msb. See docs/imgpack.md.\n";
 
+// One subcommand: its name, operands and help.
+struct command {
+    const char *name;
+    const char *operands[2];
+    int count;
+    const char *help;
+};
+
+const command commands[] = {
+    {"build", {"OUTPUT", "DESCRIPTION"}, 2,
+     "usage: imgpack build OUTPUT DESCRIPTION\n"
+     "Writes the upgrade package described by the text file DESCRIPTION to OUTPUT\n"
+     "(through a temporary file beside it, so a failed build leaves nothing).\n"
+     "Exit status: 0 written, 1 the description or a data file is wrong, 2 usage.\n"
+     "See imgpack --help for the description lines.\n"},
+    {"modem", {"OUTPUT", "CONTAINER_DESCRIPTION"}, 2,
+     "usage: imgpack modem OUTPUT CONTAINER_DESCRIPTION\n"
+     "Writes the modem firmware container described by CONTAINER_DESCRIPTION.\n"
+     "Exit status: 0 written, 1 the description or a data file is wrong, 2 usage.\n"
+     "See imgpack --help for the description lines.\n"},
+    {"inspect", {"PACKAGE|CONTAINER", nullptr}, 1,
+     "usage: imgpack inspect PACKAGE|CONTAINER\n"
+     "Lists the header and every record (or container entry) and tells what\n"
+     "`imgrenew up` would do with it; the last line is the verdict.\n"
+     "Exit status: 0 result: ok; 1 the installation would fail; 2 usage;\n"
+     "3 result: warning (whole-package CRC differs, a modem partition table the\n"
+     "programmer refuses, a modem record that makes an erased state word skip\n"
+     "the router records).\n"},
+};
+
+bool is_help(const char *arg)
+{
+    return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0;
+}
+
+int usage_error(const char *what)
+{
+    fprintf(stderr, "imgpack: %s (imgpack --help for usage)\n", what);
+    return IMGPACK_USAGE;
+}
+
+int run(const command &c, int argc, char *argv[])
+{
+    for (int i = 2; i < argc; ++i)
+        if (is_help(argv[i])) {
+            fputs(c.help, stdout);
+            return 0;
+        }
+    char what[160];
+    for (int i = 2; i < argc; ++i)
+        if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            snprintf(what, sizeof what, "%s: unknown option %.64s", c.name, argv[i]);
+            return usage_error(what);
+        }
+    int given = argc - 2;
+    if (given < c.count) {
+        snprintf(what, sizeof what, "%s: missing operand %s", c.name, c.operands[given]);
+        return usage_error(what);
+    }
+    if (given > c.count) {
+        snprintf(what, sizeof what, "%s: unexpected operand %.64s", c.name, argv[2 + c.count]);
+        return usage_error(what);
+    }
+    for (int i = 0; i < c.count; ++i)
+        if (argv[2 + i][0] == '\0') {
+            snprintf(what, sizeof what, "%s: empty operand %s", c.name, c.operands[i]);
+            return usage_error(what);
+        }
+    if (strcmp(c.name, "build") == 0)
+        return imgpack_build(argv[2], argv[3]);
+    if (strcmp(c.name, "modem") == 0)
+        return imgpack_build_modem(argv[2], argv[3]);
+    return imgpack_inspect(argv[2], stdout);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    if (argc < 2)
+        return usage_error("missing command (build, modem or inspect)");
+    if (is_help(argv[1])) {
         fputs(usage_text, stdout);
         return 0;
     }
-    if (argc == 4 && strcmp(argv[1], "build") == 0)
-        return imgpack_build(argv[2], argv[3]);
-    if (argc == 4 && strcmp(argv[1], "modem") == 0)
-        return imgpack_build_modem(argv[2], argv[3]);
-    if (argc == 3 && strcmp(argv[1], "inspect") == 0)
-        return imgpack_inspect(argv[2], stdout);
-    fputs(usage_text, stderr);
-    return 2;
+    for (const command &c : commands)
+        if (strcmp(argv[1], c.name) == 0)
+            return run(c, argc, argv);
+    char what[160];
+    if (argv[1][0] == '-')
+        snprintf(what, sizeof what, "unknown option %.64s", argv[1]);
+    else
+        snprintf(what, sizeof what, "unknown command %.64s (build, modem or inspect)", argv[1]);
+    return usage_error(what);
 }
