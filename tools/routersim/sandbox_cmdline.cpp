@@ -124,12 +124,7 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
     add(a, {"--bind", l.out_dir + "/flash-events.log", std::string(SIM_LOG) + "/flash-events.log"});
     add(a, {"--chdir", "/"});
 
-    // In a sanitized build the runtime comes first (sandbox_sanitizer.h); the
-    // host's /usr, where it lives, is the router's too.
-    std::string preload = sanitizer_runtime_path();
-    if (!preload.empty())
-        preload += " ";
-    preload += std::string(SIM_LIB) + "/libflashemu.so";
+    std::string preload = std::string(SIM_LIB) + "/libflashemu.so";
     if (!l.faketime_lib.empty())
         preload += " " + l.faketime_lib;
     add(a, {"--setenv", "PATH", std::string(SIM_BIN) + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -146,6 +141,7 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
         snprintf(faketime_value, sizeof faketime_value, "+0 x%g", l.time_scale);
         add(a, {"--setenv", "FAKETIME", faketime_value, "--setenv", "FAKETIME_DONT_FAKE_MONOTONIC", "0"});
     }
+    // A sanitized build's options (sandbox_sanitizer.h).
     for (const std::string &kv : sanitizer_environment()) {
         size_t eq = kv.find('=');
         add(a, {"--setenv", kv.substr(0, eq), kv.substr(eq + 1)});
