@@ -12,6 +12,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "bench_errors.h"
 #include "up_api.h"
 
 namespace {
@@ -105,4 +106,12 @@ BENCHMARK(BM_Crc32Ratio)->Apply(sizes);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    int rc = run_benchmarks_failing_on_error("bench_crc32");
+    benchmark::Shutdown();
+    return rc;
+}

@@ -3,6 +3,7 @@
 
 #include "imgpack.h"
 #include "imgpack_test_util.h"
+#include "up_api.h"
 
 namespace {
 
@@ -28,6 +29,13 @@ std::vector<uint8_t> craft(const std::vector<rec> &recs, size_t total, uint32_t 
         encode_package_record(&r, out.data() + 28 + 84 * i);
     }
     out.resize(total);      // a table cut short stays cut
+    // A sound wholecrc, so that only the case at hand decides the verdict.
+    if (total > 28) {
+        h.wholecrc = Crc32_ComputeBuf(0, out.data() + 28, (uint32_t)(total - 28));
+        std::vector<uint8_t> head(28);
+        encode_package_head(&h, head.data());
+        std::copy(head.begin(), head.end(), out.begin());
+    }
     return out;
 }
 
@@ -114,4 +122,67 @@ TEST(ImgpackProgram, BuildThenInspectAndExitCodes)
     EXPECT_EQ(run_program({imgpack, "inspect", d / "missing.bin"}, d / "out4"), 1);
     EXPECT_EQ(run_program({imgpack, "frobnicate"}, d / "out5"), 2);
     EXPECT_EQ(run_program({imgpack, "--help"}, d / "out6"), 0);
+}
+
+TEST(ImgpackInspect, WarningsForPackagesImgrenewTakesButThatWillNotInstallAsMeant)
+{
+    const uint32_t t2 = 28 + 84 * 2;
+    auto sound = craft({{0, t2, 10, 0, "version_info.txt"}, {2, t2 + 10, 100, 0, "zImage"}}, t2 + 110);
+    int rc = -5;
+    std::string text = inspect_text(sound, &rc);
+    EXPECT_EQ(rc, 0) << text;
+    EXPECT_EQ(text.find("warning"), std::string::npos) << text;
+
+    // The header's wholecrc no longer covers the bytes: imgrenew installs them anyway.
+    auto damaged = sound;
+    damaged[t2 + 50] ^= 0x80;
+    text = inspect_text(damaged, &rc);
+    EXPECT_EQ(rc, 3) << text;
+    EXPECT_NE(text.find("wholecrc: differs"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nwarning: the package is damaged (wholecrc differs) but imgrenew up would install it\n"),
+              std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.size() - 16), "result: warning\n");
+
+    // A failure outweighs a warning: status 1 and the failure's verdict.
+    auto cut = damaged;
+    cut.resize(cut.size() - 1);
+    text = inspect_text(cut, &rc);
+    EXPECT_EQ(rc, 1) << text;
+    EXPECT_EQ(text.substr(text.size() - 47), "result: imgrenew up would fail on this package\n");
+}
+
+TEST(ImgpackInspect, ModemRecordBesideRouterRecordsMeetsTheErasedStateWord)
+{
+    scratch_dir d;
+    put_text(d / "version_info.txt", "zImage 2\n");
+    put_file(d / "zImage", pattern(1000, 3));
+    put_text(d / "dbl.mbn", "DBL!");
+    put_text(d / "c.desc", "modem_version V1\nimage dbl dbl.mbn\n");
+    put_text(d / "router.desc", "record version version_info.txt 0 version_info.txt\nrecord kernel zImage 0 zImage\n");
+    put_text(d / "both.desc", "record version version_info.txt 0 version_info.txt\nrecord kernel zImage 0 zImage\n"
+                              "modem m.bin c.desc\n");
+    put_text(d / "modem.desc", "record version version_info.txt 0 version_info.txt\nmodem m.bin c.desc\n");
+    const char *warning =
+        "warning: the package has a modem record: on a freshly erased package partition the state word reads as "
+        "60 and imgrenew up skips the bootloader, kernel, rootfs and 2ndfs records; for a full install load it with "
+        "`routersim load-package STATE PKG --full-install`, or run `imgrenew set 0` on the router first\n";
+    struct {
+        const char *desc;
+        int rc;
+        bool warned;
+    } cases[] = {{"router.desc", 0, false}, {"both.desc", 3, true}, {"modem.desc", 0, false}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.desc);
+        std::vector<uint8_t> pkg;
+        imgpack_desc desc;
+        std::string err;
+        auto text_in = get_file(d / c.desc);
+        ASSERT_EQ(imgpack_parse_description(std::string(text_in.begin(), text_in.end()), d.path, &desc, &err), 0)
+            << err;
+        ASSERT_EQ(imgpack_build_bytes(desc, &pkg, &err, nullptr), 0) << err;
+        int rc = -5;
+        std::string text = inspect_text(pkg, &rc);
+        EXPECT_EQ(rc, c.rc) << text;
+        EXPECT_EQ(text.find(warning) != std::string::npos, c.warned) << text;
+    }
 }

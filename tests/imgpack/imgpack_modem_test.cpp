@@ -216,3 +216,26 @@ TEST(ImgpackModem, PackageRecordCarriesTheContainerAndInspectChecksIt)
     EXPECT_EQ(run_program({imgpack, "modem", d / "c2.bin", d / "bad.desc"}, d / "o6"), 1);
     EXPECT_NE(access((d / "c2.bin").c_str(), F_OK), 0);
 }
+
+TEST(ImgpackModem, PartitionTableTheProgrammerCommandRefusesIsAWarning)
+{
+    scratch_dir d;
+    std::string imgpack = std::string(UP_BIN_DIR) + "/imgpack";
+    struct {
+        size_t table;
+        int rc;
+    } cases[] = {{1, 0}, {511, 0}, {512, 3}, {0, 3}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.table);
+        put_file(d / "part.mbn", pattern(c.table, 9));
+        put_text(d / "p.desc", "modem_version V1\nimage partition part.mbn\n");
+        ASSERT_EQ(run_program({imgpack, "modem", d / "p.bin", d / "p.desc"}, d / "o1"), 0);
+        EXPECT_EQ(run_program({imgpack, "inspect", d / "p.bin"}, d / "o2"), c.rc);
+        std::string text = text_of(get_file(d / "o2"));
+        std::string warning = "warning: a partition table of " + std::to_string(c.table) +
+                              " bytes: the programmer command takes 1 to 511, so every attempt fails with "
+                              "\"BIN file length error\"\n";
+        EXPECT_EQ(text.find(warning) != std::string::npos, c.rc == 3) << text;
+        EXPECT_EQ(text.find("result: warning\n") != std::string::npos, c.rc == 3) << text;
+    }
+}

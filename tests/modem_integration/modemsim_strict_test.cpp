@@ -64,9 +64,14 @@ const bytes CLOSE_REPLY = {0x7E, 0x16, 0xCF, 0x85, 0x7E};
 // A partition table frame of n zero bytes: 0x19, 0x00, the table, the check.
 bytes partition_of_zeros(size_t n, uint8_t check_lo, uint8_t check_hi)
 {
-    bytes b = {0x7E, 0x19, 0x00};
-    b.insert(b.end(), n, 0x00);
-    b.insert(b.end(), {check_lo, check_hi, 0x7E});
+    // Sized once and filled in place: growing a three-byte vector by
+    // insertions makes GCC 12 at -O3 see a copy past its old end.
+    bytes b(n + 6, 0x00);
+    b[0] = 0x7E;
+    b[1] = 0x19;
+    b[n + 3] = check_lo;
+    b[n + 4] = check_hi;
+    b[n + 5] = 0x7E;
     return b;
 }
 

@@ -82,7 +82,15 @@ int imgpack_build_bytes(const imgpack_desc &desc, std::vector<uint8_t> *package,
 // imgpack build OUTPUT DESCRIPTION: 0 on success, 1 on failure (message on stderr).
 int imgpack_build(const char *output, const char *description);
 
+// Exit statuses of inspect: sound, imgrenew up refuses or fails it, a usage
+// error, and a package it takes but that is damaged or will not install as
+// the user expects (each with a "warning:" line).
+constexpr int IMGPACK_INSPECT_OK = 0;
+constexpr int IMGPACK_INSPECT_FAILS = 1;
+constexpr int IMGPACK_USAGE = 2;
+constexpr int IMGPACK_INSPECT_WARNING = 3;
+
 // Lists header and records with what imgrenew up would do with each, to out.
-// 0 when every record lies inside the package and would install; 1 otherwise.
+// One of the IMGPACK_INSPECT_ statuses above.
 int imgpack_inspect_bytes(const std::vector<uint8_t> &package, FILE *out);
 int imgpack_inspect(const char *path, FILE *out);

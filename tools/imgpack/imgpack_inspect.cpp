@@ -125,11 +125,32 @@ verdict what_up_does(const package_record_t &r)
     return v;
 }
 
+bool is_router_step(uint32_t record_id)
+{
+    return record_id == PACKAGE_BOOTLOADER || record_id == PACKAGE_KERNEL || record_id == PACKAGE_ROOTFS ||
+           record_id == PACKAGE_2NDFS;
+}
+
+// The closing line and the exit status: failures before warnings.
+int inspect_result(int problems, int warnings, const char *failed, FILE *out)
+{
+    if (problems > 0) {
+        fprintf(out, "%s\n", failed);
+        return IMGPACK_INSPECT_FAILS;
+    }
+    if (warnings > 0) {
+        fprintf(out, "result: warning\n");
+        return IMGPACK_INSPECT_WARNING;
+    }
+    fprintf(out, "result: ok\n");
+    return IMGPACK_INSPECT_OK;
+}
+
 } // namespace
 
 int imgpack_inspect_bytes(const std::vector<uint8_t> &pkg, FILE *out)
 {
-    int problems = 0;
+    int problems = 0, warnings = 0;
     uint64_t size = pkg.size();
     fprintf(out, "package: %llu bytes\n", (unsigned long long)size);
     if (size < PACKAGE_HEAD_SIZE) {
@@ -160,9 +181,13 @@ int imgpack_inspect_bytes(const std::vector<uint8_t> &pkg, FILE *out)
                                         (uint32_t)((uint64_t)h.packlen - PACKAGE_HEAD_SIZE));
         fprintf(out, "wholecrc: %s (CRC-32 after the header 0x%08X; imgrenew does not check it)\n",
                 crc == h.wholecrc ? "matches" : "differs", (unsigned)crc);
+        if (crc != h.wholecrc) {
+            fprintf(out, "warning: the package is damaged (wholecrc differs) but imgrenew up would install it\n");
+            ++warnings;
+        }
     }
 
-    bool has_version = false, needs_version = true;
+    bool has_version = false, needs_version = true, has_modem = false, has_router = false;
     for (uint32_t i = 0; i < count; ++i) {
         package_record_t r{};
         decode_package_record(pkg.data() + PACKAGE_HEAD_SIZE + PACKAGE_RECORD_SIZE * i, &r);
@@ -186,7 +211,10 @@ int imgpack_inspect_bytes(const std::vector<uint8_t> &pkg, FILE *out)
             ++problems;
         }
         if (r.record_id == PACKAGE_MODEM_IMAGE)
-            problems += imgpack_inspect_modem_bytes(pkg.data() + r.record_offset, r.record_length, "  ", out);
+            problems += imgpack_inspect_modem_bytes(pkg.data() + r.record_offset, r.record_length, "  ", out,
+                                                    &warnings);
+        has_modem = has_modem || r.record_id == PACKAGE_MODEM_IMAGE;
+        has_router = has_router || is_router_step(r.record_id);
         has_version = has_version || r.record_id == PACKAGE_VERSION;
         if (r.record_id == PACKAGE_2NDFS && r.compressed == 0)
             needs_version = false;
@@ -195,10 +223,20 @@ int imgpack_inspect_bytes(const std::vector<uint8_t> &pkg, FILE *out)
         fprintf(out, "error: no version record: imgrenew up fails after the last record\n");
         ++problems;
     }
-    if (size > IMGPACK_STATE_BLOCK && (h.packlen <= 0 || (uint64_t)h.packlen > IMGPACK_STATE_BLOCK))
+    bool reaches_state = size > IMGPACK_STATE_BLOCK && (h.packlen <= 0 || (uint64_t)h.packlen > IMGPACK_STATE_BLOCK);
+    if (reaches_state)
         fprintf(out, "note: the package reaches the state block at 0x4200000 of the package partition\n");
-    fprintf(out, "%s\n", problems == 0 ? "result: ok" : "result: imgrenew up would fail on this package");
-    return problems == 0 ? 0 : 1;
+    if (has_modem && has_router && !reaches_state) {
+        // The first read of an erased state word (a freshly erased package
+        // partition) turns it into 60 when the package carries a modem
+        // record: the router steps count as done.
+        fprintf(out, "warning: the package has a modem record: on a freshly erased package partition the state "
+                     "word reads as 60 and imgrenew up skips the bootloader, kernel, rootfs and 2ndfs records; for a "
+                     "full install load it with `routersim load-package STATE PKG --full-install`, or run "
+                     "`imgrenew set 0` on the router first\n");
+        ++warnings;
+    }
+    return inspect_result(problems, warnings, "result: imgrenew up would fail on this package", out);
 }
 
 int imgpack_inspect(const char *path, FILE *out)
@@ -207,7 +245,7 @@ int imgpack_inspect(const char *path, FILE *out)
     struct stat st;
     if (!fd.ok() || fstat(fd.get(), &st) != 0) {
         fprintf(stderr, "imgpack: %s: %s\n", path, strerror(errno));
-        return 1;
+        return IMGPACK_INSPECT_FAILS;
     }
     if (!S_ISREG(st.st_mode) || st.st_size > 0x7FFFFFFF) {
         fprintf(stderr, "imgpack: %s: not a regular file below 2 GiB\n", path);
@@ -221,9 +259,9 @@ int imgpack_inspect(const char *path, FILE *out)
     fprintf(out, "file: %s\n", path);
     // A modem container on its own (imgpack modem) starts with its magic.
     if (pkg.size() >= 4 && memcmp(pkg.data(), "MDOM", 4) == 0) {
-        int problems = imgpack_inspect_modem_bytes(pkg.data(), pkg.size(), "", out);
-        fprintf(out, "%s\n", problems == 0 ? "result: ok" : "result: the modem step would refuse or fail this container");
-        return problems == 0 ? 0 : 1;
+        int warnings = 0;
+        int problems = imgpack_inspect_modem_bytes(pkg.data(), pkg.size(), "", out, &warnings);
+        return inspect_result(problems, warnings, "result: the modem step would refuse or fail this container", out);
     }
     return imgpack_inspect_bytes(pkg, out);
 }

@@ -15,10 +15,14 @@ constexpr uint32_t MODEM_MAGIC = 0x4D444F4D;        // "MDOM"
 // The modem step keeps 16 table slots and needs the one after the last entry
 // as its end mark.
 constexpr uint32_t MODEM_MAX_ENTRIES = 15;
+// The partition table command sends 1 to 511 bytes; any other length fails
+// every attempt with "BIN file length error".
+constexpr uint32_t MODEM_PARTITION_TABLE_MAX = 511;
 
 // Sub-image type words, as the four bytes stand in the entry header.
 constexpr uint32_t MODEM_TYPE_END = 0x00000000;
 constexpr uint32_t MODEM_TYPE_HEX = 0x4D484558;     // "MHEX"
+constexpr uint32_t MODEM_TYPE_PARTITION = 0x01020304;
 constexpr uint32_t MODEM_TYPE_EFS = 0x42454653;     // "BEFS"
 
 // Name of a sub-image type word ("hex", "dbl", ... "end"), or nullptr.
@@ -81,8 +85,11 @@ int imgpack_build_modem(const char *output, const char *description);
 
 // Lists a container (at most len bytes at data) the way the modem step reads
 // it, each line starting with indent. Returns the number of problems that
-// make the modem step refuse or fail the container.
-int imgpack_inspect_modem_bytes(const uint8_t *data, size_t len, const char *indent, FILE *out);
+// make the modem step refuse the container; adds to *warnings (when given)
+// the ones it takes but cannot install (a partition table the flash
+// programmer command refuses).
+int imgpack_inspect_modem_bytes(const uint8_t *data, size_t len, const char *indent, FILE *out,
+                                int *warnings = nullptr);
 
 // Shared file helpers of the builder.
 int imgpack_read_file(const std::string &path, std::vector<uint8_t> *out, std::string *err);

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr imgpack_word modem_types[] = {
-    {"hex", MODEM_TYPE_HEX},     {"partition", 0x01020304}, {"dbl", 0x05060708},
+    {"hex", MODEM_TYPE_HEX},     {"partition", MODEM_TYPE_PARTITION}, {"dbl", 0x05060708},
     {"fsbl", 0x090A0B0C},        {"osbl", 0x0D0E0F10},      {"amss", 0x11121314},
     {"dsp1", 0x15161718},        {"dsp2", 0x191A1B1C},      {"efs", MODEM_TYPE_EFS},
     {"end", MODEM_TYPE_END},

@@ -64,7 +64,7 @@ void print_ini(const uint8_t *data, size_t len, const char *indent, FILE *out)
 
 } // namespace
 
-int imgpack_inspect_modem_bytes(const uint8_t *data, size_t len, const char *indent, FILE *out)
+int imgpack_inspect_modem_bytes(const uint8_t *data, size_t len, const char *indent, FILE *out, int *warnings)
 {
     if (len < MODEM_HEAD_SIZE) {
         fprintf(out, "%serror: a modem container needs a 16-byte header, the record has %zu bytes "
@@ -124,6 +124,12 @@ int imgpack_inspect_modem_bytes(const uint8_t *data, size_t len, const char *ind
         }
         if (i == 0)
             print_ini(data + at, body, indent, out);
+        if (i > 0 && type == MODEM_TYPE_PARTITION && (body == 0 || body > MODEM_PARTITION_TABLE_MAX)) {
+            fprintf(out, "%swarning: a partition table of %lu bytes: the programmer command takes 1 to 511, so "
+                         "every attempt fails with \"BIN file length error\"\n", indent, (unsigned long)body);
+            if (warnings != nullptr)
+                ++*warnings;
+        }
         const char *name = i == 0 ? nullptr : imgpack_modem_type_name(type);
         for (size_t k = 0; name != nullptr && k < sizeof seen; ++k)
             seen[k] = seen[k] || strcmp(name, flagged_types[k]) == 0;

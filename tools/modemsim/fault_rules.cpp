@@ -23,6 +23,29 @@ const action_name k_actions[] = {
     {"stale", FAULT_STALE},           {"trickle", FAULT_TRICKLE}, {"status", FAULT_STATUS},
 };
 
+// Every kind a rule may name: the frames of the diag port in each stage, the
+// AT commands the AT service answers, the NV requests, and the group words.
+// A rule for any other kind would never fire.
+const char *const k_frame_kinds[] = {
+    "offline", "switch", "diag",                                       // normal firmware
+    "nop", "preq", "write32", "go",                                    // boot loader
+    "hello", "security", "partition", "open", "stream-write", "close", "reset",   // programmer
+    "at-cfun", "at-kqtsn", "at-kqtsw", "at-testinf2", "at-nwlcfg", "at-nwlset", "at-disk",
+    "nv-read", "nv-write", "rfnv-read", "rfnv-write", "ftm-switch",
+    "any", "at", "nv",
+};
+// The images of fail-image, as the programmer's open names them.
+const char *const k_image_names[] = {"dbl", "fsbl", "osbl", "amss", "dsp1", "dsp2", "efs"};
+
+template <size_t N>
+bool listed(const char *const (&list)[N], const char *word)
+{
+    for (const char *w : list)
+        if (strcmp(w, word) == 0)
+            return true;
+    return false;
+}
+
 // The NV frame kinds; "nv" stands for the four item requests.
 bool nv_kind(const char *kind)
 {
@@ -150,6 +173,14 @@ int fault_rule_parse(const char *line, fault_rule *rule, char *err, size_t err_s
         snprintf(err, err_size, "bad or missing frame kind");
         return -1;
     }
+    if (rule->action == FAULT_FAIL_IMAGE && (rule->has_addr || !listed(k_image_names, rule->kind.data()))) {
+        snprintf(err, err_size, "unknown image %s (dbl, fsbl, osbl, amss, dsp1, dsp2, efs)", words[1]);
+        return -1;
+    }
+    if (rule->action != FAULT_FAIL_IMAGE && !listed(k_frame_kinds, rule->kind.data())) {
+        snprintf(err, err_size, "unknown frame kind %s (see docs/modemsim.md)", rule->kind.data());
+        return -1;
+    }
     if (rule->action == FAULT_FAIL_IMAGE) {
         rule->first = 1;
         rule->last = UINT32_MAX;
@@ -268,8 +299,12 @@ void fault_set_reload(fault_set *set, const char *path)
         if (rc == 1)
             continue;
         if (rc != 0) {
-            modem_log("fault file line %d ignored: %s", line_no, err);
-            continue;
+            // A rule that cannot be read would never fire, and a test built on
+            // it would pass for the wrong reason: the modem stops instead.
+            modem_log("fault file line %d refused: %s", line_no, err);
+            fprintf(stderr, "modemsim: %s line %d: %s\n", path, line_no, err);
+            fclose(f);
+            exit(2);
         }
         if (set->count >= FAULT_MAX_RULES) {
             modem_log("fault file line %d ignored: too many rules", line_no);

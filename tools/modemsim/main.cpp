@@ -12,6 +12,16 @@
 #include "modem_core.h"
 #include "usb_sysfs.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// In a sanitized build: routersim and the test sandbox start the modem with
+// libfaketime preloaded, so the runtime is not the first library; that order
+// is fine here, since the modem's own code is the one instrumented.
+extern "C" __attribute__((visibility("default"), used)) const char *__asan_default_options(void)
+{
+    return "verify_asan_link_order=0";
+}
+#endif
+
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
@@ -96,9 +106,13 @@ int main(int argc, char **argv)
 {
     static modem_t modem;           // large buffers: keep them off the stack
     char err[256] = {0};
+    for (int i = 1; i < argc; i++)
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            print_modem_usage("modemsim");
+            return 0;
+        }
     if (parse_modem_options(argc, argv, &modem.opts, err, sizeof err) != 0) {
-        fprintf(stderr, "modemsim: %s\n", err);
-        print_modem_usage(argv[0]);
+        fprintf(stderr, "modemsim: %s (modemsim --help for usage)\n", err);
         return 2;
     }
     for (int i = 0; i < modem.opts.fault_count; i++) {
@@ -114,6 +128,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "modemsim: cannot prepare state directory %s: %s\n", root, strerror(errno));
         return 1;
     }
+    // The control file's rules are checked before the modem appears: one that
+    // does not parse ends the run here with status 2, naming its line.
+    fault_set_reload(&modem.faults, modem.opts.faults_file.data());
     if (mkdir(modem.opts.link_dir.data(), 0755) != 0 && errno != EEXIST) {
         fprintf(stderr, "modemsim: cannot create %s: %s\n", modem.opts.link_dir.data(), strerror(errno));
         return 1;

@@ -73,14 +73,21 @@ const char *modem_stage_name(modem_stage_t stage)
 
 void print_modem_usage(const char *prog)
 {
-    fprintf(stderr,
+    fprintf(stdout,
             "usage: %s MODEMSTATE --link-dir DIR [--sysfs DIR] [--start normal|download|programmer]\n"
             "       [--enum-delay MS] [--usb-bus N] [--diag-tty N] [--at-tty N] [--download-tty N]\n"
             "       [--version TEXT] [--flash-version TEXT] [--flash-wipe none|nv|all]\n"
             "       [--power-cut KIND:N]\n"
             "       [--faults-file PATH] [--fault RULE]...\n"
-            "see docs/modemsim.md for the fault rule syntax\n",
-            prog);
+            "       %s --help\n"
+            "Plays a USB modem's serial ports on pseudo-terminals linked from DIR until\n"
+            "SIGTERM, SIGINT or SIGHUP. Fault rules come from --fault and from the control\n"
+            "file (default MODEMSTATE/faults, read again whenever it changes); a rule that\n"
+            "does not parse, or names an unknown fault, frame kind or image, stops the\n"
+            "modem with status 2. See docs/modemsim.md for the rule syntax.\n"
+            "Exit status: 0 stopped by a signal, 1 a system error, 2 a usage error or a\n"
+            "refused fault rule.\n",
+            prog, prog);
 }
 
 int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, size_t err_size)

@@ -6,6 +6,7 @@
 //   /opt/routersim/log   the log files the emulation and the tool stand-ins append to
 //   /opt/hostusr         the host's /usr, which /usr/bin's links point into
 #include "routersim.h"
+#include "sandbox_sanitizer.h"
 
 #include <cerrno>
 #include <climits>
@@ -174,6 +175,11 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
         char faketime_value[64];
         snprintf(faketime_value, sizeof faketime_value, "+0 x%g", l.time_scale);
         add(a, {"--setenv", "FAKETIME", faketime_value, "--setenv", "FAKETIME_DONT_FAKE_MONOTONIC", "0"});
+    }
+    // A sanitized build's options (sandbox_sanitizer.h).
+    for (const std::string &kv : sanitizer_environment()) {
+        size_t eq = kv.find('=');
+        add(a, {"--setenv", kv.substr(0, eq), kv.substr(eq + 1)});
     }
     for (const std::string &kv : l.env) {
         size_t eq = kv.find('=');
