@@ -22,7 +22,8 @@ TEST(ImgpackCli, HelpGoesToStdoutWithStatusZero)
         {{"build", "--help"}, "usage: imgpack build OUTPUT DESCRIPTION\n"},
         {{"build", "out.bin", "--help"}, "usage: imgpack build OUTPUT DESCRIPTION\n"},
         {{"modem", "--help"}, "usage: imgpack modem OUTPUT CONTAINER_DESCRIPTION\n"},
-        {{"inspect", "-h"}, "usage: imgpack inspect PACKAGE|CONTAINER\n"},
+        {{"inspect", "-h"}, "usage: imgpack inspect PACKAGE|CONTAINER [--key PUBLIC]\n"},
+        {{"sign", "--help"}, "usage: imgpack sign PACKAGE --key SECRET [--comment TEXT]\n"},
     };
     for (auto &c : cases) {
         std::vector<std::string> args = {imgpack};
@@ -53,6 +54,11 @@ TEST(ImgpackCli, UsageErrorsNameTheMistakeInOneLine)
         {{"inspect"}, "imgpack: inspect: missing operand PACKAGE|CONTAINER (imgpack --help for usage)\n"},
         {{"inspect", "-x"}, "imgpack: inspect: unknown option -x (imgpack --help for usage)\n"},
         {{"build", "", "d"}, "imgpack: build: empty operand OUTPUT (imgpack --help for usage)\n"},
+        {{"sign", "p.bin"}, "imgpack: sign: missing option --key (imgpack --help for usage)\n"},
+        {{"sign", "p.bin", "--key"}, "imgpack: sign: --key needs a value (imgpack --help for usage)\n"},
+        {{"keygen", "pub"}, "imgpack: keygen: missing operand SECRET (imgpack --help for usage)\n"},
+        {{"attach", "p.bin", "s.minisig", "--comment", "x"},
+         "imgpack: attach: unknown option --comment (imgpack --help for usage)\n"},
     };
     for (auto &c : cases) {
         std::vector<std::string> args = {imgpack};
