@@ -1,4 +1,5 @@
 // routersim command line: init, load-package, run.
+#include "campaign.h"
 #include "report.h"
 #include "routersim.h"
 
@@ -19,9 +20,11 @@ void usage()
             "       routersim load-package STATE PACKAGE\n"
             "       routersim run STATE [--file-mode PACKAGE] [--modem MODEMSTATE [--modem-program PATH]]\n"
             "                 [--time-scale N] [--timeout S] [--kill-after MS] [--env NAME=VALUE]\n"
-            "                 [--host-net] [--tmp-dir DIR]\n"
+            "                 [--host-net] [--tmp-dir DIR] [--cut-at-op N [--cut-mode none|torn]]\n"
             "                 -- CMD ARGS\n"
-            "       routersim report STATE [-o FILE]\n");
+            "       routersim report STATE [-o FILE]\n"
+            "       routersim campaign STATE PACKAGE [options]   (routersim campaign --help)\n"
+            "       routersim campaign-merge [-o FILE] RESULTS...\n");
 }
 
 std::string dir_of(const std::string &path)
@@ -125,6 +128,10 @@ int cmd_run(int argc, char **argv)
             opt.env.push_back(v);
         else if (ok && strcmp(o, "--tmp-dir") == 0)
             opt.tmp_dir = absolute(v);
+        else if (ok && strcmp(o, "--cut-at-op") == 0)
+            ok = parse_op_number(v, &opt.cut_at_op);
+        else if (ok && strcmp(o, "--cut-mode") == 0)
+            ok = parse_cut_mode(v, &opt.cut_mode);
         else
             ok = false;
         if (!ok) {
@@ -181,6 +188,10 @@ int main(int argc, char **argv)
     }
     if (cmd == "run")
         return cmd_run(argc, argv);
+    if (cmd == "campaign")
+        return campaign_main(locate_build(), argc - 1, argv + 1);
+    if (cmd == "campaign-merge")
+        return campaign_merge_main(argc - 1, argv + 1);
     if (cmd == "report") {
         // The page of the last run; by default STATE/out/report.html.
         if (argc != 3 && !(argc == 5 && strcmp(argv[3], "-o") == 0)) {
