@@ -28,6 +28,7 @@ struct campaign_options {
     std::string json_file;
     std::string work_dir;               // empty: a fresh folder under /dev/shm (or TMPDIR)
     std::string keep_dir;               // failing points' routers; empty: WORK/failed
+    uint64_t keep_max = 10;             // at most this many of them
     std::vector<std::pair<uint64_t, uint64_t>> only_ops;   // --op: just these operations (first, last)
     bool quiet = false;
 };

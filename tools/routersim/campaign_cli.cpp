@@ -42,6 +42,7 @@ const char HELP[] =
     "  --csv FILE, --json FILE   every point's result\n"
     "  --work DIR           working folder (default: a new folder in /dev/shm)\n"
     "  --keep DIR           where failing points' routers are kept (default WORK/failed)\n"
+    "  --keep-max N         keep at most N of them (default 10; about 200 MiB each)\n"
     "  --quiet              no progress line\n"
     "  --modem MODEMSTATE   modem cut points (not available yet)\n"
     "\n"
@@ -166,6 +167,8 @@ int parse_options(int argc, char **argv, campaign_options *o)
             o->work_dir = v;
         } else if (a == "--keep") {
             o->keep_dir = v;
+        } else if (a == "--keep-max") {
+            ok = parse_op_number(v, &o->keep_max);
         } else if (a == "--modem") {
             o->modem_state = v;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -316,6 +319,26 @@ void progress(const campaign_options &o, size_t done, size_t total, uint64_t fai
     }
 }
 
+// A failing point's router is kept for a look, up to --keep-max of them (each
+// is about 200 MiB, in memory by default); the others are dropped, so that
+// the slot starts from a full copy again.
+void keep_failed_router(const campaign_options &o, point_result *r, uint64_t *kept)
+{
+    std::string failed_state = r->kept;
+    r->kept.clear();
+    if (failed_state.empty())
+        return;
+    if (*kept < o.keep_max && make_dirs(o.keep_dir) == 0) {
+        std::string keep = o.keep_dir + "/point-" + std::to_string(r->pt.index);
+        remove_tree(keep);
+        if (rename(failed_state.c_str(), keep.c_str()) == 0 || campaign_copy_state(failed_state, keep) == 0) {
+            r->kept = keep;
+            ++*kept;
+        }
+    }
+    remove_tree(failed_state);
+}
+
 // Runs the points, at most opt.jobs at a time, each in a child process with
 // its own slot folder; results come back through a file per slot.
 std::vector<point_result> run_points(const campaign_run_setup &s, const std::vector<campaign_point> &points,
@@ -326,6 +349,7 @@ std::vector<point_result> run_points(const campaign_run_setup &s, const std::vec
     std::vector<size_t> slot_point((size_t)s.opt.jobs, 0);
     size_t next = 0;
     uint64_t failed = 0;
+    uint64_t kept = 0;
     auto slot_dir = [&](size_t k) { return work + "/slot" + std::to_string(k); };
     for (;;) {
         for (size_t k = 0; k < slot_pid.size() && next < points.size() && !g_interrupted; ++k) {
@@ -367,6 +391,8 @@ std::vector<point_result> run_points(const campaign_run_setup &s, const std::vec
                 r.detail = "the worker ended without a result";
             }
             remove(file.c_str());
+            if (!r.passed)
+                keep_failed_router(s.opt, &r, &kept);
             failed += r.passed ? 0 : 1;
             results.push_back(r);
             progress(s.opt, results.size(), points.size(), failed, false);

@@ -194,12 +194,7 @@ point_result campaign_run_point(const campaign_run_setup &s, const campaign_poin
         }
     }
     r.passed = ok;
-    if (!ok) {
-        std::string keep = s.opt.keep_dir + "/point-" + std::to_string(pt.index);
-        remove_tree(keep);
-        if (make_dirs(s.opt.keep_dir) == 0 &&
-            (rename(state.c_str(), keep.c_str()) == 0 || campaign_copy_state(state, keep) == 0))
-            r.kept = keep;
-    }
+    if (!ok)
+        r.kept = state;   // the caller keeps it or drops it
     return r;
 }
