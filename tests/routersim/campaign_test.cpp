@@ -141,3 +141,41 @@ TEST(CampaignResults, MergeOfShardsSumsThemAndRefusesOverlaps)
     simharness::write_file(dir.path + "/junk.csv", {'x', '\n'});
     EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/junk.csv"}), 2);
 }
+
+TEST(CampaignRestore, BlocksTheEventLogsNameComeBackAndSecondFsIsCopiedAfresh)
+{
+    scratch_dir dir;
+    std::string start = dir.path + "/start", state = dir.path + "/state";
+    ASSERT_EQ(simharness::run_program({"mkdir", "-p", start + "/flash", start + "/2ndfile/version"}), 0);
+    std::vector<uint8_t> image(0x80000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = (uint8_t)(i / 0x20000 + 1);   // block n holds n + 1
+    ASSERT_TRUE(simharness::write_file(start + "/flash/mtd3.img", image));
+    ASSERT_TRUE(simharness::write_file(start + "/2ndfile/version/version_info.txt", {'a', '\n'}));
+    ASSERT_EQ(campaign_copy_state(start, state), 0);
+
+    // A run changed blocks 1 and 2 (logged) and block 3 (not logged: out of
+    // the emulation's sight, so it stays), and /2ndfile.
+    std::vector<uint8_t> changed = image;
+    for (size_t i = 0x20000; i < 0x80000; ++i)
+        changed[i] = 0xEE;
+    ASSERT_TRUE(simharness::write_file(state + "/flash/mtd3.img", changed));
+    ASSERT_EQ(simharness::run_program({"mkdir", "-p", state + "/out.cut", state + "/out"}), 0);
+    std::string a = "1 2 imgrenew erase /dev/mtd3 0x20000 0x20000\n";
+    std::string b = "1 2 nandwrite write /dev/mtd3 0x40800 0x800\n";
+    ASSERT_TRUE(simharness::write_file(state + "/out.cut/flash-events.log", std::vector<uint8_t>(a.begin(), a.end())));
+    ASSERT_TRUE(simharness::write_file(state + "/out/flash-events.log", std::vector<uint8_t>(b.begin(), b.end())));
+    ASSERT_TRUE(simharness::write_file(state + "/2ndfile/version/version_info.txt", {'b', '\n'}));
+    ASSERT_TRUE(simharness::write_file(state + "/2ndfile/factory_nv", {1, 2}));
+
+    ASSERT_EQ(campaign_restore_state(start, state), 0);
+    std::string after = simharness::read_file(state + "/flash/mtd3.img");
+    ASSERT_EQ(after.size(), 0x80000u);
+    EXPECT_EQ((uint8_t)after[0x1FFFF], 1);
+    EXPECT_EQ((uint8_t)after[0x20000], 2);
+    EXPECT_EQ((uint8_t)after[0x5FFFF], 3);
+    EXPECT_EQ((uint8_t)after[0x60000], 0xEE);
+    EXPECT_EQ(simharness::read_file(state + "/2ndfile/version/version_info.txt"), "a\n");
+    EXPECT_EQ(simharness::run_program({"test", "-e", state + "/2ndfile/factory_nv"}), 1);
+    EXPECT_EQ(simharness::run_program({"test", "-e", state + "/out.cut"}), 1);
+}

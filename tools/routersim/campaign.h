@@ -89,6 +89,10 @@ struct campaign_run_setup {
     uint64_t ops = 0;
 };
 int campaign_copy_state(const std::string &from, const std::string &to);
+// Makes STATE the starting router again after a point: every block that the
+// flash event logs of STATE/out* name is copied back from START (then the
+// out folders go), and /2ndfile is copied afresh. 0 or -1.
+int campaign_restore_state(const std::string &start, const std::string &state);
 std::string campaign_read(const std::string &path);
 point_result campaign_run_point(const campaign_run_setup &s, const campaign_point &pt, const std::string &slot);
 

@@ -88,10 +88,11 @@ uint64_t mix(uint64_t x)
     return x ^ (x >> 31);
 }
 
-// Puts back, from the starting router, every block the runs of a point
-// erased or wrote (their flash event logs list them all), and the whole of
-// /2ndfile: much cheaper than copying 200 MiB of partitions for each point.
-int restore_state(const std::string &start, const std::string &state)
+}  // namespace
+
+// The flash event logs list every block a run erased or wrote: putting those
+// back is much cheaper than copying 200 MiB of partitions for each point.
+int campaign_restore_state(const std::string &start, const std::string &state)
 {
     std::vector<std::string> outs;
     if (DIR *d = opendir(state.c_str())) {
@@ -134,8 +135,6 @@ int restore_state(const std::string &start, const std::string &state)
     return run_argv({"cp", "-a", "--", start + "/2ndfile", state + "/2ndfile"}) == 0 ? 0 : -1;
 }
 
-}  // namespace
-
 int campaign_copy_state(const std::string &from, const std::string &to)
 {
     remove_tree(to);
@@ -149,7 +148,7 @@ point_result campaign_run_point(const campaign_run_setup &s, const campaign_poin
     r.ops = s.ops;
     std::string state = slot + "/state";
     struct stat st;
-    bool reused = stat((state + "/flash").c_str(), &st) == 0 && restore_state(s.start, state) == 0;
+    bool reused = stat((state + "/flash").c_str(), &st) == 0 && campaign_restore_state(s.start, state) == 0;
     if (!reused && campaign_copy_state(s.start, state) != 0) {
         r.check = "setup";
         r.detail = "cannot copy the starting router";
