@@ -435,6 +435,11 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
     s.paths = paths;
     if (int rc = parse_options(argc, argv, &s.opt))
         return rc;
+    struct stat st;
+    if (stat((s.opt.state + "/flash").c_str(), &st) != 0 || stat((s.opt.state + "/2ndfile").c_str(), &st) != 0)
+        return usage_error(s.opt.state + " is not a router state (routersim init)");
+    if (access(s.opt.package.c_str(), R_OK) != 0)
+        return usage_error("cannot read " + s.opt.package);
     std::string work = make_work_dir(s.opt);
     if (work.empty()) {
         fprintf(stderr, "routersim campaign: cannot make a working folder: %s\n", strerror(errno));
@@ -442,8 +447,12 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
     }
     if (s.opt.keep_dir.empty())
         s.opt.keep_dir = work + "/failed";
-    if (int rc = prepare(&s, work))
+    if (int rc = prepare(&s, work)) {
+        // A working folder of our own goes, unless it holds the uncut router for a look.
+        if (rc == 2 && s.opt.work_dir.empty())
+            remove_tree(work);
         return rc;
+    }
     std::vector<campaign_point> points = campaign_choose_points(s.opt, s.ops);
     char about[512];
     snprintf(about, sizeof about, "%s, %s mode, %" PRIu64 " flash operations uncut, shard %d/%d, %zu points",
@@ -468,14 +477,12 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
                    flash_cut_mode_name(r.pt.mode), r.phase.c_str(), r.check.c_str(), r.detail.c_str(),
                    r.kept.empty() ? "" : "; routersim report ", r.kept.c_str());
     bool complete = results.size() == points.size();
-    if (failed == 0 && complete) {
-        remove_tree(work + "/start");
-        for (int k = 0; k < s.opt.jobs; ++k)
-            remove_tree(work + "/slot" + std::to_string(k));
-        if (s.opt.work_dir.empty() && rmdir((work + "/failed").c_str()) != 0)
-            rmdir(work.c_str());
-        rmdir(work.c_str());
-    }
+    // Only the failing routers kept for a look stay.
+    remove_tree(work + "/start");
+    for (int k = 0; k < s.opt.jobs; ++k)
+        remove_tree(work + "/slot" + std::to_string(k));
+    rmdir(s.opt.keep_dir.c_str());
+    rmdir(work.c_str());
     printf("campaign %s: %zu of %zu points run, %" PRIu64 " failed\n",
            failed == 0 && complete ? "passed" : "FAILED", results.size(), points.size(), failed);
     return failed == 0 && complete ? 0 : 1;
