@@ -482,7 +482,8 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
     for (int k = 0; k < s.opt.jobs; ++k)
         remove_tree(work + "/slot" + std::to_string(k));
     rmdir(s.opt.keep_dir.c_str());
-    rmdir(work.c_str());
+    if (s.opt.work_dir.empty())
+        rmdir(work.c_str());
     printf("campaign %s: %zu of %zu points run, %" PRIu64 " failed\n",
            failed == 0 && complete ? "passed" : "FAILED", results.size(), points.size(), failed);
     return failed == 0 && complete ? 0 : 1;
