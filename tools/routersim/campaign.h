@@ -23,7 +23,7 @@ struct campaign_options {
     int shard_n = 1;
     int jobs = 1;
     double time_scale = 50;
-    double timeout_s = 900;             // simulated seconds per run
+    double timeout_s = 120;             // wall seconds per run (a loaded machine is slow)
     std::string csv_file;
     std::string json_file;
     std::string work_dir;               // empty: a fresh folder under /dev/shm (or TMPDIR)

@@ -38,7 +38,7 @@ const char HELP[] =
     "  --shard K/N          only the points of shard K of N\n"
     "  -j N                 points run at the same time (default 1)\n"
     "  --time-scale X       time scale of every run (default 50)\n"
-    "  --timeout S          simulated seconds per run (default 900)\n"
+    "  --timeout S          wall seconds a run may take (default 120)\n"
     "  --csv FILE, --json FILE   every point's result\n"
     "  --work DIR           working folder (default: a new folder in /dev/shm)\n"
     "  --keep DIR           where failing points' routers are kept (default WORK/failed)\n"
@@ -285,7 +285,7 @@ int prepare(campaign_run_setup *s, const std::string &work)
     if (s->opt.file_mode)
         o.file_mode_package = s->opt.package;
     o.time_scale = s->opt.time_scale;
-    o.timeout_s = s->opt.timeout_s;
+    o.timeout_s = s->opt.timeout_s * s->opt.time_scale;
     o.command = {"imgrenew", "up"};
     if (sim_run(s->paths, o) != 0)
         return 2;

@@ -45,7 +45,7 @@ sim_run_options upgrade_run(const campaign_run_setup &s, const std::string &stat
     if (s.opt.file_mode)
         o.file_mode_package = s.opt.package;
     o.time_scale = s.opt.time_scale;
-    o.timeout_s = s.opt.timeout_s;
+    o.timeout_s = s.opt.timeout_s * s.opt.time_scale;   // routersim counts simulated seconds
     o.cut_at_op = cut_at;
     o.cut_mode = mode;
     o.command = {"imgrenew", "up"};
