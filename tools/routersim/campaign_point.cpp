@@ -157,8 +157,10 @@ point_result campaign_run_point(const campaign_run_setup &s, const campaign_poin
     r.cut_op = cut_run(s, state, pt.op, pt.mode, "cut");
     r.phase = campaign_phase(r.cut_op);
     if (r.cut_op.empty()) {
-        r.check = "cut";
-        r.detail = "the upgrade ended before operation " + std::to_string(pt.op);
+        bool late = campaign_read(state + "/out.cut/status") == "timeout\n";
+        r.check = late ? "timeout" : "cut";
+        r.detail = late ? "the cut run did not end in time" : "the upgrade ended before operation " + std::to_string(pt.op);
+        r.kept = state;
         return r;
     }
     std::string after_cut = slot + "/after-cut";
