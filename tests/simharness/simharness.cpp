@@ -246,6 +246,10 @@ int sim_router::run(const std::vector<std::string> &command, const run_options &
         argv.insert(argv.end(), {"--timeout", number_text(opt.timeout_s)});
     if (opt.kill_after_ms >= 0)
         argv.insert(argv.end(), {"--kill-after", std::to_string(opt.kill_after_ms)});
+    if (opt.cut_at_op != 0)
+        argv.insert(argv.end(), {"--cut-at-op", std::to_string(opt.cut_at_op)});
+    if (!opt.cut_mode.empty())
+        argv.insert(argv.end(), {"--cut-mode", opt.cut_mode});
     if (!opt.file_mode_package.empty())
         argv.insert(argv.end(), {"--file-mode", opt.file_mode_package});
     if (!opt.modem_state.empty())

@@ -25,6 +25,8 @@ struct run_options {
     double time_scale = 1.0;
     double timeout_s = 0;                  // simulated seconds; 0: none
     long kill_after_ms = -1;               // wall milliseconds after start; -1: none
+    uint64_t cut_at_op = 0;                // power cut at this flash operation; 0: none
+    std::string cut_mode;                  // "none" or "torn"; empty: routersim's default
     std::string file_mode_package;         // mounted as /2ndfile/image_path/root.bin
     std::string modem_state;               // attach a virtual modem
     std::string modem_program;             // with modem_state: run this instead of modemsim

@@ -5,6 +5,7 @@
 // way the kernel would for the call the program made.
 #include "flashemu_nand.h"
 
+#include "flashemu_cut.h"
 #include "flashemu_events.h"
 
 #include <cerrno>
@@ -152,6 +153,16 @@ void program_pages(const mtd_device &dev, uint8_t *old, const uint8_t *data, siz
     }
 }
 
+bool fill_erased(int fd, uint64_t at, uint64_t len)
+{
+    uint8_t ff[CHUNK];
+    memset(ff, 0xFF, sizeof ff);
+    for (uint64_t done = 0; done < len; done += sizeof ff)
+        if (!write_all(fd, ff, sizeof ff, (off_t)(at + done)))
+            return false;
+    return true;
+}
+
 // The kernel erases block by block and stops with EIO at a bad block; the
 // blocks before it stay erased.
 int erase_range(const mtd_device &dev, int fd, uint64_t start, uint64_t length)
@@ -169,16 +180,24 @@ int erase_range(const mtd_device &dev, int fd, uint64_t start, uint64_t length)
         errno = EINVAL;
         return -1;
     }
-    uint8_t ff[CHUNK];
-    memset(ff, 0xFF, sizeof ff);
-    for (uint64_t done = 0; done < length; done += sizeof ff) {
-        if ((start + done) % MTD_ERASE_SIZE == 0 && block_is_bad(dev, start + done)) {
+    // Each block is one flash operation: a power cut can fall between two
+    // blocks of one request, or in the middle of one (its first half erased).
+    for (uint64_t done = 0; done < length; done += MTD_ERASE_SIZE) {
+        uint64_t block = start + done;
+        if (block_is_bad(dev, block)) {
             errno = EIO;
             return -1;
         }
-        if (!write_all(fd, ff, sizeof ff, (off_t)(start + done))) {
+        op_fate fate = begin_flash_op(dev, "erase", block, MTD_ERASE_SIZE);
+        uint64_t fill = fate == op_fate::go ? MTD_ERASE_SIZE : fate == op_fate::torn ? MTD_ERASE_SIZE / 2 : 0;
+        if (!fill_erased(fd, block, fill)) {
             errno = EIO;
             return -1;
+        }
+        if (fate != op_fate::go) {
+            if (done + fill != 0)
+                log_flash_event(dev, "erase", start, done + fill);
+            power_is_off();
         }
     }
     if (length != 0)
@@ -261,6 +280,25 @@ ssize_t program_range(const mtd_device &dev, int fd, const void *buf, size_t len
     return (ssize_t)len;
 }
 
+// A write the power cut falls on: nothing stored, or only its first half
+// (which may end inside a page: the rest of that page keeps what it held).
+[[noreturn]] void cut_write(const mtd_device &dev, int fd, const void *buf, size_t len, off_t offset, bool torn)
+{
+    size_t part = torn ? len / 2 : 0;
+    size_t whole = part / MTD_WRITE_SIZE * MTD_WRITE_SIZE;
+    if (whole != 0)
+        (void)program_range(dev, fd, buf, whole, offset);
+    if (part > whole) {
+        uint8_t page[MTD_WRITE_SIZE];
+        memset(page, 0xFF, sizeof page);   // programming 0xFF leaves a cell as it is
+        memcpy(page, static_cast<const uint8_t *>(buf) + whole, part - whole);
+        (void)program_range(dev, fd, page, sizeof page, offset + (off_t)whole);
+    }
+    if (part != 0)
+        log_flash_event(dev, "write", (uint64_t)offset, part);
+    power_is_off();
+}
+
 }  // namespace
 
 int nand_ioctl(const mtd_device &dev, int fd, unsigned long request, void *arg)
@@ -336,6 +374,11 @@ ssize_t nand_pwrite(const mtd_device &dev, int fd, const void *buf, size_t len, 
     // The pages before a bad block are written; the write then fails with
     // EIO, as the kernel's character device reports a failed chunk.
     size_t good = good_prefix(dev, offset, len);
+    if (good != 0) {
+        op_fate fate = begin_flash_op(dev, "write", (uint64_t)offset, good);
+        if (fate != op_fate::go)
+            cut_write(dev, fd, buf, good, offset, fate == op_fate::torn);
+    }
     ssize_t written = good == 0 ? 0 : program_range(dev, fd, buf, good, offset);
     if (written > 0)
         log_flash_event(dev, "write", (uint64_t)offset, (uint64_t)written);

@@ -34,6 +34,8 @@ struct sim_run_options {
     double timeout_s = 0.0;             // simulated seconds; 0: none
     long kill_after_ms = -1;            // wall milliseconds; -1: none
     std::string modem_power_cut;        // KIND:N for the modem's counted cut; empty: none
+    uint64_t cut_at_op = 0;             // power cut at this flash operation (1-based); 0: none
+    uint32_t cut_mode = 0;              // flashemu::flash_cut_mode of the operation cut
     std::vector<std::string> env;       // extra NAME=VALUE for the command
     bool host_net = false;              // share the host's network (servers reachable from the host)
     std::string tmp_dir;                // empty: a fresh tmpfs as /tmp; else this host folder
@@ -83,6 +85,7 @@ struct sandbox_layout {
     std::vector<std::string> env;
     bool host_net = false;
     std::string tmp_dir;                // empty: fresh tmpfs
+    std::string ops_file;               // host file of the flash operation counter; empty: none
     std::vector<std::string> command;
 };
 std::vector<std::string> bwrap_command(const sandbox_layout &layout);

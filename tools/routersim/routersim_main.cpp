@@ -1,6 +1,7 @@
 // routersim command line: init, load-package, run, report. Each command and
 // each of its options is one row of a table, which also gives the help text.
 #include "report.h"
+#include "campaign.h"
 #include "routersim.h"
 
 #include <cerrno>
@@ -277,6 +278,16 @@ const option_spec<sim_run_options> RUN_OPTIONS[] = {
          o->tmp_dir = absolute(v);
          return true;
      }},
+    {"--cut-at-op", "N", "power cut at the Nth flash operation of the run (status killed)",
+     [](sim_run_options *o, const char *v, const char **want) {
+         *want = "an operation number from 1";
+         return parse_op_number(v, &o->cut_at_op) && o->cut_at_op > 0;
+     }},
+    {"--cut-mode", "MODE", "with --cut-at-op: the operation cut is not done (none) or torn (torn)",
+     [](sim_run_options *o, const char *v, const char **want) {
+         *want = "none or torn";
+         return parse_cut_mode(v, &o->cut_mode);
+     }},
     {"--quiet", nullptr, "print no progress and no verdict line (for scripts)",
      [](sim_run_options *o, const char *, const char **) {
          o->quiet = true;
@@ -382,11 +393,39 @@ struct command_spec {
     int (*help)();
 };
 
+int cmd_campaign(int argc, char **argv)
+{
+    // The campaign parser reads its words after the command word, as main's
+    // argv would hold them; argv[-1] is that word.
+    return campaign_main(locate_build(), argc + 1, argv - 1);
+}
+
+int help_campaign()
+{
+    char name[] = "campaign", help[] = "--help";
+    char *words[] = {name, help, nullptr};
+    return campaign_main(locate_build(), 2, words);
+}
+
+int cmd_campaign_merge(int argc, char **argv)
+{
+    return campaign_merge_main(argc + 1, argv - 1);
+}
+
+int help_campaign_merge()
+{
+    char name[] = "campaign-merge", help[] = "--help";
+    char *words[] = {name, help, nullptr};
+    return campaign_merge_main(2, words);
+}
+
 const command_spec COMMANDS[] = {
-    {"init", "init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...]", cmd_init, help_init},
+    {"init", "init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...] [--key PUB ...]", cmd_init, help_init},
     {"load-package", "load-package [--full-install] STATE PACKAGE", cmd_load, help_load},
     {"run", "run STATE [options] -- CMD ARGS", cmd_run, help_run},
     {"report", "report STATE [-o FILE]", cmd_report, help_report},
+    {"campaign", "campaign STATE PACKAGE [options]", cmd_campaign, help_campaign},
+    {"campaign-merge", "campaign-merge [-o FILE] RESULTS...", cmd_campaign_merge, help_campaign_merge},
 };
 
 int help_all()

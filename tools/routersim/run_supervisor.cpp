@@ -3,6 +3,8 @@
 // exit, timeout, power cut or reboot request, and write STATE/out/status.
 #include "routersim.h"
 
+#include "flash_ops.h"
+
 #include "kq_ipc.h"
 #include "up_fd.h"
 
@@ -252,9 +254,10 @@ std::string run_info_text(const sim_run_options &opt, const run_times &t)
     char buf[512];
     snprintf(buf, sizeof buf,
              "time_scale=%g\nkill_after_ms=%ld\ntimeout_s=%g\nstart_ns=%lld\nend_ns=%lld\nmodem_start_ns=%lld\n"
-             "end=%s\nfile_mode=%d\n",
+             "end=%s\nfile_mode=%d\ncut_at_op=%llu\ncut_mode=%s\n",
              opt.time_scale, opt.kill_after_ms, opt.timeout_s, (long long)t.start_ns, (long long)t.end_ns,
-             (long long)t.modem_start_ns, t.end.c_str(), opt.file_mode_package.empty() ? 0 : 1);
+             (long long)t.modem_start_ns, t.end.c_str(), opt.file_mode_package.empty() ? 0 : 1,
+             (unsigned long long)opt.cut_at_op, flash_cut_mode_name(opt.cut_mode));
     std::string s = buf;
     std::string cmd;
     for (const std::string &w : opt.command)
@@ -324,6 +327,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
     layout.run_dir = run_dir;
     layout.sysfs_dir = run_dir + "/sys";
     layout.dev_dir = run_dir + "/dev";
+    layout.ops_file = run_dir + "/flash-ops";
     bool modem_attached = !opt.modem_state.empty();
     layout.file_mode = !opt.file_mode_package.empty();
     std::string image_path_dir = state + "/2ndfile/image_path";
@@ -342,6 +346,10 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         }
         if (!modem_attached)
             write_text(layout.sysfs_dir + "/module/pmic/parameters/wcdma_power", "");
+        if (flash_ops_create(layout.ops_file, opt.cut_at_op, opt.cut_mode) != 0) {
+            fprintf(stderr, "routersim: cannot make %s: %s\n", layout.ops_file.c_str(), strerror(errno));
+            break;
+        }
         if (layout.file_mode) {
             if (make_dirs(run_dir + "/image_path") != 0 ||
                 copy_file(opt.file_mode_package, run_dir + "/image_path/root.bin") != 0) {
@@ -404,6 +412,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             break;
         }
         unique_fd pidfd(pidfd_for(child));
+        unique_fd cut_watch(flash_ops_watch(layout.ops_file));
 
         bool have_deadline = false;
         clock_type::time_point deadline{};
@@ -449,6 +458,17 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
                 reboot_seen = true;
                 set_deadline(clock_type::now() + REBOOT_GRACE, "killed", "reboot");
             }
+            if (cut_watch.ok())
+                flash_ops_drain_watch(cut_watch.get());
+            if (opt.cut_at_op != 0 && flash_ops_cut(layout.ops_file)) {
+                // The flash operation the power was cut at: the process that
+                // met it waits, and the router goes down with it.
+                kill(child, SIGKILL);
+                waitpid(child, &wstatus, 0);
+                status = "killed";
+                info.end = "power-cut";
+                break;
+            }
             if (waitpid(child, &wstatus, WNOHANG) == child) {
                 exited = true;
                 break;
@@ -488,6 +508,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         if (info.end.empty())
             info.end = reboot_seen ? "reboot" : "exit";
         write_text(out + "/status", status + "\n");
+        flash_ops_record(layout.ops_file, out);
         write_text(out + "/run.info", run_info_text(opt, info));
         std::string verdict = run_verdict(watch, {status, info.end, opt.kill_after_ms, opt.timeout_s}, &rc);
         if (watch.line_open)

@@ -171,6 +171,9 @@ std::vector<std::string> bwrap_command(const sandbox_layout &l)
         add(a, {"--setenv", "FLASHEMU_BADBLOCKS", SIM_BADBLOCKS});
 
     add(a, {"--setenv", "FLASHEMU_EVENT_LOG", std::string(SIM_LOG) + "/flash-events.log"});
+    if (!l.ops_file.empty())
+        add(a, {"--bind", l.ops_file, std::string(SIM_LOG) + "/flash-ops",
+                "--setenv", "FLASHEMU_OPS", std::string(SIM_LOG) + "/flash-ops"});
     if (!l.faketime_lib.empty()) {
         char faketime_value[64];
         snprintf(faketime_value, sizeof faketime_value, "+0 x%g", l.time_scale);

@@ -1,0 +1,181 @@
+// The campaign's choice of points, its result files and their merge.
+#include "campaign.h"
+#include "flash_ops.h"
+#include "scratch_dir.h"
+#include "simharness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<uint64_t> indexes(const std::vector<campaign_point> &points)
+{
+    std::vector<uint64_t> v;
+    for (const campaign_point &p : points)
+        v.push_back(p.index);
+    return v;
+}
+
+campaign_options both_modes()
+{
+    campaign_options o;
+    o.modes = {flashemu::CUT_NOT_DONE, flashemu::CUT_TORN};
+    return o;
+}
+
+point_result failed_point()
+{
+    point_result r;
+    r.pt.index = 41;
+    r.pt.op = 21;
+    r.pt.mode = flashemu::CUT_TORN;
+    r.pt.second_op = 7;
+    r.pt.second_mode = flashemu::CUT_NOT_DONE;
+    r.ops = 1463;
+    r.phase = "state word write";
+    r.cut_op = "write /dev/mtd6 0x4200000 0x20000";
+    r.second_phase = "kernel erase";
+    r.second_cut_op = "erase /dev/mtd2 0x0 0x20000";
+    r.check = "version";
+    r.detail = "version file is \"zImage-1.0.0\nrootfs, old\"";
+    r.kept = "/tmp/k/point-41";
+    return r;
+}
+
+}  // namespace
+
+TEST(CampaignPoints, EveryShardAndSampleAreFixedByTheOptionsAlone)
+{
+    campaign_options o = both_modes();
+    std::vector<campaign_point> all = campaign_choose_points(o, 3);
+    ASSERT_EQ(all.size(), 6u);
+    EXPECT_EQ(all[3].op, 2u);
+    EXPECT_EQ(all[3].mode, (uint32_t)flashemu::CUT_TORN);
+    EXPECT_EQ(all[4].op, 3u);
+    EXPECT_EQ(all[4].mode, (uint32_t)flashemu::CUT_NOT_DONE);
+
+    o.every = 4;
+    EXPECT_EQ(indexes(campaign_choose_points(o, 10)), (std::vector<uint64_t>{0, 4, 8, 12, 16}));
+    // Shards deal the chosen points out in turn; together they are all of them.
+    o.shard_n = 2;
+    o.shard_k = 2;
+    EXPECT_EQ(indexes(campaign_choose_points(o, 10)), (std::vector<uint64_t>{4, 12}));
+    o.shard_k = 1;
+    EXPECT_EQ(indexes(campaign_choose_points(o, 10)), (std::vector<uint64_t>{0, 8, 16}));
+
+    campaign_options s = both_modes();
+    s.sample = 5;
+    s.seed = 7;
+    std::vector<uint64_t> first = indexes(campaign_choose_points(s, 100));
+    ASSERT_EQ(first.size(), 5u);
+    EXPECT_EQ(indexes(campaign_choose_points(s, 100)), first);
+    s.seed = 8;
+    EXPECT_NE(indexes(campaign_choose_points(s, 100)), first);
+
+    campaign_options r = both_modes();
+    r.only_ops = {{2, 3}, {9, 9}};
+    EXPECT_EQ(indexes(campaign_choose_points(r, 10)), (std::vector<uint64_t>{2, 3, 4, 5, 16, 17}));
+}
+
+TEST(CampaignPoints, PhaseNamesThePartitionAndTheStateBlock)
+{
+    EXPECT_EQ(campaign_phase("erase /dev/mtd3 0x20000 0x20000"), "rootfs erase");
+    EXPECT_EQ(campaign_phase("write /dev/mtd0 0x0 0x11800"), "bootloader write");
+    EXPECT_EQ(campaign_phase("write /dev/mtd6 0x4200000 0x20000"), "state word write");
+    EXPECT_EQ(campaign_phase("erase /dev/mtd6 0x41e0000 0x20000"), "package erase");
+    EXPECT_EQ(campaign_phase("erase /dev/mtd6 0x4220000 0x20000"), "package erase");
+    EXPECT_EQ(campaign_phase(""), "not reached");
+}
+
+TEST(CampaignResults, CsvAndJsonLinesKeepEveryField)
+{
+    point_result r = failed_point();
+    std::string csv = campaign_csv_line(r);
+    EXPECT_EQ(csv, "41,21,torn,state word write,write /dev/mtd6 0x4200000 0x20000,7,none,kernel erase,"
+                   "erase /dev/mtd2 0x0 0x20000,fail,version,\"version file is \"\"zImage-1.0.0 rootfs, old\"\"\","
+                   "/tmp/k/point-41,1463\n");
+    std::string json_start = "{\"point\": \"41\", \"op\": \"21\", \"mode\": \"torn\", \"phase\": \"state word write\"";
+    EXPECT_EQ(campaign_json_line(r).substr(0, json_start.size()), json_start);
+    for (bool json : {false, true}) {
+        point_result back;
+        ASSERT_TRUE(json ? campaign_parse_json_line(campaign_json_line(r), &back)
+                         : campaign_parse_csv_line(csv, &back));
+        EXPECT_EQ(back.pt.index, 41u);
+        EXPECT_EQ(back.pt.second_op, 7u);
+        EXPECT_EQ(back.pt.mode, (uint32_t)flashemu::CUT_TORN);
+        EXPECT_FALSE(back.passed);
+        EXPECT_EQ(back.detail, json ? r.detail : "version file is \"zImage-1.0.0 rootfs, old\"");
+        EXPECT_EQ(back.second_cut_op, r.second_cut_op);
+    }
+    point_result bad;
+    EXPECT_FALSE(campaign_parse_csv_line("41,21,half,x,y,0,,,,pass,,,,5", &bad));
+    EXPECT_FALSE(campaign_parse_csv_line("41,21,torn,x,y,0,,,,maybe,,,,5", &bad));
+    EXPECT_FALSE(campaign_parse_csv_line("41,21,torn", &bad));
+}
+
+TEST(CampaignResults, MergeOfShardsSumsThemAndRefusesOverlaps)
+{
+    scratch_dir dir;
+    point_result fail = failed_point();
+    point_result pass = fail;
+    pass.pt.index = 40;
+    pass.pt.mode = flashemu::CUT_NOT_DONE;
+    pass.passed = true;
+    pass.check = pass.detail = pass.kept = "";
+    ASSERT_EQ(campaign_write_results(dir.path + "/a.csv", false, {pass}, "shard 1/2"), 0);
+    ASSERT_EQ(campaign_write_results(dir.path + "/b.json", true, {fail}, "shard 2/2"), 0);
+    std::string routersim = simharness::bin_path("routersim");
+    std::string out;
+    EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", "-o", dir.path + "/all.csv", dir.path + "/a.csv",
+                                       dir.path + "/b.json"}, {}, &out), 1);
+    EXPECT_NE(out.find("state word write, then kernel erase                2       1       1"), std::string::npos) << out;
+    EXPECT_NE(out.find("campaign FAILED: 2 points, 1 failed"), std::string::npos) << out;
+    std::vector<point_result> merged;
+    ASSERT_EQ(campaign_read_results(dir.path + "/all.csv", &merged), 0);
+    ASSERT_EQ(merged.size(), 2u);
+    EXPECT_EQ(merged[0].pt.index, 40u);
+    EXPECT_EQ(merged[1].pt.index, 41u);
+
+    EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/a.csv", dir.path + "/a.csv"}), 2);
+    EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/a.csv"}), 0);
+    simharness::write_file(dir.path + "/junk.csv", {'x', '\n'});
+    EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/junk.csv"}), 2);
+}
+
+TEST(CampaignRestore, BlocksTheEventLogsNameComeBackAndSecondFsIsCopiedAfresh)
+{
+    scratch_dir dir;
+    std::string start = dir.path + "/start", state = dir.path + "/state";
+    ASSERT_EQ(simharness::run_program({"mkdir", "-p", start + "/flash", start + "/2ndfile/version"}), 0);
+    std::vector<uint8_t> image(0x80000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = (uint8_t)(i / 0x20000 + 1);   // block n holds n + 1
+    ASSERT_TRUE(simharness::write_file(start + "/flash/mtd3.img", image));
+    ASSERT_TRUE(simharness::write_file(start + "/2ndfile/version/version_info.txt", {'a', '\n'}));
+    ASSERT_EQ(campaign_copy_state(start, state), 0);
+
+    // A run changed blocks 1 and 2 (logged) and block 3 (not logged: out of
+    // the emulation's sight, so it stays), and /2ndfile.
+    std::vector<uint8_t> changed = image;
+    for (size_t i = 0x20000; i < 0x80000; ++i)
+        changed[i] = 0xEE;
+    ASSERT_TRUE(simharness::write_file(state + "/flash/mtd3.img", changed));
+    ASSERT_EQ(simharness::run_program({"mkdir", "-p", state + "/out.cut", state + "/out"}), 0);
+    std::string a = "1 2 imgrenew erase /dev/mtd3 0x20000 0x20000\n";
+    std::string b = "1 2 nandwrite write /dev/mtd3 0x40800 0x800\n";
+    ASSERT_TRUE(simharness::write_file(state + "/out.cut/flash-events.log", std::vector<uint8_t>(a.begin(), a.end())));
+    ASSERT_TRUE(simharness::write_file(state + "/out/flash-events.log", std::vector<uint8_t>(b.begin(), b.end())));
+    ASSERT_TRUE(simharness::write_file(state + "/2ndfile/version/version_info.txt", {'b', '\n'}));
+    ASSERT_TRUE(simharness::write_file(state + "/2ndfile/factory_nv", {1, 2}));
+
+    ASSERT_EQ(campaign_restore_state(start, state), 0);
+    std::string after = simharness::read_file(state + "/flash/mtd3.img");
+    ASSERT_EQ(after.size(), 0x80000u);
+    EXPECT_EQ((uint8_t)after[0x1FFFF], 1);
+    EXPECT_EQ((uint8_t)after[0x20000], 2);
+    EXPECT_EQ((uint8_t)after[0x5FFFF], 3);
+    EXPECT_EQ((uint8_t)after[0x60000], 0xEE);
+    EXPECT_EQ(simharness::read_file(state + "/2ndfile/version/version_info.txt"), "a\n");
+    EXPECT_EQ(simharness::run_program({"test", "-e", state + "/2ndfile/factory_nv"}), 1);
+    EXPECT_EQ(simharness::run_program({"test", "-e", state + "/out.cut"}), 1);
+}

@@ -1,0 +1,280 @@
+// A campaign's results: one CSV row or one JSON object per point, read back
+// for merging shards, and the summary by phase.
+#include "campaign.h"
+
+#include "flash_ops.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char *const COLUMNS[] = {"point", "op",     "mode",   "phase", "cut_op", "second_op", "second_mode",
+                               "second_phase", "second_cut_op", "result", "check", "detail", "kept", "ops"};
+constexpr size_t COLUMN_COUNT = sizeof COLUMNS / sizeof COLUMNS[0];
+
+std::vector<std::string> fields_of(const point_result &r)
+{
+    return {std::to_string(r.pt.index),
+            std::to_string(r.pt.op),
+            flash_cut_mode_name(r.pt.mode),
+            r.phase,
+            r.cut_op,
+            std::to_string(r.pt.second_op),
+            r.pt.second_op != 0 ? flash_cut_mode_name(r.pt.second_mode) : "",
+            r.second_phase,
+            r.second_cut_op,
+            r.passed ? "pass" : "fail",
+            r.check,
+            r.detail,
+            r.kept,
+            std::to_string(r.ops)};
+}
+
+bool number(const std::string &s, uint64_t *v)
+{
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 19)
+        return false;
+    *v = strtoull(s.c_str(), nullptr, 10);
+    return true;
+}
+
+bool from_fields(const std::vector<std::string> &f, point_result *r)
+{
+    if (f.size() != COLUMN_COUNT)
+        return false;
+    *r = point_result{};
+    if (!number(f[0], &r->pt.index) || !number(f[1], &r->pt.op) || !parse_cut_mode(f[2].c_str(), &r->pt.mode) ||
+        !number(f[5], &r->pt.second_op) || !number(f[13], &r->ops))
+        return false;
+    if (r->pt.second_op != 0 && !parse_cut_mode(f[6].c_str(), &r->pt.second_mode))
+        return false;
+    if (f[9] != "pass" && f[9] != "fail")
+        return false;
+    r->phase = f[3];
+    r->cut_op = f[4];
+    r->second_phase = f[7];
+    r->second_cut_op = f[8];
+    r->passed = f[9] == "pass";
+    r->check = f[10];
+    r->detail = f[11];
+    r->kept = f[12];
+    return true;
+}
+
+std::string csv_field(const std::string &s)
+{
+    if (s.find_first_of(",\"\n") == std::string::npos)
+        return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '\n')
+            c = ' ';
+        q += c;
+        if (c == '"')
+            q += '"';
+    }
+    return q + "\"";
+}
+
+std::string json_string(const std::string &s)
+{
+    std::string q = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            q += '\\';
+            q += (char)c;
+        } else if (c < 0x20) {
+            char buf[8];
+            snprintf(buf, sizeof buf, "\\u%04x", c);
+            q += buf;
+        } else {
+            q += (char)c;
+        }
+    }
+    return q + "\"";
+}
+
+// A JSON string at s[*at] (the opening quote); only the escapes json_string makes.
+bool parse_json_string(const std::string &s, size_t *at, std::string *out)
+{
+    if (*at >= s.size() || s[*at] != '"')
+        return false;
+    out->clear();
+    for (size_t i = *at + 1; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '"') {
+            *at = i + 1;
+            return true;
+        }
+        if (c == '\\') {
+            if (++i >= s.size())
+                return false;
+            if (s[i] == 'u') {
+                if (i + 4 >= s.size())
+                    return false;
+                *out += (char)strtoul(s.substr(i + 1, 4).c_str(), nullptr, 16);
+                i += 4;
+            } else {
+                *out += s[i];
+            }
+            continue;
+        }
+        *out += c;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string campaign_csv_header()
+{
+    std::string h;
+    for (const char *c : COLUMNS)
+        h += (h.empty() ? "" : ",") + std::string(c);
+    return h + "\n";
+}
+
+std::string campaign_csv_line(const point_result &r)
+{
+    std::string line;
+    for (const std::string &f : fields_of(r))
+        line += (line.empty() ? "" : ",") + csv_field(f);
+    // An empty first field would make the line start with a comma; never the case: point is a number.
+    return line + "\n";
+}
+
+bool campaign_parse_csv_line(const std::string &line, point_result *r)
+{
+    std::vector<std::string> f(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                f.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                f.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            f.emplace_back();
+        } else if (c != '\n' && c != '\r') {
+            f.back() += c;
+        }
+    }
+    return !quoted && from_fields(f, r);
+}
+
+std::string campaign_json_line(const point_result &r)
+{
+    std::vector<std::string> f = fields_of(r);
+    std::string j = "{";
+    for (size_t i = 0; i < COLUMN_COUNT; ++i)
+        j += (i ? ", " : "") + json_string(COLUMNS[i]) + ": " + json_string(f[i]);
+    return j + "}";
+}
+
+bool campaign_parse_json_line(const std::string &line, point_result *r)
+{
+    size_t at = line.find('{');
+    if (at == std::string::npos)
+        return false;
+    std::vector<std::string> f(COLUMN_COUNT);
+    ++at;
+    for (size_t i = 0; i < COLUMN_COUNT; ++i) {
+        std::string key;
+        while (at < line.size() && (line[at] == ' ' || line[at] == ','))
+            ++at;
+        if (!parse_json_string(line, &at, &key) || key != COLUMNS[i])
+            return false;
+        while (at < line.size() && (line[at] == ' ' || line[at] == ':'))
+            ++at;
+        if (!parse_json_string(line, &at, &f[i]))
+            return false;
+    }
+    return from_fields(f, r);
+}
+
+int campaign_write_results(const std::string &file, bool json, const std::vector<point_result> &results,
+                           const std::string &about)
+{
+    std::string text;
+    if (json) {
+        text = "{\"campaign\": " + json_string(about) + ",\n\"points\": [\n";
+        for (size_t i = 0; i < results.size(); ++i)
+            text += campaign_json_line(results[i]) + (i + 1 < results.size() ? ",\n" : "\n");
+        text += "]}\n";
+    } else {
+        text = campaign_csv_header();
+        for (const point_result &r : results)
+            text += campaign_csv_line(r);
+    }
+    return write_text(file, text);
+}
+
+int campaign_read_results(const std::string &file, std::vector<point_result> *out)
+{
+    std::string text = campaign_read(file);
+    if (text.empty())
+        return -1;
+    bool json = text[0] == '{';
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        start = nl == std::string::npos ? text.size() : nl + 1;
+        point_result r;
+        if (json) {
+            if (line.compare(0, 10, "{\"point\": ") != 0)
+                continue;
+            if (!campaign_parse_json_line(line, &r))
+                return -1;
+        } else {
+            if (line.empty() || line.compare(0, 6, "point,") == 0)
+                continue;
+            if (!campaign_parse_csv_line(line, &r))
+                return -1;
+        }
+        out->push_back(r);
+    }
+    return 0;
+}
+
+uint64_t campaign_summary(FILE *to, const std::vector<point_result> &results)
+{
+    struct tally {
+        uint64_t points = 0, passed = 0, failed = 0;
+    };
+    std::map<std::string, tally> by_phase;
+    std::map<std::string, uint64_t> by_check;
+    tally all;
+    for (const point_result &r : results) {
+        std::string phase = r.phase + (r.pt.second_op != 0 ? ", then " + r.second_phase : "");
+        tally &t = by_phase[phase];
+        ++t.points;
+        ++all.points;
+        if (r.passed) {
+            ++t.passed;
+            ++all.passed;
+        } else {
+            ++t.failed;
+            ++all.failed;
+            ++by_check[r.check];
+        }
+    }
+    fprintf(to, "%-44s %7s %7s %7s\n", "phase of the cut", "points", "passed", "failed");
+    for (const auto &p : by_phase)
+        fprintf(to, "%-44s %7" PRIu64 " %7" PRIu64 " %7" PRIu64 "\n", p.first.c_str(), p.second.points,
+                p.second.passed, p.second.failed);
+    fprintf(to, "%-44s %7" PRIu64 " %7" PRIu64 " %7" PRIu64 "\n", "all", all.points, all.passed, all.failed);
+    for (const auto &c : by_check)
+        fprintf(to, "failed check %s: %" PRIu64 " points\n", c.first.c_str(), c.second);
+    return all.failed;
+}
