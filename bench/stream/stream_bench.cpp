@@ -81,8 +81,7 @@ bool start_modem(void)
         table[i] = (uint8_t)(i + 1);
     int table_fd = open(table_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     bool table_sent = table_fd >= 0 && write(table_fd, table.data(), table.size()) == (ssize_t)table.size() &&
-                      lseek(table_fd, 0, SEEK_SET) == 0 &&
-                      dload_partition_table_cmd(g.port, table_fd, (uint32_t)table.size(), 0) == 0;
+                      dload_partition_table_cmd(g.port, package_span{table_fd, 0, table.size()}) == 0;
     if (table_fd >= 0)
         close(table_fd);
     if (!table_sent)

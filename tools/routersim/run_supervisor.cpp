@@ -412,7 +412,7 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
             break;
         }
         unique_fd pidfd(pidfd_for(child));
-        unique_fd cut_watch(flash_ops_watch(layout.ops_file));
+        unique_fd ops_watch(flash_ops_watch(layout.ops_file));
 
         bool have_deadline = false;
         clock_type::time_point deadline{};
@@ -440,11 +440,12 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         bool exited = false;
         std::string status;
         while (!exited) {
-            pollfd pfds[5];
+            pollfd pfds[6];
             int n = 0;
             for (endpoint &ep : eps)
                 pfds[n++] = {ep.fd.get(), POLLIN, 0};
             pfds[n++] = {pidfd.ok() ? pidfd.get() : -1, POLLIN, 0};
+            pfds[n++] = {ops_watch.get(), POLLIN, 0};
             pfds[n++] = {cut_watch.get(), POLLIN, 0};
             int wait_ms = pidfd.ok() ? 1000 : 20;   // without a pidfd, look at the child often
             if (have_deadline) {
@@ -458,8 +459,8 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
                 reboot_seen = true;
                 set_deadline(clock_type::now() + REBOOT_GRACE, "killed", "reboot");
             }
-            if (cut_watch.ok())
-                flash_ops_drain_watch(cut_watch.get());
+            if (ops_watch.ok())
+                flash_ops_drain_watch(ops_watch.get());
             if (opt.cut_at_op != 0 && flash_ops_cut(layout.ops_file)) {
                 // The flash operation the power was cut at: the process that
                 // met it waits, and the router goes down with it.
