@@ -143,6 +143,9 @@ int up_modem_nv_pending_check(void)
 {
     switch (nv_block_inspect(MODEM_NV_BLOCK_FILE, nullptr)) {
     case NV_BLOCK_NONE:
+        // A high-NV file without its block belongs to no backup: one that
+        // was cut before its block was written, or one whose removal was.
+        remove_backup_file(MODEM_HIGH_NV_FILE, "will to remove high modem NV back");
         return 0;
     case NV_BLOCK_OK:
         return 1;
