@@ -7,6 +7,7 @@
 // item and identity value it held before, and no backup left behind.
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -310,10 +311,18 @@ TEST(NvPowerCut, CountedCutsInEveryPhaseLoseNothingAfterTheReruns)
         ASSERT_EQ(count_lost(store).total(), 0);
         const std::vector<event> ev = events_of(store.modem_state + "/out/modem.log");
         cp.cuts = choose_cuts(ev);
+        // NV_POWER_CUT=KIND:N runs that one cut alone, to look into it.
+        if (const char *only = getenv("NV_POWER_CUT")) {
+            std::vector<cut_point> one;
+            for (const cut_point &c : cp.cuts)
+                if (c.kind + ":" + std::to_string(c.n) == only)
+                    one.push_back(c);
+            cp.cuts = one;
+        }
         printf("NV power cut: one uncut step takes %.1f s at time scale %g, %zu counted events, %zu cut points, "
                "%d workers\n", s, k_scale, ev.size(), cp.cuts.size(), k_workers);
     }
-    ASSERT_GE(cp.cuts.size(), 200u);
+    ASSERT_GE(cp.cuts.size(), getenv("NV_POWER_CUT") ? 1u : 200u);
 
     // The cuts are independent (each worker has its router and its modem)
     // and mostly wait on the modem's scaled delays: several run at once.
