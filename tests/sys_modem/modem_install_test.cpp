@@ -67,6 +67,8 @@ TEST(ModemInstall, FullPackageInstallsEveryImageThenAsksForTheReboot)
     // efs_include 1: the EFS is flashed, around a backup and restore of
     // the modem's NV items.
     modem_package pkg("modem_version ZMR_V200\nefs_include 1\n");
+    // The modem holds one NV item: a backup without any would be no backup.
+    pkg.dir.put("modem/nv/524", std::string(128, 'n'));
     sim_router r;
     ASSERT_TRUE(r.ok());
     ASSERT_TRUE(load_for_upgrade(r, pkg));

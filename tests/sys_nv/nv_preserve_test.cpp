@@ -154,3 +154,23 @@ TEST(NvPreserve, DamagedBlockFileIsSetAsideAndTheModemBackedUpAfresh)
     const std::string kept = r.second_fs_file("modem_nv.damaged-1");
     EXPECT_TRUE(kept == std::string(block.begin(), block.end())) << "the damaged block is not kept as it was";
 }
+
+TEST(NvPreserve, SerialNumberThatFailsOnceIsStillInTheBackupOfTheNextAttempt)
+{
+    modem_package pkg(NV_INI, "ZMR_V200");
+    seed_store(pkg);
+    // The second AT+KQTSN (the first is the IMEI check before the backup)
+    // is the serial-number read: it gets ERROR, the first backup attempt
+    // fails, and the second must still ask for the serial number.
+    pkg.modem_faults("nak at-kqtsn 2\n");
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    EXPECT_EQ(pkg.modem_log_count("refused: fault"), 1u);
+    EXPECT_TRUE(r.syslog_contains("Fail to read SN"));
+    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
+    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    EXPECT_EQ(pkg.modem_log_count("identity wiped"), 1u);
+    expect_nothing_lost(pkg, "serial number read refused once");
+    expect_backups_gone(r);
+}

@@ -182,7 +182,8 @@ void handle_line(modem_t *m, const std::string &raw)
         run_command(m, name, raw, &a);
     if (a.why[0] != '\0')
         modem_log("refused: %s", a.why);
-    if (power_cut_event(m, CUT_EXCHANGE) | power_cut_event(m, CUT_AT))
+    const bool cut = power_cut_event(m, CUT_EXCHANGE);
+    if (power_cut_event(m, CUT_AT) || cut)
         return;
     if (d.noreply) {
         modem_log("fault noreply %s", kind.c_str());

@@ -250,7 +250,8 @@ void on_frame(modem_t *m, const uint8_t *payload, size_t len)
     }
     // A counted power cut falls after the request took effect and before
     // its answer leaves the modem.
-    if (power_cut_event(m, CUT_EXCHANGE) | power_cut_event(m, power_cut_kind_of_frame(f.kind, r.name)))
+    const bool cut = power_cut_event(m, CUT_EXCHANGE);
+    if (power_cut_event(m, power_cut_kind_of_frame(f.kind, r.name)) || cut)
         return;
     if (d.noreply) {
         modem_log("fault noreply %s", f.kind);

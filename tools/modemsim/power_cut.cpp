@@ -15,7 +15,7 @@
 namespace {
 
 constexpr const char *KIND_NAMES[CUT_KIND_COUNT] = {
-    "exchange", "at", "nv-read", "nv-write", "rfnv-read", "rfnv-write", "stream", "image", "reset", "attach",
+    "exchange", "at", "nv-read", "nv-write", "rfnv-read", "rfnv-write", "write32", "stream", "image", "reset", "attach",
 };
 
 // The report for the host, written whole under a temporary name first so a
@@ -107,7 +107,7 @@ power_cut_kind power_cut_kind_of_frame(const char *fault_kind, const char *reply
     struct { const char *kind, *reply; power_cut_kind cut; } map[] = {
         {"nv-read", nullptr, CUT_NV_READ},       {"nv-write", nullptr, CUT_NV_WRITE},
         {"rfnv-read", nullptr, CUT_RFNV_READ},   {"rfnv-write", nullptr, CUT_RFNV_WRITE},
-        {"stream-write", "stream-ack", CUT_STREAM}, {"close", "close-reply", CUT_IMAGE},
+        {"write32", "ack", CUT_WRITE32},         {"stream-write", "stream-ack", CUT_STREAM}, {"close", "close-reply", CUT_IMAGE},
         {"reset", "reset-reply", CUT_RESET},
     };
     for (const auto &e : map)

@@ -18,6 +18,7 @@ enum power_cut_kind {
     CUT_NV_WRITE,        // an NV write acted on
     CUT_RFNV_READ,       // an RF NV read answered
     CUT_RFNV_WRITE,      // an RF NV write acted on
+    CUT_WRITE32,         // a boot loader write of the programmer acknowledged
     CUT_STREAM,          // a stream-write block written
     CUT_IMAGE,           // an image stored at its close
     CUT_RESET,           // the programmer's reset accepted

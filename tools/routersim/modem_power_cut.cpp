@@ -24,7 +24,7 @@ bool sim_valid_power_cut(const std::string &text)
     if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size() || colon + 1 + 9 < text.size())
         return false;
     for (size_t i = 0; i < colon; ++i)
-        if (!islower((unsigned char)text[i]) && text[i] != '-')
+        if (!islower((unsigned char)text[i]) && !isdigit((unsigned char)text[i]) && text[i] != '-')
             return false;
     for (size_t i = colon + 1; i < text.size(); ++i)
         if (!isdigit((unsigned char)text[i]))

@@ -143,6 +143,9 @@ int up_modem_nv_pending_check(void)
 {
     switch (nv_block_inspect(MODEM_NV_BLOCK_FILE, nullptr)) {
     case NV_BLOCK_NONE:
+        // A high-NV file without its block belongs to no backup: one that
+        // was cut before its block was written, or one whose removal was.
+        remove_backup_file(MODEM_HIGH_NV_FILE, "will to remove high modem NV back");
         return 0;
     case NV_BLOCK_OK:
         return 1;
@@ -172,9 +175,15 @@ int up_modem_backup_NV(void)
     }
     // Only a backup that reached the block file counts: flashing after a
     // backup that failed in every attempt would lose the items for good.
+    // Each attempt asks for what the configuration asks for: a serial
+    // number that could not be read clears its flag in the record, and a
+    // later attempt would otherwise save a backup without it.
+    const efs_h_cfg wanted = efs_config;
     int status = -1;
-    for (int attempt = 0; attempt < NV_ATTEMPTS && status != 0; attempt++)
+    for (int attempt = 0; attempt < NV_ATTEMPTS && status != 0; attempt++) {
+        efs_config = wanted;
         status = backup_attempt();
+    }
     if (mu_change_mode(file_info.at_inface, ONLINE_MODE) < 0)
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to FTM mode failed\n\n");
     if (status != 0) {

@@ -1,0 +1,47 @@
+// The modem's counted power cut as a run sees it: routersim ends the run as
+// a power cut at the counted event, and the modem keeps what it stored.
+#include "nv_fixture.h"
+
+using namespace sysnv;
+using sysmodem::load_for_upgrade;
+using sysmodem::with_modem;
+
+TEST(NvCountedCut, TheRunEndsAsAPowerCutAtTheCountedNvRead)
+{
+    // A modem already on the package's firmware: the step reads no NV item.
+    modem_package pkg(NV_INI, "ZMR_V200");
+    pkg.modem_version("ZMR_V200");
+    seed_store(pkg);
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    simharness::run_options o = with_modem(pkg, 40);
+    o.modem_power_cut = "nv-read:3";
+    ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
+    // The run ends without reaching the cut, and leaves no report.
+    EXPECT_EQ(r.status(), "0");
+    EXPECT_FALSE(pkg.modem_has("out/power_cut"));
+
+    // On the old firmware the step backs up: the third read is taken and
+    // its answer never sent.
+    pkg.modem_version("ZMR_V100");
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
+    EXPECT_EQ(r.status(), "killed");
+    EXPECT_NE(r.out("run.info").find("end=power-cut\n"), std::string::npos) << r.out("run.info");
+    EXPECT_EQ(simharness::read_file(pkg.modem_state + "/out/power_cut"), "nv-read 3\n");
+    EXPECT_EQ(pkg.modem_log_count("power cut at nv-read 3: the modem is dead"), 1u);
+    EXPECT_EQ(pkg.modem_log_count("tx normal nv-read-reply"), 2u) << "the third read was answered";
+    EXPECT_FALSE(exists(r.state() + "/2ndfile/modem_nv"));
+    EXPECT_EQ(count_lost(pkg).total(), 0);
+}
+
+TEST(NvCountedCut, ACutThatIsNotKindColonCountIsAUsageError)
+{
+    modem_package pkg(NV_INI);
+    sim_router r;
+    for (const char *bad : {"nv-read", "nv-read:0", "nv-read:x", ":5", "NV-READ:5"}) {
+        simharness::run_options o = with_modem(pkg, 40);
+        o.modem_power_cut = bad;
+        EXPECT_EQ(r.run({"imgrenew", "get"}, o), 2) << bad;
+    }
+}
