@@ -15,7 +15,7 @@
 inline void put_file(const std::string &path, const std::vector<uint8_t> &bytes)
 {
     FILE *f = fopen(path.c_str(), "wb");
-    if (f == nullptr || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+    if (f == nullptr || (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()))
         abort();
     fclose(f);
 }

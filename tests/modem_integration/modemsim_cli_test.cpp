@@ -75,6 +75,7 @@ TEST(ModemsimCli, ControlFileRuleThatCannotFireStopsTheModem)
     EXPECT_TRUE(raw_exchange(port.get(), {0x06}).got);
     modem.write_faults("fail-image dps1 1\n");
     EXPECT_FALSE(raw_exchange(port.get(), {0x06}, 400).got);
+    EXPECT_TRUE(wait_until([&] { return modem.log_count("fault file line 1 refused") == 1; }, 20000));
     EXPECT_EQ(modem.stop(), 2);
     EXPECT_EQ(modem.log_count("fault file line 1 refused: unknown image dps1 (dbl, fsbl, osbl, amss, dsp1, dsp2, efs)"),
               1) << modem.log();

@@ -86,7 +86,11 @@ std::string server_config(int port)
     return "server.document-root = \"/2ndfile/webpage\"\n"
            "server.bind = \"127.0.0.1\"\n"
            "server.port = " + std::to_string(port) + "\n"
-           "server.modules = (\"mod_alias\", \"mod_cgi\")\n"
+           "server.modules = (\"mod_alias\", \"mod_cgi\", \"mod_setenv\")\n"
+           // lighttpd gives a CGI program a fresh environment: in a sanitized
+           // build the program's runtime, loaded after the router's preloaded
+           // libraries, needs the router's sanitizer options there too.
+           "setenv.add-environment = (\"ASAN_OPTIONS\" => \"verify_asan_link_order=0:detect_leaks=0\")\n"
            "server.errorlog = \"/tmp/lighttpd-error.log\"\n"
            "server.upload-dirs = (\"/tmp\")\n"
            "alias.url = (\"/cgi-bin/settings_restore\" => \"/opt/routersim/bin/settings_restore\",\n"

@@ -2,6 +2,7 @@
 // tests of what host tools print on a usage error and on --help.
 #pragma once
 
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>

@@ -38,9 +38,9 @@ std::vector<std::string> sanitizer_environment(void)
 {
     if (!sanitized_build())
         return {};
-    // The runtime reaches the shells and archivers of the router too (the
-    // sanitized flash hooks need it); their leaks at exit are not ours, so
-    // leaks are looked for in the unit tests only.
+    // Leaks are looked for in the unit tests; in the router a program's
+    // memory errors count, and ASAN_OPTIONS=detect_leaks=1 in routersim's
+    // environment turns the leak check on there too.
     return {
         "ASAN_OPTIONS=" + with_defaults("verify_asan_link_order=0:detect_leaks=0", "ASAN_OPTIONS"),
         "UBSAN_OPTIONS=" + with_defaults("print_stacktrace=1", "UBSAN_OPTIONS"),

@@ -18,5 +18,6 @@ bool sanitized_build(void);
 // told otherwise. Putting the runtime first in the preload instead would load
 // it into every shell and tool of the router as well, and in front of
 // libfaketime it takes the sleeps away from the time scale (a scaled
-// `sleep 10` never ends).
+// `sleep 10` never ends). The flash hooks are built without the sanitizers
+// for the same reason (top-level CMakeLists.txt).
 std::vector<std::string> sanitizer_environment(void);
