@@ -137,6 +137,14 @@ TEST(CampaignResults, MergeOfShardsSumsThemAndRefusesOverlaps)
     EXPECT_EQ(merged[1].pt.index, 41u);
 
     EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/a.csv", dir.path + "/a.csv"}), 2);
+    // A rerun of the failing point, now passing, replaces it.
+    point_result again = fail;
+    again.passed = true;
+    again.check = again.detail = again.kept = "";
+    ASSERT_EQ(campaign_write_results(dir.path + "/rerun.csv", false, {again}, "rerun"), 0);
+    EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", "--replace", dir.path + "/a.csv",
+                                       dir.path + "/b.json", dir.path + "/rerun.csv"}, {}, &out), 0);
+    EXPECT_NE(out.find("campaign passed: 2 points, 0 failed"), std::string::npos) << out;
     EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/a.csv"}), 0);
     simharness::write_file(dir.path + "/junk.csv", {'x', '\n'});
     EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/junk.csv"}), 2);
