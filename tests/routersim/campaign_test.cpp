@@ -4,6 +4,7 @@
 #include "scratch_dir.h"
 #include "simharness.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -137,6 +138,14 @@ TEST(CampaignResults, MergeOfShardsSumsThemAndRefusesOverlaps)
     EXPECT_EQ(merged[1].pt.index, 41u);
 
     EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/a.csv", dir.path + "/a.csv"}), 2);
+    // A rerun of the failing point, now passing, replaces it.
+    point_result again = fail;
+    again.passed = true;
+    again.check = again.detail = again.kept = "";
+    ASSERT_EQ(campaign_write_results(dir.path + "/rerun.csv", false, {again}, "rerun"), 0);
+    EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", "--replace", dir.path + "/a.csv",
+                                       dir.path + "/b.json", dir.path + "/rerun.csv"}, {}, &out), 0);
+    EXPECT_NE(out.find("campaign passed: 2 points, 0 failed"), std::string::npos) << out;
     EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/a.csv"}), 0);
     simharness::write_file(dir.path + "/junk.csv", {'x', '\n'});
     EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/junk.csv"}), 2);
@@ -178,4 +187,96 @@ TEST(CampaignRestore, BlocksTheEventLogsNameComeBackAndSecondFsIsCopiedAfresh)
     EXPECT_EQ(simharness::read_file(state + "/2ndfile/version/version_info.txt"), "a\n");
     EXPECT_EQ(simharness::run_program({"test", "-e", state + "/2ndfile/factory_nv"}), 1);
     EXPECT_EQ(simharness::run_program({"test", "-e", state + "/out.cut"}), 1);
+}
+
+namespace {
+
+const char REBOOT_LINE[] = "{\"module\": 0, \"msg_type\": 0, \"msg_id\": 268435460, \"length\": 16, \"session_id\": 0, "
+                           "\"payload_hex\": \"04000000000000000000000000000000\", \"payload\": {\"sys_state\": 4, "
+                           "\"temp_level\": 0, \"batt_level\": 0, \"sys_work_mode\": 0}}\n";
+
+void put_text(const std::string &path, const std::string &text)
+{
+    ASSERT_TRUE(simharness::write_file(path, std::vector<uint8_t>(text.begin(), text.end())));
+}
+
+void poke(const std::string &image, size_t offset, uint8_t value)
+{
+    std::string bytes = simharness::read_file(image);
+    bytes[offset] = (char)value;
+    put_text(image, bytes);
+}
+
+}  // namespace
+
+TEST(CampaignChecks, EachCheckNamesWhatIsWrong)
+{
+    scratch_dir dir;
+    std::string base = dir.path + "/base";
+    ASSERT_EQ(simharness::run_program({"mkdir", "-p", base + "/flash", base + "/out", base + "/2ndfile/version",
+                                       base + "/2ndfile/webpage", base + "/2ndfile/log"}), 0);
+    std::vector<uint8_t> kernel(3000);
+    for (size_t i = 0; i < kernel.size(); ++i)
+        kernel[i] = (uint8_t)(i * 7 + 1);
+    std::vector<uint8_t> erased(0x40000, 0xFF), mtd2 = erased;
+    std::copy(kernel.begin(), kernel.end(), mtd2.begin());
+    for (int n : {0, 3, 6})
+        ASSERT_TRUE(simharness::write_file(base + "/flash/mtd" + std::to_string(n) + ".img", erased));
+    ASSERT_TRUE(simharness::write_file(base + "/flash/mtd2.img", mtd2));
+    put_text(base + "/2ndfile/version/version_info.txt", "zImage-2.0\n");
+    put_text(base + "/2ndfile/webpage/index.html", "<html>new</html>\n");
+    put_text(base + "/out/status", "0\n");
+    put_text(base + "/out/bus.jsonl", REBOOT_LINE);
+    put_text(base + "/out/flash-faults.log", "");
+
+    campaign_expect e;
+    e.partitions[2] = kernel;
+    e.second_fs = campaign_second_fs(base);
+
+    struct {
+        const char *what;
+        std::function<void(const std::string &)> change;
+        std::string check, detail;
+    } cases[] = {
+        {"as the uncut run left it", [](const std::string &) {}, "", ""},
+        {"a log line", [](const std::string &s) { put_text(s + "/2ndfile/log/logfile.txt", "x\n"); }, "", ""},
+        {"the kernel behind a bad first block",
+         [&](const std::string &s) {
+             put_text(s + "/flash/badblocks", "mtd2 0\n");
+             std::vector<uint8_t> shifted(0x40000, 0xFF);
+             std::copy(kernel.begin(), kernel.end(), shifted.begin() + 0x20000);
+             ASSERT_TRUE(simharness::write_file(s + "/flash/mtd2.img", shifted));
+         },
+         "", ""},
+        {"a record byte", [](const std::string &s) { poke(s + "/flash/mtd2.img", 5, 0x00); }, "partitions",
+         "mtd2 differs from its record at 0x5"},
+        {"the fill after the record", [](const std::string &s) { poke(s + "/flash/mtd2.img", 3000, 0x00); },
+         "partitions", "mtd2 differs from its record at 0xbb8"},
+        {"the version file",
+         [](const std::string &s) { put_text(s + "/2ndfile/version/version_info.txt", "zImage-1.0.0\n"); }, "version",
+         "version file is \"zImage-1.0.0\n\", not \"zImage-2.0\n\""},
+        {"a left-over request", [](const std::string &s) { put_text(s + "/2ndfile/update_flag", ""); }, "second-fs",
+         "/2ndfile/update_flag is left over"},
+        {"a missing page", [](const std::string &s) { remove((s + "/2ndfile/webpage/index.html").c_str()); },
+         "second-fs", "/2ndfile/webpage/index.html is missing"},
+        {"the package partition", [](const std::string &s) { poke(s + "/flash/mtd6.img", 0x100, 0x00); },
+         "package-erased", "mtd6 is not erased at 0x100"},
+        {"no reboot request", [](const std::string &s) { put_text(s + "/out/bus.jsonl", ""); }, "reboot",
+         "no bus message"},
+        {"a page written twice",
+         [](const std::string &s) { put_text(s + "/out/flash-faults.log", "/dev/mtd3 page 0x00020000: 12 bytes\n"); },
+         "flash-faults", "the rerun wrote over unerased flash: /dev/mtd3 page 0x00020000: 12 bytes"},
+        {"a rerun out of time", [](const std::string &s) { put_text(s + "/out/status", "timeout\n"); }, "timeout",
+         "the rerun did not end in time"},
+    };
+    int n = 0;
+    for (auto &c : cases) {
+        std::string state = dir.path + "/case" + std::to_string(n++);
+        ASSERT_EQ(campaign_copy_state(base, state), 0);
+        c.change(state);
+        std::string check, detail;
+        EXPECT_EQ(campaign_check(state, e, &check, &detail), c.check.empty()) << c.what;
+        EXPECT_EQ(check, c.check) << c.what;
+        EXPECT_EQ(detail, c.detail) << c.what;
+    }
 }

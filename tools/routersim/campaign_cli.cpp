@@ -52,10 +52,12 @@ const char HELP[] =
     "Draw a failing point with: routersim report KEPT_FOLDER\n";
 
 const char MERGE_HELP[] =
-    "usage: routersim campaign-merge [-o FILE] RESULTS...\n"
+    "usage: routersim campaign-merge [-o FILE] [--replace] RESULTS...\n"
     "Merges the CSV or JSON results of campaign shards, prints the summary and\n"
     "exits 1 when a point failed. -o writes the merged results (JSON when FILE\n"
-    "ends in .json, CSV otherwise).\n";
+    "ends in .json, CSV otherwise). A point may appear in one file only, unless\n"
+    "--replace: then a later file's result of a point replaces an earlier one's\n"
+    "(a rerun of some points, e.g. with --op).\n";
 
 volatile sig_atomic_t g_interrupted = 0;
 
@@ -492,6 +494,7 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
 int campaign_merge_main(int argc, char **argv)
 {
     std::string out;
+    bool replace = false;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
@@ -500,6 +503,8 @@ int campaign_merge_main(int argc, char **argv)
         }
         if (strcmp(argv[i], "-o") == 0 && i + 1 < argc)
             out = argv[++i];
+        else if (strcmp(argv[i], "--replace") == 0)
+            replace = true;
         else if (argv[i][0] == '-')
             return fprintf(stderr, "routersim campaign-merge: unknown option %s\n", argv[i]), 2;
         else
@@ -514,8 +519,16 @@ int campaign_merge_main(int argc, char **argv)
             return 2;
         }
     }
-    std::sort(all.begin(), all.end(),
-              [](const point_result &a, const point_result &b) { return a.pt.index < b.pt.index; });
+    // Stable: among equal points the later file's comes last.
+    std::stable_sort(all.begin(), all.end(),
+                     [](const point_result &a, const point_result &b) { return a.pt.index < b.pt.index; });
+    if (replace) {
+        std::vector<point_result> last;
+        for (size_t i = 0; i < all.size(); ++i)
+            if (i + 1 == all.size() || all[i + 1].pt.index != all[i].pt.index)
+                last.push_back(all[i]);
+        all.swap(last);
+    }
     for (size_t i = 1; i < all.size(); ++i) {
         if (all[i].ops != all[0].ops) {
             fprintf(stderr, "routersim campaign-merge: the shards counted %" PRIu64 " and %" PRIu64
