@@ -245,12 +245,18 @@ TEST(RouterSimCli, WatcherFollowsRecordsProgressAndFailureReasons)
                       "\r\033[K  display:  76 %  installing qd4700_modem.bin");
     EXPECT_EQ(w.attempt_reasons, (std::vector<std::string>{"Fail to call dload_close_packet_cmd.ret=1"}));
     int code = -1;
-    EXPECT_EQ(run_verdict(w, {"0", "reboot", -1, 0}, &code),
+    EXPECT_EQ(run_verdict(w, {"0", "reboot", -1, 0, ""}, &code),
               "result: failed in qd4700_modem.bin: no modem port found after 100 detections, modem update failed; "
               "reboot requested");
     EXPECT_EQ(code, 10);
-    EXPECT_EQ(run_verdict(w, {"killed", "power-cut", 2300, 0}, &code),
+    EXPECT_EQ(run_verdict(w, {"killed", "power-cut", 2300, 0, ""}, &code),
               "result: power cut at 2300 ms during qd4700_modem.bin; reboot requested");
+    EXPECT_EQ(code, 11);
+    // Counted cuts are named by what was counted, not by a time.
+    EXPECT_EQ(run_verdict(w, {"killed", "power-cut", -1, 0, power_cut_where(0, "none", "nv-write:12")}, &code),
+              "result: power cut by the modem at nv-write:12 during qd4700_modem.bin; reboot requested");
+    EXPECT_EQ(run_verdict(w, {"killed", "power-cut", -1, 0, power_cut_where(41, "torn", "")}, &code),
+              "result: power cut at flash operation 41 (torn) during qd4700_modem.bin; reboot requested");
     EXPECT_EQ(code, 11);
 
     // A package refused before its first record; a completed upgrade cut
@@ -258,7 +264,7 @@ TEST(RouterSimCli, WatcherFollowsRecordsProgressAndFailureReasons)
     run_watch before;
     watch_syslog(&before, "err imgrenew: [up_driver.cpp:270]check head before upgrade error");
     watch_syslog(&before, "debug imgrenew: [up_action.cpp:40]&&&&&&&&&&&&&&&update system failed and will to reboot");
-    EXPECT_EQ(run_verdict(before, {"0", "exit", -1, 0}, &code),
+    EXPECT_EQ(run_verdict(before, {"0", "exit", -1, 0, ""}, &code),
               "result: failed before the first record: check head before upgrade error; no reboot requested");
     run_watch done;
     bus_record complete;
@@ -266,7 +272,7 @@ TEST(RouterSimCli, WatcherFollowsRecordsProgressAndFailureReasons)
     complete.progress = 100;
     watch_bus(&done, complete);
     watch_bus(&done, reboot);
-    EXPECT_EQ(run_verdict(done, {"killed", "reboot", -1, 0}, &code), "result: installed; reboot requested");
+    EXPECT_EQ(run_verdict(done, {"killed", "reboot", -1, 0, ""}, &code), "result: installed; reboot requested");
     EXPECT_EQ(code, 0);
 }
 

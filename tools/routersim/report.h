@@ -34,6 +34,7 @@ struct flash_event {
 struct run_logs {
     double time_scale = 1.0;
     long kill_after_ms = -1;
+    std::string cut_where;        // a counted power cut, as power_cut_where names it; empty: none
     double timeout_s = 0;         // simulated seconds; 0: none
     double wall_ms = 0;           // start to end of the run
     double modem_offset_ms = 0;   // when the modem started, relative to the command

@@ -267,7 +267,9 @@ struct page {
         row("status", "exit status", logs.status);
         if (!pic.signature.empty())
             row("signature", "package signature", pic.signature);
-        std::string end = logs.end == "power-cut"   ? "power cut (--kill-after " + std::to_string(logs.kill_after_ms) + " ms)"
+        std::string cut = logs.cut_where.empty() ? "(--kill-after " + std::to_string(logs.kill_after_ms) + " ms)"
+                                                 : logs.cut_where;
+        std::string end = logs.end == "power-cut"   ? "power cut " + cut
                           : logs.end == "reboot"   ? "reboot request"
                           : logs.end == "timeout"  ? "timeout"
                           : logs.end == "stopped"  ? "routersim was stopped"

@@ -1,6 +1,7 @@
 // Reads what a run left in STATE/out (and the modem's exchange log) into one
 // record with every line placed on the run's wall-time axis.
 #include "report.h"
+#include "routersim.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -129,6 +130,9 @@ bool read_run_logs(const std::string &state, run_logs *logs, std::string *err)
     parse_i64(info["modem_start_ns"], &modem_ns);
     parse_i64(info["kill_after_ms"], &kill);
     logs->kill_after_ms = (long)kill;
+    int64_t cut_op = 0;
+    parse_i64(info["cut_at_op"], &cut_op);
+    logs->cut_where = power_cut_where(cut_op > 0 ? (unsigned long long)cut_op : 0, info["cut_mode"], info["modem_power_cut"]);
     logs->timeout_s = strtod(info["timeout_s"].c_str(), nullptr);
     double scale = strtod(info["time_scale"].c_str(), nullptr);
     logs->time_scale = scale > 0 ? scale : 1.0;

@@ -374,6 +374,6 @@ void picture_result(const run_logs &logs, run_picture *pic)
         watch_bus(&w, rec);
     }
     int code = 0;
-    std::string verdict = run_verdict(w, {logs.status, logs.end, logs.kill_after_ms, logs.timeout_s}, &code);
+    std::string verdict = run_verdict(w, {logs.status, logs.end, logs.kill_after_ms, logs.timeout_s, logs.cut_where}, &code);
     pic->result = verdict.compare(0, 8, "result: ") == 0 ? verdict.substr(8) : verdict;
 }

@@ -138,7 +138,12 @@ struct run_ending {
     std::string end;                    // as run.info: exit, reboot, power-cut, timeout, stopped
     long kill_after_ms = -1;
     double timeout_s = 0;
+    std::string cut_where;              // a counted cut: "at flash operation N (MODE)", "by the modem at KIND:N"
 };
+
+// How a counted power cut is named in the verdict and the report; empty when
+// the run had none (a --kill-after cut is named by its time).
+std::string power_cut_where(unsigned long long cut_at_op, const std::string &cut_mode, const std::string &modem_cut);
 
 // Exit statuses of `routersim run` besides 0 (the command succeeded; an
 // upgrade installed), 1 (routersim could not run it) and 2 (usage).

@@ -254,10 +254,10 @@ std::string run_info_text(const sim_run_options &opt, const run_times &t)
     char buf[512];
     snprintf(buf, sizeof buf,
              "time_scale=%g\nkill_after_ms=%ld\ntimeout_s=%g\nstart_ns=%lld\nend_ns=%lld\nmodem_start_ns=%lld\n"
-             "end=%s\nfile_mode=%d\ncut_at_op=%llu\ncut_mode=%s\n",
+             "end=%s\nfile_mode=%d\ncut_at_op=%llu\ncut_mode=%s\nmodem_power_cut=%s\n",
              opt.time_scale, opt.kill_after_ms, opt.timeout_s, (long long)t.start_ns, (long long)t.end_ns,
              (long long)t.modem_start_ns, t.end.c_str(), opt.file_mode_package.empty() ? 0 : 1,
-             (unsigned long long)opt.cut_at_op, flash_cut_mode_name(opt.cut_mode));
+             (unsigned long long)opt.cut_at_op, flash_cut_mode_name(opt.cut_mode), opt.modem_power_cut.c_str());
     std::string s = buf;
     std::string cmd;
     for (const std::string &w : opt.command)
@@ -511,7 +511,11 @@ int sim_run(const sim_paths &paths, const sim_run_options &opt)
         write_text(out + "/status", status + "\n");
         flash_ops_record(layout.ops_file, out);
         write_text(out + "/run.info", run_info_text(opt, info));
-        std::string verdict = run_verdict(watch, {status, info.end, opt.kill_after_ms, opt.timeout_s}, &rc);
+        std::string verdict = run_verdict(watch,
+                                          {status, info.end, opt.kill_after_ms, opt.timeout_s,
+                                           power_cut_where(opt.cut_at_op, flash_cut_mode_name(opt.cut_mode),
+                                                           opt.modem_power_cut)},
+                                          &rc);
         if (watch.line_open)
             fprintf(watch.live, "\n");
         if (!opt.quiet)

@@ -188,12 +188,22 @@ void watch_bus(run_watch *w, const bus_record &rec)
     }
 }
 
+std::string power_cut_where(unsigned long long cut_at_op, const std::string &cut_mode, const std::string &modem_cut)
+{
+    if (!modem_cut.empty())
+        return "by the modem at " + modem_cut;
+    if (cut_at_op != 0)
+        return "at flash operation " + std::to_string(cut_at_op) + " (" + cut_mode + ")";
+    return "";
+}
+
 std::string run_verdict(const run_watch &w, const run_ending &e, int *exit_code)
 {
     std::string during = w.current.empty() ? "" : " during " + printable(w.current);
     std::string what;
     if (e.end == "power-cut") {
-        what = "power cut at " + std::to_string(e.kill_after_ms) + " ms" + during;
+        what = "power cut " + (e.cut_where.empty() ? "at " + std::to_string(e.kill_after_ms) + " ms" : e.cut_where) +
+               during;
         *exit_code = RUN_EXIT_POWER_CUT;
     } else if (e.end == "timeout") {
         char secs[32];
