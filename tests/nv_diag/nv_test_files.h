@@ -37,7 +37,9 @@ inline void write_file(const std::string &path, const bytes &data)
 {
     FILE *f = fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    fwrite(data.data(), 1, data.size(), f);
+    // An empty vector's data() may be null, which fwrite must not be given.
+    if (!data.empty())
+        fwrite(data.data(), 1, data.size(), f);
     fclose(f);
 }
 
