@@ -77,7 +77,7 @@ int usage_error(const char *command, const char *fmt, ...)
 // apply returns false for a value it does not accept, with *want saying
 // what it accepts.
 template <typename Options>
-struct option_spec {
+struct option_row {
     const char *name;
     const char *value;
     const char *help;
@@ -85,9 +85,9 @@ struct option_spec {
 };
 
 template <typename Options, size_t N>
-void print_options(const option_spec<Options> (&table)[N])
+void print_options(const option_row<Options> (&table)[N])
 {
-    for (const option_spec<Options> &o : table) {
+    for (const option_row<Options> &o : table) {
         char left[64];
         snprintf(left, sizeof left, "%s%s%s", o.name, o.value ? " " : "", o.value ? o.value : "");
         printf("  %-24s %s\n", left, o.help);
@@ -97,25 +97,25 @@ void print_options(const option_spec<Options> (&table)[N])
 // Reads the options from argv[*i] on, stopping at "--" or at the first word
 // that is not an option (an operand). 0, or the usage error's status.
 template <typename Options, size_t N>
-int parse_options(const char *command, const option_spec<Options> (&table)[N], int argc, char **argv, int *i,
+int parse_options(const char *command, const option_row<Options> (&table)[N], int argc, char **argv, int *i,
                   Options *opt)
 {
     while (*i < argc && strcmp(argv[*i], "--") != 0 && argv[*i][0] == '-') {
         const char *word = argv[*i];
-        const option_spec<Options> *spec = nullptr;
-        for (const option_spec<Options> &o : table)
+        const option_row<Options> *row = nullptr;
+        for (const option_row<Options> &o : table)
             if (strcmp(o.name, word) == 0)
-                spec = &o;
-        if (spec == nullptr)
+                row = &o;
+        if (row == nullptr)
             return usage_error(command, "unknown option %s", word);
         const char *value = nullptr;
-        if (spec->value != nullptr) {
+        if (row->value != nullptr) {
             if (*i + 1 >= argc)
-                return usage_error(command, "%s needs a value %s", word, spec->value);
+                return usage_error(command, "%s needs a value %s", word, row->value);
             value = argv[++*i];
         }
         const char *want = "";
-        if (!spec->apply(opt, value, &want))
+        if (!row->apply(opt, value, &want))
             return usage_error(command, "bad value '%s' for %s (%s)", value ? value : "", word, want);
         ++*i;
     }
@@ -124,7 +124,7 @@ int parse_options(const char *command, const option_spec<Options> (&table)[N], i
 
 // ---- init
 
-const option_spec<sim_init_options> INIT_OPTIONS[] = {
+const option_row<sim_init_options> INIT_OPTIONS[] = {
     {"--mtd", "N=SIZE", "partition N (0-9) of SIZE bytes, K or M, whole 128K blocks",
      [](sim_init_options *o, const char *v, const char **want) {
          *want = "N=SIZE, N 0-9, SIZE whole 128K blocks up to 512M";
@@ -178,7 +178,7 @@ struct load_options {
     bool full_install = false;
 };
 
-const option_spec<load_options> LOAD_OPTIONS[] = {
+const option_row<load_options> LOAD_OPTIONS[] = {
     {"--full-install", nullptr, "also store upgrade state 0 (as imgrenew set 0), so that every record is installed",
      [](load_options *o, const char *, const char **) {
          o->full_install = true;
@@ -219,7 +219,7 @@ int cmd_load(int argc, char **argv)
 
 // ---- run
 
-const option_spec<sim_run_options> RUN_OPTIONS[] = {
+const option_row<sim_run_options> RUN_OPTIONS[] = {
     {"--file-mode", "PACKAGE", "show PACKAGE as /2ndfile/image_path/root.bin on a mount point",
      [](sim_run_options *o, const char *v, const char **) {
          o->file_mode_package = absolute(v);
@@ -343,7 +343,7 @@ struct report_options {
     std::string file;
 };
 
-const option_spec<report_options> REPORT_OPTIONS[] = {
+const option_row<report_options> REPORT_OPTIONS[] = {
     {"-o", "FILE", "write the page to FILE (default STATE/report.html)",
      [](report_options *o, const char *v, const char **) {
          o->file = v;
@@ -386,7 +386,7 @@ int cmd_report(int argc, char **argv)
 
 // ---- the commands
 
-struct command_spec {
+struct command_row {
     const char *name;
     const char *synopsis;
     int (*run)(int argc, char **argv);   // the words after the command's name
@@ -419,7 +419,7 @@ int help_campaign_merge()
     return campaign_merge_main(2, words);
 }
 
-const command_spec COMMANDS[] = {
+const command_row COMMANDS[] = {
     {"init", "init STATE [--mtd N=SIZE ...] [--bad-block N:BLOCK ...] [--key PUB ...]", cmd_init, help_init},
     {"load-package", "load-package [--full-install] STATE PACKAGE", cmd_load, help_load},
     {"run", "run STATE [options] -- CMD ARGS", cmd_run, help_run},
@@ -434,7 +434,7 @@ int help_all()
            "The simulated router: runs a command as one boot of a router whose state\n"
            "is a folder, and records what happened.\n"
            "commands:\n");
-    for (const command_spec &c : COMMANDS)
+    for (const command_row &c : COMMANDS)
         printf("  routersim %s\n", c.synopsis);
     printf("`routersim COMMAND --help` describes a command. Exit status 2: a usage error.\n");
     return 0;
@@ -464,7 +464,7 @@ int main(int argc, char **argv)
         return usage_error(nullptr, "missing command");
     if (is_help(argv[1]) || strcmp(argv[1], "help") == 0)
         return help_all();
-    for (const command_spec &c : COMMANDS) {
+    for (const command_row &c : COMMANDS) {
         if (strcmp(c.name, argv[1]) != 0)
             continue;
         // --help anywhere before a run's "--" asks for the command's help.
