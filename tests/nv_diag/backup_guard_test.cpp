@@ -14,16 +14,12 @@
 
 using nvtest::read_file;
 using nvtest::temp_dir;
+using nvtest::le32;
 using nvtest::write_file;
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
-
-uint32_t le32(const bytes &b, size_t at)
-{
-    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
-}
 
 bool exists(const std::string &path)
 {

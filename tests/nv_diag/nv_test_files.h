@@ -43,4 +43,10 @@ inline void write_file(const std::string &path, const bytes &data)
     fclose(f);
 }
 
+// The little-endian 32-bit word at byte at of b.
+inline uint32_t le32(const bytes &b, size_t at)
+{
+    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
+}
+
 } // namespace nvtest

@@ -134,26 +134,34 @@ bool sizes_fit(const uint8_t *image, ssize_t got)
     return true;
 }
 
-} // namespace
-
-int write_nv_at_to_mem_block(const char *nv_file, const efs_h_cfg *at_cfg, const char *mtd_block)
+// Names the block file, as the block writers always have, and builds its
+// image from the NV file and the identity record. nullptr on failure.
+image_ptr start_block_image(const char *nv_file, const efs_h_cfg *at_cfg, const char *mtd_block, long *nv_size)
 {
     printf("mtd_block is:%s", mtd_block);
     fflush(stdout);
     image_ptr image(new uint8_t[NV_BLOCK_SIZE]());
+    if (build_image(nv_file, at_cfg, image.get(), nv_size) != 0)
+        return nullptr;
+    return image;
+}
+
+} // namespace
+
+int write_nv_at_to_mem_block(const char *nv_file, const efs_h_cfg *at_cfg, const char *mtd_block)
+{
     long nv_size = 0;
-    if (build_image(nv_file, at_cfg, image.get(), &nv_size) != 0)
+    image_ptr image = start_block_image(nv_file, at_cfg, mtd_block, &nv_size);
+    if (!image)
         return -1;
     return write_image(image.get(), mtd_block, true);
 }
 
 int nv_block_pack(const char *nv_file, const efs_h_cfg *at_cfg, const char *high_file, const char *mtd_block)
 {
-    printf("mtd_block is:%s", mtd_block);
-    fflush(stdout);
-    image_ptr image(new uint8_t[NV_BLOCK_SIZE]());
     long nv_size = 0;
-    if (build_image(nv_file, at_cfg, image.get(), &nv_size) != 0)
+    image_ptr image = start_block_image(nv_file, at_cfg, mtd_block, &nv_size);
+    if (!image)
         return -1;
     // A backup without a single NV record saved nothing: flashing on it
     // would wipe items that exist nowhere else.
