@@ -56,6 +56,17 @@ void expect_backup_gone(const sim_router &r)
     EXPECT_FALSE(exists(r.state() + "/2ndfile/high_nv"));
 }
 
+// A rerun of the same package on a modem that now answers: the pending
+// backup is restored, every value is back and the backup is gone.
+void rerun_restores_everything(sim_router *r, const modem_package &pkg, const std::string &what)
+{
+    ASSERT_TRUE(load_for_upgrade(*r, pkg)) << what;
+    ASSERT_EQ(r->run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0) << what;
+    EXPECT_TRUE(r->syslog_contains("mu_restore_nv success.")) << what;
+    expect_nothing_lost(pkg, what);
+    expect_backup_gone(*r);
+}
+
 // Options of a run with another package on the same modem.
 simharness::run_options on_modem_of(const modem_package &pkg)
 {
@@ -121,11 +132,7 @@ TEST(NvPending, WorkingFileThatCannotBeMadeFailsTheStepAndKeepsTheBackup)
     EXPECT_TRUE(r.syslog_contains("after update, resoter NV failed"));
     expect_backup_kept(r, "working file");
 
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0);
-    EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
-    expect_nothing_lost(pkg, "rerun with a usable /tmp");
-    expect_backup_gone(r);
+    rerun_restores_everything(&r, pkg, "rerun with a usable /tmp");
 }
 
 TEST(NvPending, EmptyOrShortHighNvFileFailsTheRestoreAndKeepsTheBackup)
@@ -159,11 +166,7 @@ TEST(NvPending, EmptyOrShortHighNvFileFailsTheRestoreAndKeepsTheBackup)
     }
 
     ASSERT_TRUE(simharness::write_file(high, bytes(whole.begin(), whole.end())));
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0);
-    EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
-    expect_nothing_lost(pkg, "whole high_nv");
-    expect_backup_gone(r);
+    rerun_restores_everything(&r, pkg, "whole high_nv");
 }
 
 TEST(NvPending, RestoreToASilentModemEndsInBoundedTimeAndKeepsTheBackup)
