@@ -21,6 +21,7 @@ namespace {
 
 flash_ops_file *g_ops = nullptr;
 int g_ops_fd = -1;
+bool g_took_cut = false;   // this process met the cut and is storing its torn part
 pthread_once_t g_ops_once = PTHREAD_ONCE_INIT;
 
 void map_counter()
@@ -77,6 +78,7 @@ op_fate begin_flash_op(const mtd_device &dev, const char *kind, uint64_t offset,
     if (n > cut_at)
         power_is_off();   // an operation racing the cut from another process
     __atomic_store_n(&g_ops->cut_done, 1u, __ATOMIC_RELEASE);
+    g_took_cut = true;
     note_cut(dev, kind, offset, length);
     return g_ops->cut_mode == CUT_TORN ? op_fate::torn : op_fate::not_done;
 }
@@ -84,10 +86,12 @@ op_fate begin_flash_op(const mtd_device &dev, const char *kind, uint64_t offset,
 void power_is_off()
 {
     int saved = errno;
-    if (g_ops_fd >= 0) {
-        // One more write to the file: the supervisor's wake-up.
+    if (g_ops_fd >= 0 && g_took_cut) {
+        // The supervisor ends the run on this write, so it comes only from
+        // the process that met the cut, after the torn part is stored: a
+        // wake-up any earlier would kill that process mid-operation.
         uint32_t one = 1;
-        (void)syscall(SYS_pwrite64, g_ops_fd, &one, sizeof one, (off_t)offsetof(flash_ops_file, cut_done));
+        (void)syscall(SYS_pwrite64, g_ops_fd, &one, sizeof one, (off_t)offsetof(flash_ops_file, power_off));
     }
     uint64_t all = ~0ull;
     (void)syscall(SYS_rt_sigprocmask, SIG_BLOCK, &all, nullptr, (size_t)8);

@@ -30,7 +30,8 @@ struct flash_ops_file {
     uint32_t cut_mode;                  // flash_cut_mode
     uint32_t cut_done;                  // 1 once the power was cut
     char cut_op[FLASH_OPS_DESC_SIZE];   // "<kind> <device> 0x<offset> 0x<length>" of the cut operation
-    uint8_t reserved[FLASH_OPS_FILE_SIZE - 232];
+    uint32_t power_off;                 // 1 once the cut operation's torn part is stored
+    uint8_t reserved[FLASH_OPS_FILE_SIZE - 236];
 };
 static_assert(sizeof(flash_ops_file) == FLASH_OPS_FILE_SIZE, "the counter file is 256 bytes");
 static_assert(offsetof(flash_ops_file, ops) == 8, "");
@@ -38,5 +39,6 @@ static_assert(offsetof(flash_ops_file, cut_at) == 16, "");
 static_assert(offsetof(flash_ops_file, cut_mode) == 24, "");
 static_assert(offsetof(flash_ops_file, cut_done) == 28, "");
 static_assert(offsetof(flash_ops_file, cut_op) == 32, "");
+static_assert(offsetof(flash_ops_file, power_off) == 232, "");
 
 }  // namespace flashemu

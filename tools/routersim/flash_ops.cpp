@@ -60,7 +60,7 @@ bool flash_ops_read(const std::string &path, flash_ops_file *f)
 bool flash_ops_cut(const std::string &path)
 {
     flash_ops_file f{};
-    return flash_ops_read(path, &f) && f.cut_done != 0;
+    return flash_ops_read(path, &f) && f.power_off != 0;
 }
 
 const char *flash_cut_mode_name(uint32_t mode)
