@@ -16,23 +16,19 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #ifndef UP_BIN_DIR
 #error "UP_BIN_DIR must name the folder of the built programs"
 #endif
+
+using testkit::read_text;
 
 namespace {
 
 int remove_entry(const char *path, const struct stat *, int, struct FTW *)
 {
     return remove(path);
-}
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
 }
 
 void write_text(const std::string &path, const std::string &text)

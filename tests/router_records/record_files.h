@@ -3,30 +3,18 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
 
 #include "scratch_dir.h"
+#include "test_files.h"
 
 inline void write_text(const std::string &path, const std::string &text)
 {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-inline std::string read_text(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline bool exists(const std::string &path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
+using testkit::exists;
+using testkit::read_text;
 
 inline void make_dirs(const std::string &path)
 {

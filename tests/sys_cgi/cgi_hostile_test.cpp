@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "test_files.h"
 #include "web_router.h"
 
 using simharness::read_file;
+using testkit::exists;
 
 namespace {
 
@@ -26,12 +28,6 @@ protected:
         EXPECT_EQ(web.router().status(), "0") << program;
         return web.router().out("stdout");
     }
-    bool exists(const std::string &path)
-    {
-        struct stat st;
-        return lstat(path.c_str(), &st) == 0;
-    }
-
     web_router web;
 };
 

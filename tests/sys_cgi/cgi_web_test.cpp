@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "test_files.h"
 #include "web_router.h"
 
 using simharness::read_file;
+using testkit::exists;
 
 namespace {
 
@@ -26,12 +28,6 @@ const std::string PLEASE_WAIT_PAGE =
     "align=center>\tPlease wait......</p><p><img src=/images/progress.gif></p></td></tr></table></div></td></tr>"
     "</table></td></tr></tbody></table></td><br><script>  timer = setTimeout('location.replace(\"";
 const std::string PLEASE_WAIT_TAIL = "\")', 20) </script> </body></html>";
-
-bool exists(const std::string &path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 bool write_text(const std::string &path, const std::string &text)
 {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -13,19 +12,12 @@
 #include "report.h"
 #include "scratch_dir.h"
 #include "simharness.h"
+#include "test_files.h"
 
 using simharness::sim_router;
+using testkit::random_bytes;
 
 namespace {
-
-std::vector<uint8_t> random_bytes(size_t len, uint32_t seed)
-{
-    std::mt19937 gen(seed);
-    std::vector<uint8_t> v(len);
-    for (auto &b : v)
-        b = (uint8_t)gen();
-    return v;
-}
 
 void put(const std::string &path, const std::string &text)
 {

@@ -5,13 +5,13 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 #include "scratch_dir.h"
 #include "simharness.h"
+#include "test_files.h"
 #include "up_bytes.h"
 #include "up_package.h"
 
@@ -24,14 +24,7 @@ constexpr uint32_t k_block = 0x20000;
 constexpr int k_ui = 12, k_sc = 0;
 constexpr uint32_t k_progress_id = 0x10200004u, k_reboot_id = 0x10000004u;
 
-inline std::vector<uint8_t> random_bytes(size_t len, uint32_t seed)
-{
-    std::mt19937 gen(seed);
-    std::vector<uint8_t> v(len);
-    for (auto &b : v)
-        b = (uint8_t)gen();
-    return v;
-}
+using testkit::random_bytes;
 
 // A folder with the records' data and an imgpack description.
 struct package_dir : scratch_dir {

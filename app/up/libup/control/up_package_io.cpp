@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "kq_assert.h"
 #include "up_api.h"
 #include "up_fd.h"
 #include "up_mtd_bad.h"
@@ -55,8 +56,12 @@ int learn_device(int fd, const package_device **out)
             int bad = up_mtd_block_is_bad(fd, at);
             if (bad < 0 || (bad > 0 && d.bad_count == MAX_PACKAGE_BAD_BLOCKS))
                 return -1;
-            if (bad > 0)
+            if (bad > 0) {
+                if (!UP_ASSERT((size_t)d.bad_count < d.bad.size(),
+                               "the bad-block list stays inside its table"))
+                    return -1;
                 d.bad[(size_t)d.bad_count++] = at / d.block;
+            }
         }
     }
     s_dev = d;
@@ -113,6 +118,11 @@ ssize_t up_package_pread(int fd, uint64_t off, void *buf, size_t n)
                 want = (size_t)room;
         }
         const uint64_t dev_at = has_bad_blocks(d) ? to_device(d, at) : at;
+        if (!UP_ASSERT(!d->is_mtd || (dev_at < d->size && want <= d->size - dev_at),
+                       "a package read stays inside the good blocks of its partition")) {
+            errno = EIO;
+            return -1;
+        }
         ssize_t r = pread(fd, static_cast<uint8_t *>(buf) + got, want, (off_t)dev_at);
         if (r < 0 && errno == EINTR)
             continue;
@@ -132,6 +142,8 @@ int up_package_stream(int fd, uint64_t off, uint64_t len,
     std::array<uint8_t, UP_PACKAGE_CHUNK> buf;
     for (uint64_t done = 0; done < len;) {
         size_t want = len - done < buf.size() ? (size_t)(len - done) : buf.size();
+        if (!UP_ASSERT(want > 0 && want <= buf.size(), "a streamed chunk fits its buffer"))
+            return -1;
         if (up_package_pread(fd, off + done, buf.data(), want) != (ssize_t)want)
             return -1;
         int rc = each_chunk(ctx, buf.data(), want);

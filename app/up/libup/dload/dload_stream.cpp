@@ -100,16 +100,13 @@ int write_32bit_cmd(int fd_diagnose, uint32_t write_addr, const uint8_t *file_bu
                (unsigned long)write_len);
         return -1;
     }
+    std::array<uint8_t, 7 + DLOAD_WRITE32_MAX> payload;
+    payload[0] = CMD_WRITE_32BIT;
+    put_be32(&payload[1], write_addr);
+    put_be16(&payload[5], (uint16_t)write_len);
+    memcpy(&payload[7], file_buf, write_len);
     pkt_buffer_type pkt;
-    pkt_buffer_start(&pkt);
-    uint8_t head[7] = {CMD_WRITE_32BIT};
-    put_be32(head + 1, write_addr);
-    put_be16(head + 5, (uint16_t)write_len);
-    for (uint8_t b : head)
-        add_byte_to_packet(&pkt, b);
-    for (uint32_t i = 0; i < write_len; i++)
-        add_byte_to_packet(&pkt, file_buf[i]);
-    finish_building_packet(&pkt);
+    hdlc_build_packet(&pkt, payload.data(), 7 + (size_t)write_len);
     transmit_packet(fd_diagnose, &pkt);
 
     std::array<uint8_t, 400> rsp{};

@@ -157,25 +157,28 @@ int hdlc_unframe(const uint8_t *in, size_t len, uint8_t *payload, size_t payload
     uint8_t check[2] = {0, 0};
     size_t count = 0;                    // unstuffed bytes, check bytes included
     uint16_t crc = CRC_16_L_SEED;
-    for (size_t i = begin; i < end; i++) {
-        uint8_t b = in[i];
-        if (b == HDLC_FLAG)
-            return NAK_INVALID_FCS;      // a second frame or a torn one
-        if (b == HDLC_ESC) {
-            if (i + 1 >= end)
-                return NAK_INVALID_FCS;  // escape with nothing behind it
-            b = (uint8_t)(in[++i] ^ HDLC_ESC_MASK);
-        }
+    auto keep = [&](uint8_t b) -> bool {
         crc = crc_16_l_step(crc, b);
         // Hold back the last two bytes: they are the check sequence.
         if (count >= 2) {
             if (count - 2 >= payload_size)
-                return NAK_TOO_LARGE;
+                return false;
             payload[count - 2] = check[0];
         }
         check[0] = check[1];
         check[1] = b;
         count++;
+        return true;
+    };
+    size_t used = 0;
+    switch (hdlc_unstuff(in + begin, end - begin, HDLC_ESC_ANY, keep, &used)) {
+    case HDLC_UNSTUFF_END:
+        break;
+    case HDLC_UNSTUFF_REFUSED:
+        return NAK_TOO_LARGE;
+    case HDLC_UNSTUFF_FLAG:              // a second frame or a torn one
+    case HDLC_UNSTUFF_DANGLING:          // escape with nothing behind it
+        return NAK_INVALID_FCS;
     }
     if (count < 3)
         return NAK_EARLY_END;

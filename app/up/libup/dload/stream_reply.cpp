@@ -19,22 +19,20 @@ long stream_reply_unstuff(const uint8_t *rx, size_t rx_len, uint8_t *reply, bool
         return 0;
     reply[0] = HDLC_FLAG;
     size_t out = 1;
-    size_t i = start + 1;
-    for (; i < rx_len; i++) {
-        uint8_t b = rx[i];
-        if (b == HDLC_FLAG) {
-            reply[out] = b;
-            *closed = true;
-            break;
-        }
-        if (b == HDLC_ESC && i + 1 < rx_len && (rx[i + 1] == 0x5D || rx[i + 1] == 0x5E)) {
-            b = (uint8_t)(rx[++i] ^ HDLC_ESC_MASK);
-        }
+    // The answer is read without a check-sequence test: only the escapes of
+    // a flag and of the escape itself are undone, any other escape is kept.
+    auto store = [&](uint8_t b) -> bool {
         reply[out++] = b;
-    }
-    if (!*closed)
+        return true;
+    };
+    size_t used = 0;
+    hdlc_unstuff_end end =
+        hdlc_unstuff(rx + start + 1, rx_len - start - 1, HDLC_ESC_KNOWN, store, &used);
+    if (end != HDLC_UNSTUFF_FLAG)
         return (long)(rx_len - start);
-    return (long)(i - start + 1);
+    reply[out] = HDLC_FLAG;
+    *closed = true;
+    return (long)(used + 2);
 }
 
 int stream_reply_check(const uint8_t *rx, size_t rx_len, uint32_t write_addr, bool loose,
