@@ -23,18 +23,13 @@
 #endif
 
 using testkit::read_text;
+using testkit::write_text;
 
 namespace {
 
 int remove_entry(const char *path, const struct stat *, int, struct FTW *)
 {
     return remove(path);
-}
-
-void write_text(const std::string &path, const std::string &text)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
 }
 
 } // namespace

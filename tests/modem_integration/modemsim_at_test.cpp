@@ -5,11 +5,11 @@
 
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 #include "modem_harness.h"
 #include "raw_port.h"
+#include "test_files.h"
 #include "up_fd.h"
 
 namespace {
@@ -17,13 +17,7 @@ namespace {
 const std::string OK = "\r\nOK\r\n";
 const std::string ERROR = "\r\nERROR\r\n";
 
-std::string file_text(const std::string &path)
-{
-    std::ifstream f(path);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using testkit::read_text;
 
 // A command in the tool's fixed 128-byte buffer: the text, then zero bytes.
 std::string padded(const std::string &text)
@@ -94,7 +88,7 @@ TEST(ModemsimAt, IdentityWritesOnlyInFactoryTestModeAndLevelLastsUntilPowerCycle
     };
     for (auto &w : writes)
         EXPECT_EQ(at_exchange(at.get(), w.command), w.answer) << w.command.c_str();
-    EXPECT_EQ(file_text(modem.state() + "/identity"),
+    EXPECT_EQ(read_text(modem.state() + "/identity"),
               "sn=NEWSN1\nimei=001234567890128\ntestinf=RF:PASS\nsimlock=1,46001\ninds=D2\n");
     EXPECT_EQ(at_exchange(at.get(), padded("AT+NWLSET=0\r\n")), OK);
     EXPECT_EQ(at_exchange(at.get(), "AT+NWLCFG?\r\n\r\n"), "\r\n+NWLCFG: \"0\"\r\n\r\nOK\r\n");
@@ -170,7 +164,7 @@ TEST(ModemsimAt, FirmwareVersionChangesAtTheResetAfterAFlash)
         ASSERT_TRUE(at.ok());
         EXPECT_EQ(at_exchange(at.get(), "AT+KQTSW\r\n\r\n"),
                   std::string("\r\n+KQTSW: InnerVersion:") + c.after + "\r\n\r\nOK\r\n");
-        EXPECT_EQ(file_text(modem.state() + "/version"), std::string(c.after) + "\n");
+        EXPECT_EQ(read_text(modem.state() + "/version"), std::string(c.after) + "\n");
     }
 }
 

@@ -8,13 +8,9 @@
 #include "scratch_dir.h"
 #include "test_files.h"
 
-inline void write_text(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 using testkit::exists;
 using testkit::read_text;
+using testkit::write_text;
 
 inline void make_dirs(const std::string &path)
 {

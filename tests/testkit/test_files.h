@@ -28,6 +28,12 @@ inline std::string read_text(const std::string &path)
     return ss.str();
 }
 
+// Replaces the file's contents with text (bytes as they are).
+inline void write_text(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
 // len bytes from a Mersenne twister seeded with seed: the same bytes for
 // the same seed on every machine.
 inline std::vector<uint8_t> random_bytes(size_t len, uint32_t seed)
