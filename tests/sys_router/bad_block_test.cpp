@@ -79,10 +79,7 @@ TEST_P(BadBlocks, EveryPartitionGetsItsRecordInTheGoodBlocks)
     const bool file_mode = GetParam();
     raw_package pkg;
     sim_router r(k_bad_blocks);
-    ASSERT_TRUE(r.ok());
-    if (!file_mode) {
-        ASSERT_EQ(r.load_package(pkg.path), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(place_package(r, pkg.path, file_mode));
     ASSERT_EQ(r.run({"imgrenew", "up"}, fast(file_mode ? pkg.path : "")), 0);
 
     EXPECT_EQ(r.status(), "0") << r.out("stdout");
@@ -104,10 +101,7 @@ TEST_P(BadBlocks, ARecordThatFitsOnlyWithoutTheBadBlocksIsRefusedBeforeAnyErase)
     const bool file_mode = GetParam();
     raw_package pkg(23 * k_block + 1);     // 3 MiB partition, one block bad: 23 good blocks
     sim_router r({"--bad-block", "2:7"});
-    ASSERT_TRUE(r.ok());
-    if (!file_mode) {
-        ASSERT_EQ(r.load_package(pkg.path), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(place_package(r, pkg.path, file_mode));
     ASSERT_EQ(r.run({"imgrenew", "up"}, fast(file_mode ? pkg.path : "")), 0);
 
     expect_failed_bus(r.bus());

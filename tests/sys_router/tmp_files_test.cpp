@@ -26,10 +26,7 @@ TEST_P(PlantedTmp, NothingThereBeforeIsWrittenThroughFlashedOrInstalled)
     const bool file_mode = GetParam();
     full_package pkg;
     sim_router r;
-    ASSERT_TRUE(r.ok());
-    if (!file_mode) {
-        ASSERT_EQ(r.load_package(pkg.path), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(place_package(r, pkg.path, file_mode));
     simharness::run_options o;
     o.time_scale = 20;
     o.timeout_s = 600;

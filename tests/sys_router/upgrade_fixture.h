@@ -81,6 +81,17 @@ struct full_package {
 };
 
 // The partition holds the record, then erased bytes to the end of its last block.
+// A started router with the package where the run will look for it: loaded
+// into the package partition, or (file mode) left as a file the run names.
+// Call through ASSERT_NO_FATAL_FAILURE.
+inline void place_package(sim_router &r, const std::string &package, bool file_mode)
+{
+    ASSERT_TRUE(r.ok());
+    if (!file_mode) {
+        ASSERT_EQ(r.load_package(package), 0);
+    }
+}
+
 inline ::testing::AssertionResult partition_holds(const sim_router &r, int mtd,
                                                   const std::vector<uint8_t> &data)
 {

@@ -51,10 +51,7 @@ TEST_P(FullUpgrade, InstallsEveryComponentAndAsksForTheReboot)
     const bool file_mode = GetParam();
     full_package pkg;
     sim_router r;
-    ASSERT_TRUE(r.ok());
-    if (!file_mode) {
-        ASSERT_EQ(r.load_package(pkg.path), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(place_package(r, pkg.path, file_mode));
     ASSERT_EQ(r.run(up_then_probe(), fast(file_mode ? pkg.path : "")), 0);
 
     EXPECT_EQ(r.status(), "0") << r.out("stderr");
