@@ -106,14 +106,27 @@ int OpenAndInitSerialCom(const char *diagnose_interface, int exclusived)
     return fd;
 }
 
-int ReadComPort(int fd_diagnose, void *data, uint32_t dwdBlockSize)
+namespace {
+
+// wait_readable for the two answer readers below, which say a failed wait
+// on standard output.
+int wait_port(int fd_diagnose)
 {
     int rc = wait_readable(fd_diagnose);
     if (rc < 0) {
         printf("\nerror");
         fflush(stdout);
-        return -1;
     }
+    return rc;
+}
+
+} // namespace
+
+int ReadComPort(int fd_diagnose, void *data, uint32_t dwdBlockSize)
+{
+    int rc = wait_port(fd_diagnose);
+    if (rc < 0)
+        return -1;
     if (rc == 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]\ntime out 10s\n\n");
         return 0;
@@ -127,12 +140,9 @@ int ReadComPort(int fd_diagnose, void *data, uint32_t dwdBlockSize)
 int ReadComPort1(int fd_diagnose, void *data, uint32_t dwdBlockSize)
 {
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]ReadComPort1\n\n");
-    int rc = wait_readable(fd_diagnose);
-    if (rc < 0) {
-        printf("\nerror");
-        fflush(stdout);
+    int rc = wait_port(fd_diagnose);
+    if (rc < 0)
         return -1;
-    }
     if (rc == 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]\ntime out 10s---NO try=%d\n\n", 0);
         return -1;
