@@ -120,7 +120,9 @@ TEST(ModemsimAt, FaultRulesReachTheAtCommands)
 }
 
 // Flashes an AMSS image through the programmer and resets it.
-void flash_amss_and_reset(int diag, const std::vector<uint8_t> &image)
+// The boot loader's hello: the host's name, then version 3, oldest
+// compatible version 2 and feature bits 1.
+std::vector<uint8_t> hello_request()
 {
     std::vector<uint8_t> hello(36);
     hello[0] = 0x01;
@@ -128,6 +130,12 @@ void flash_amss_and_reset(int diag, const std::vector<uint8_t> &image)
     hello[33] = 0x03;
     hello[34] = 0x02;
     hello[35] = 0x01;
+    return hello;
+}
+
+void flash_amss_and_reset(int diag, const std::vector<uint8_t> &image)
+{
+    const std::vector<uint8_t> hello = hello_request();
     EXPECT_EQ(raw_exchange(diag, hello).payload.at(0), 0x02);
     EXPECT_EQ(raw_exchange(diag, {0x17, 0x01}).payload, std::vector<uint8_t>{0x18});
     EXPECT_EQ(raw_exchange(diag, {0x19, 0x00, 0x01}).payload, (std::vector<uint8_t>{0x1A, 0x00}));
@@ -179,12 +187,7 @@ TEST(ModemsimFaults, ImageRefusedAtOpenOrStreamThenAccepted)
                              "fail-image dsp1 2 stream"}));
     unique_fd diag(raw_open(modem.diag_port()));
     ASSERT_TRUE(diag.ok());
-    std::vector<uint8_t> hello(36);
-    hello[0] = 0x01;
-    memcpy(&hello[1], "QCOM fast download protocol host", 32);
-    hello[33] = 0x03;
-    hello[34] = 0x02;
-    hello[35] = 0x01;
+    const std::vector<uint8_t> hello = hello_request();
     ASSERT_EQ(raw_exchange(diag.get(), hello).payload.at(0), 0x02);
     ASSERT_EQ(raw_exchange(diag.get(), {0x17, 0x01}).payload, std::vector<uint8_t>{0x18});
     ASSERT_EQ(raw_exchange(diag.get(), {0x19, 0x00, 0x01}).payload, (std::vector<uint8_t>{0x1A, 0x00}));
