@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "kq_log.h"
 #include "up_fd.h"
 
 char queryBuffer[QUERY_BUFFER_SIZE];
@@ -38,12 +39,10 @@ void cgi_debug(const char *format, ...)
     char text[1024];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(text, sizeof text, format, ap);
+    int n = log_vformat(text, sizeof text, format, ap);
     va_end(ap);
-    if (n < 0)
-        return;
-    size_t len = (size_t)n < sizeof text ? (size_t)n : sizeof text - 1;
-    (void)write_full(fd.get(), text, len);
+    if (n > 0)
+        (void)write_full(fd.get(), text, (size_t)n);
 }
 
 void put_piece(const char *format, ...)

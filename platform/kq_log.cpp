@@ -27,6 +27,7 @@ const char *g_ident = "kq";
 int g_sock = -1;
 time_t g_next_connect;          // monotonic seconds of the next connect attempt
 int g_stderr_tty = -1;          // unknown until the first message
+bool g_discard = false;         // format only, send nothing
 
 // The identities this platform gives a name; the others log as "kq".
 const char *ident_name(int identity)
@@ -123,6 +124,8 @@ int log_init(int identity)
 {
     if (identity < KQ_LOG_IDENT_SC || identity >= KQ_LOG_IDENT_INVALID)
         return 1;
+    if (g_discard)
+        return 0;
     g_ident = ident_name(identity);
     // Connect at once, so that the first message is not the one to find out.
     g_next_connect = 0;
@@ -137,11 +140,13 @@ int log_print(int level, const char *fmt, ...)
     char line[2048];
     va_list ap;
     va_start(ap, fmt);
-    int n = vsnprintf(line, sizeof line, fmt, ap);
+    int n = log_vformat(line, sizeof line, fmt, ap);
     va_end(ap);
     if (n < 0)
         return -1;
-    size_t len = strnlen(line, sizeof line);
+    if (g_discard)
+        return 0;
+    size_t len = strnlen(line, sizeof line);   // up to an embedded NUL, as the receiver sees it
     while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
         line[--len] = '\0';
     send_line(syslog_priority(level), line);
@@ -150,4 +155,9 @@ int log_print(int level, const char *fmt, ...)
     if (g_stderr_tty)
         fprintf(stderr, "%s\n", line);
     return 0;
+}
+
+void log_discard_all(void)
+{
+    g_discard = true;
 }

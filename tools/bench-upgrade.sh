@@ -15,6 +15,7 @@
 #   key, so every run includes the signature check.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tools/modem-desc.sh"
 build=${1:-$top/build}
 scale=${2:-100}
 runs=${3:-3}
@@ -66,16 +67,8 @@ if [ "${BENCH_NO_MODEM:-0}" != 1 ]; then
 modem_version ZMR_V200_BENCH
 efs_include 0
 version_check 1
-image hex       files/modem/prog.hex
-image partition files/modem/partition.mbn
-image dbl       files/modem/dbl.mbn
-image fsbl      files/modem/fsbl.mbn
-image osbl      files/modem/osbl.mbn
-image amss      files/modem/amss.mbn
-image dsp1      files/modem/dsp1.mbn
-image dsp2      files/modem/dsp2.mbn
-image efs       files/modem/efs.mbn
 DESC
+modem_image_lines >>"$work/modem.desc"
     echo "modem qd4700_modem.bin modem.desc" >>"$work/package.desc"
     modem_args=(--modem "$work/modem")
 fi

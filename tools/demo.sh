@@ -11,6 +11,7 @@
 # Usage: tools/demo.sh [WORK_DIR]      (default: a fresh folder under /tmp)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tools/modem-desc.sh"
 build=${DEMO_BUILD_DIR:-$top/build}
 work=${1:-$(mktemp -d /tmp/imgrenew-demo.XXXXXX)}
 scale=${DEMO_TIME_SCALE:-10}
@@ -66,16 +67,8 @@ SIMLOCK 1,46000
 GSMBand 0xF
 UMTSBand 0x3
 LTEBand 0x1
-image hex       files/modem/prog.hex
-image partition files/modem/partition.mbn
-image dbl       files/modem/dbl.mbn
-image fsbl      files/modem/fsbl.mbn
-image osbl      files/modem/osbl.mbn
-image amss      files/modem/amss.mbn
-image dsp1      files/modem/dsp1.mbn
-image dsp2      files/modem/dsp2.mbn
-image efs       files/modem/efs.mbn
 DESC
+modem_image_lines >>"$work/modem.desc"
 cat >"$work/package.desc" <<'DESC'
 magic1 0x4B515550
 version 2

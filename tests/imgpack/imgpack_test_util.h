@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scratch_dir.h"
+#include "test_files.h"
 
 inline void put_file(const std::string &path, const std::vector<uint8_t> &bytes)
 {
@@ -27,15 +28,7 @@ inline void put_text(const std::string &path, const std::string &text)
 
 inline std::vector<uint8_t> get_file(const std::string &path)
 {
-    std::vector<uint8_t> out;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return out;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        out.push_back((uint8_t)c);
-    fclose(f);
-    return out;
+    return testkit::read_bytes(path);
 }
 
 inline std::vector<uint8_t> pattern(size_t n, unsigned seed)

@@ -17,10 +17,10 @@
 #include "up_api.h"
 #include "up_bytes.h"
 #include "up_fd.h"
+#include "frame_cases.h"
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
 
 struct write_seen {
     uint8_t cmd;

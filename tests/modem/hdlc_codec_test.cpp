@@ -7,10 +7,10 @@
 #include "hdlc_crc16.h"
 #include "hdlc_frame.h"
 #include "hdlc_response.h"
+#include "frame_cases.h"
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
 
 bytes frame(const bytes &payload, bool leading = true)
 {

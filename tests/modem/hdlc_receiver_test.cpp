@@ -7,10 +7,10 @@
 #include "hdlc_frame.h"
 #include "hdlc_receiver.h"
 #include "stream_reply.h"
+#include "frame_cases.h"
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
 
 struct feed_result {
     int rc;
@@ -42,12 +42,7 @@ bytes framed(const bytes &payload)
 
 TEST(HdlcReceiver, ReportsTheOutcomeOfTheFirstFrame)
 {
-    struct {
-        const char *name;
-        bytes in;
-        int rc;
-        bool complete;
-    } cases[] = {
+    const frame_case cases[] = {
         {"ack after repeated flags", {0x7E, 0x7E, 0x02, 0x6A, 0xD3, 0x7E}, ACK, true},
         {"garbage before the flag", {0x00, 0x55, 0x7E, 0x02, 0x6A, 0xD3, 0x7E}, ACK, true},
         {"invalid command nak", {0x7E, 0x03, 0x00, 0x06, 0x9E, 0x4C, 0x7E}, NAK_INVALID_CMD, true},

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "hdlc_frame.h"
+#include "frame_cases.h"
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
 
 struct unstuff_case {
     const char *what;

@@ -15,10 +15,10 @@
 #include "hdlc_transmit.h"
 #include "serial_port.h"
 #include "up_fd.h"
+#include "frame_cases.h"
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
 
 // A pipe whose write end is filled with data and then closed, so that reads
 // hit end of input instead of waiting.
@@ -145,12 +145,7 @@ TEST(Transmit, SendsTheFrameFormsAndNeverABrokenPacket)
 
 TEST(Receivers, FramedReceiversEndWhenTheModemGoesAway)
 {
-    struct {
-        const char *name;
-        bytes in;
-        int rc;
-        bool complete;
-    } cases[] = {
+    const frame_case cases[] = {
         {"ack", {0x7E, 0x02, 0x6A, 0xD3, 0x7E}, ACK, true},
         {"close answer", {0x7E, 0x16, 0xCC, 0xA6, 0x7E}, -2, false},
         {"nothing at all", {}, NAK_FAILED, false},

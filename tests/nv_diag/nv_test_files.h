@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 namespace nvtest {
 
 using bytes = std::vector<uint8_t>;
@@ -22,15 +24,7 @@ inline std::string temp_dir()
 
 inline bytes read_file(const std::string &path)
 {
-    bytes out;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return out;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        out.push_back((uint8_t)c);
-    fclose(f);
-    return out;
+    return testkit::read_bytes(path);
 }
 
 inline void write_file(const std::string &path, const bytes &data)

@@ -58,31 +58,35 @@ TEST(FlashCut, UncutRunRecordsItsOperationCount)
 TEST(FlashCut, CutLeavesTheOperationUndoneOrTornAndNothingAfterIt)
 {
     struct {
+        const char *size;   // zero bytes written after the erase
         uint64_t op;
         const char *mode;
         std::string cut_line;
         std::vector<std::pair<uint64_t, uint8_t>> bytes;   // offset in mtd2, value after the cut
     } cases[] = {
         // The second block's erase not done: the first block erased, the second as it was.
-        {2, "none", "2 none erase /dev/mtd2 0x20000 0x20000\n", {{0x0, 0xFF}, {0x1FFFF, 0xFF}, {0x20000, 0x00}}},
+        {"200000", 2, "none", "2 none erase /dev/mtd2 0x20000 0x20000\n", {{0x0, 0xFF}, {0x1FFFF, 0xFF}, {0x20000, 0x00}}},
         // Torn erase: the first half of the second block erased, the rest as it was.
-        {2, "torn", "2 torn erase /dev/mtd2 0x20000 0x20000\n",
+        {"200000", 2, "torn", "2 torn erase /dev/mtd2 0x20000 0x20000\n",
          {{0x1FFFF, 0xFF}, {0x20000, 0xFF}, {0x2FFFF, 0xFF}, {0x30000, 0x00}, {0x30D3F, 0x00}}},
         // Torn write of the first block: its first 64 KiB stored.
-        {4, "torn", "4 torn write /dev/mtd2 0x0 0x20000\n", {{0x0, 0x00}, {0xFFFF, 0x00}, {0x10000, 0xFF}, {0x20000, 0xFF}}},
+        {"200000", 4, "torn", "4 torn write /dev/mtd2 0x0 0x20000\n",
+         {{0x0, 0x00}, {0xFFFF, 0x00}, {0x10000, 0xFF}, {0x20000, 0xFF}}},
         // The second write not done: the first block written, the second erased.
-        {5, "none", "5 none write /dev/mtd2 0x20000 0x11000\n", {{0x1FFFF, 0x00}, {0x20000, 0xFF}}},
+        {"200000", 5, "none", "5 none write /dev/mtd2 0x20000 0x11000\n", {{0x1FFFF, 0x00}, {0x20000, 0xFF}}},
+        // A torn single page keeps its first half.
+        {"2048", 4, "torn", "4 torn write /dev/mtd2 0x0 0x800\n", {{0x3FF, 0x00}, {0x400, 0xFF}}},
     };
     sim_router r(SMALL);
     ASSERT_TRUE(r.ok());
     for (auto &c : cases) {
-        std::string what = std::to_string(c.op) + " " + c.mode;
+        std::string what = std::string(c.size) + " bytes, " + std::to_string(c.op) + " " + c.mode;
         // An uncut run first: zeros in the first block and a half.
         ASSERT_EQ(r.run(erase_then_write("200000"), cut(0, "")), 0);
         ASSERT_EQ(r.status(), "0");
         ASSERT_EQ(simharness::run_program({"rm", "-f", r.state() + "/2ndfile/after"}), 0);
 
-        ASSERT_EQ(r.run(erase_then_write("200000"), cut(c.op, c.mode)), 0) << what;
+        ASSERT_EQ(r.run(erase_then_write(c.size), cut(c.op, c.mode)), 0) << what;
         EXPECT_EQ(r.status(), "killed") << what;
         EXPECT_EQ(r.out("flash-ops"), std::to_string(c.op) + "\n") << what;
         EXPECT_EQ(r.out("flash-cut"), c.cut_line) << what;
@@ -91,18 +95,6 @@ TEST(FlashCut, CutLeavesTheOperationUndoneOrTornAndNothingAfterIt)
             EXPECT_EQ(at(r, b.first), b.second) << what << " at " << b.first;
         EXPECT_EQ(r.out("flash-faults.log"), "") << what;
     }
-}
-
-TEST(FlashCut, TornSinglePageKeepsItsFirstHalf)
-{
-    sim_router r(SMALL);
-    ASSERT_TRUE(r.ok());
-    // One page of zeros: three erases and a single page write.
-    ASSERT_EQ(r.run(erase_then_write("2048"), cut(4, "torn")), 0);
-    EXPECT_EQ(r.status(), "killed");
-    EXPECT_EQ(r.out("flash-cut"), "4 torn write /dev/mtd2 0x0 0x800\n");
-    EXPECT_EQ(at(r, 0x3FF), 0x00);
-    EXPECT_EQ(at(r, 0x400), 0xFF);
 }
 
 TEST(FlashCut, RefusesBadCutOptions)

@@ -29,6 +29,12 @@ std::string quoted(const std::string &word)
     return q + "'";
 }
 
+// A command line and the one line routersim must answer it with.
+struct refusal {
+    std::vector<std::string> args;
+    std::string line;
+};
+
 // routersim with args; both_streams: stderr is collected after stdout.
 answer routersim(const std::vector<std::string> &args, bool both_streams = false)
 {
@@ -39,6 +45,13 @@ answer routersim(const std::vector<std::string> &args, bool both_streams = false
     answer a;
     a.status = simharness::run_program({"sh", "-c", cmd}, {}, &a.out);
     return a;
+}
+
+void expect_refused(const refusal &c, int status)
+{
+    answer a = routersim(c.args, true);
+    EXPECT_EQ(a.status, status) << c.line;
+    EXPECT_EQ(a.out, c.line);
 }
 
 std::string first_line(const std::string &text)
@@ -95,10 +108,7 @@ TEST(RouterSimCli, UsageErrorsNameTheMistakeInOneLineWithStatus2)
     sim_router r(SMALL);
     ASSERT_TRUE(r.ok());
     const std::string st = r.state();
-    struct {
-        std::vector<std::string> args;
-        std::string line;
-    } cases[] = {
+    const refusal cases[] = {
         {{}, "routersim: missing command (see routersim --help)\n"},
         {{"frobnicate"}, "routersim: unknown command 'frobnicate' (see routersim --help)\n"},
         {{"--verbose"}, "routersim: unknown option --verbose (see routersim --help)\n"},
@@ -125,31 +135,22 @@ TEST(RouterSimCli, UsageErrorsNameTheMistakeInOneLineWithStatus2)
         {{"report"}, "routersim report: missing operand STATE (see routersim report --help)\n"},
         {{"report", st, "-x", "f"}, "routersim report: unknown option -x (see routersim report --help)\n"},
     };
-    for (auto &c : cases) {
-        answer a = routersim(c.args, true);
-        EXPECT_EQ(a.status, 2) << c.line;
-        EXPECT_EQ(a.out, c.line);
-    }
+    for (auto &c : cases)
+        expect_refused(c, 2);
 }
 
 TEST(RouterSimCli, FailuresOfAValidCommandLineExit1)
 {
     sim_router r(SMALL);
     ASSERT_TRUE(r.ok());
-    struct {
-        std::vector<std::string> args;
-        std::string line;
-    } cases[] = {
+    const refusal cases[] = {
         {{"init", r.state()}, "routersim: " + r.state() + " exists and is not empty\n"},
         {{"load-package", r.state(), r.state() + "/none.bin"}, "routersim: " + r.state() + "/none.bin: not a readable file\n"},
         {{"run", r.state() + "/flash", "--", "true"},
          "routersim: " + r.state() + "/flash is not a router state (run routersim init)\n"},
     };
-    for (auto &c : cases) {
-        answer a = routersim(c.args, true);
-        EXPECT_EQ(a.status, 1) << c.line;
-        EXPECT_EQ(a.out, c.line);
-    }
+    for (auto &c : cases)
+        expect_refused(c, 1);
 }
 
 TEST(RouterSimCli, RunEndsWithAVerdictAndAStatusThatSayTheSame)

@@ -28,6 +28,13 @@ inline std::string read_text(const std::string &path)
     return ss.str();
 }
 
+// The whole file as bytes; empty when it cannot be read.
+inline std::vector<uint8_t> read_bytes(const std::string &path)
+{
+    std::string text = read_text(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 // Replaces the file's contents with text (bytes as they are).
 inline void write_text(const std::string &path, const std::string &text)
 {

@@ -14,17 +14,6 @@ constexpr uint8_t DIAG_BAD_LEN = 0x15;
 constexpr uint8_t DIAG_BAD_MODE = 0x18;
 constexpr uint16_t MODE_OFFLINE = 1;
 
-// DIAG errors echo the start of the request behind the error code.
-void reply_diag_error(modem_reply *r, uint8_t code, const uint8_t *req, size_t len, const char *name)
-{
-    uint8_t p[17];
-    p[0] = code;
-    size_t n = len < 16 ? len : 16;
-    memcpy(p + 1, req, n);
-    reply_set(r, name, p, n + 1);
-    r->leading_flag = false;
-}
-
 } // namespace
 
 void diag_normal_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply)

@@ -318,6 +318,16 @@ void reply_set(modem_reply *r, const char *name, const uint8_t *payload, size_t 
     r->leading_flag = true;
 }
 
+void reply_diag_error(modem_reply *r, uint8_t code, const uint8_t *req, size_t len, const char *name)
+{
+    uint8_t p[17];
+    p[0] = code;
+    size_t n = len < 16 ? len : 16;
+    memcpy(p + 1, req, n);
+    reply_set(r, name, p, n + 1);
+    r->leading_flag = false;
+}
+
 void reply_nak(modem_reply *r, uint16_t code)
 {
     uint8_t p[3] = {0x03, (uint8_t)(code >> 8), (uint8_t)code};

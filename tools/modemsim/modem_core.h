@@ -156,4 +156,7 @@ void programmer_reset(modem_t *m);
 // Reply helpers.
 void reply_set(modem_reply *r, const char *name, const uint8_t *payload, size_t len);
 void reply_nak(modem_reply *r, uint16_t code);
+// A DIAG error: its code, then the start of the request (16 bytes at most),
+// sent without a leading flag as the DIAG task sends its errors.
+void reply_diag_error(modem_reply *r, uint8_t code, const uint8_t *req, size_t len, const char *name);
 void reply_ack(modem_reply *r);

@@ -78,17 +78,6 @@ size_t expected_len(nv_request_t req, const uint8_t *p, size_t len)
     return 0;
 }
 
-// DIAG errors carry the start of the request behind their code.
-void reply_refusal(modem_reply *r, uint8_t code, const uint8_t *req, size_t len, const char *name)
-{
-    uint8_t p[17];
-    p[0] = code;
-    size_t n = len < 16 ? len : 16;
-    memcpy(p + 1, req, n);
-    reply_set(r, name, p, n + 1);
-    r->leading_flag = false;
-}
-
 void reply_payload(modem_reply *r, const char *name, const uint8_t *p, size_t len)
 {
     reply_set(r, name, p, len);
@@ -246,7 +235,7 @@ bool nv_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *rep
         return false;
     if (len != expected_len(req, payload, len)) {
         modem_log("refused: request of %u bytes has the wrong length", (unsigned)len);
-        reply_refusal(reply, DIAG_BAD_LEN, payload, len, "diag-bad-len");
+        reply_diag_error(reply, DIAG_BAD_LEN, payload, len, "diag-bad-len");
         return true;
     }
     if (req == REQ_FTM_SWITCH) {
@@ -257,7 +246,7 @@ bool nv_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *rep
     }
     if (m->at_svc.cfun != CFUN_FTM) {
         modem_log("refused: NV requests need factory test mode (AT+CFUN=5 or the diag mode switch)");
-        reply_refusal(reply, DIAG_BAD_MODE, payload, len, "diag-bad-mode");
+        reply_diag_error(reply, DIAG_BAD_MODE, payload, len, "diag-bad-mode");
         return true;
     }
     switch (req) {

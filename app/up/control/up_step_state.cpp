@@ -1,24 +1,10 @@
 // The run's record of installed components and the resume state word kept
 // after each record.
-#include <cstring>
 
 #include "kq_log.h"
 #include "up_api.h"
 #include "up_driver.h"
 #include "up_progress.h"
-
-namespace {
-
-const update_step_table k_step_table_start[UP_STEP_TABLE_ROWS] = {
-    {1, "boot_nontrust.bin", 0},
-    {2, "zImage", 0},
-    {3, "rootfs.jffs2", 0},
-    {9, "default_nv", 0},
-    {6, "dfi_version", 0},
-    {-1, "", 0},
-};
-
-} // namespace
 
 update_step_table up_update_step_table[UP_STEP_TABLE_ROWS] = {
     {1, "boot_nontrust.bin", 0},
@@ -33,7 +19,9 @@ int32_t need_up_version = 1;
 
 void up_driver_reset(void)
 {
-    memcpy(up_update_step_table, k_step_table_start, sizeof up_update_step_table);
+    // Only the flags change during a run; the ids and key words are fixed.
+    for (update_step_table &row : up_update_step_table)
+        row.update_flag = 0;
     need_up_version = 1;
 }
 
