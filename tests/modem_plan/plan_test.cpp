@@ -62,19 +62,6 @@ TEST(ModemPlan, AttemptsFollowTheTableTheFlagsAndTheCount)
           "installed OSBL slot 5 at 5912+700 num 716", "installed AMSS slot 6 at 6612+8000 num 716",
           "send DSP1 slot 7 at 14612+900 num 716", "send DSP2 slot 8 at 15512+1000 num 1616",
           "send EFS slot 9 at 16512+1100 num 2616", "end_done END slot 10 at 17612+0 num 3716"}},
-        {"retry after a DSP2 failure", every_image(), flags_of({DBL, FSBL, OSBL, AMSS, DSP1}), 13516,
-         {"send HEX slot 1 at 4472+300 num 376", "send PART slot 2 at 4772+40 num 676",
-          "installed DBL slot 3 at 4812+500 num 716", "installed FSBL slot 4 at 5312+600 num 716",
-          "installed OSBL slot 5 at 5912+700 num 716", "installed AMSS slot 6 at 6612+8000 num 716",
-          "installed DSP1 slot 7 at 14612+900 num 716", "send DSP2 slot 8 at 15512+1000 num 716",
-          "send EFS slot 9 at 16512+1100 num 1716", "end_done END slot 10 at 17612+0 num 2816"}},
-        {"partial update: the six base images flagged before the walk", every_image(),
-         flags_of({DBL, FSBL, OSBL, AMSS, DSP1, DSP2}), 13516,
-         {"send HEX slot 1 at 4472+300 num 376", "send PART slot 2 at 4772+40 num 676",
-          "installed DBL slot 3 at 4812+500 num 716", "installed FSBL slot 4 at 5312+600 num 716",
-          "installed OSBL slot 5 at 5912+700 num 716", "installed AMSS slot 6 at 6612+8000 num 716",
-          "installed DSP1 slot 7 at 14612+900 num 716", "installed DSP2 slot 8 at 15512+1000 num 716",
-          "send EFS slot 9 at 16512+1100 num 716", "end_done END slot 10 at 17612+0 num 1816"}},
         // Without an EFS entry the first attempt ends on the count, but a
         // retry reaches the end mark with the EFS flag missing.
         {"no EFS entry, first attempt", without_efs(), {}, 12416,
@@ -129,18 +116,6 @@ TEST(ModemPlan, AttemptsFollowTheTableTheFlagsAndTheCount)
         modem_plan_attempt(walk_of(t, row.container_size), row.flags, &p);
         EXPECT_EQ(render(p), row.steps);
     }
-}
-
-// The flags passed in are the attempt's start: the plan's own sends do not
-// change them.
-TEST(ModemPlan, LeavesTheCallersFlagsAlone)
-{
-    const table16 t = make_table(every_image());
-    const modem_check_point_t before = flags_of({DBL});
-    modem_check_point_t flags = before;
-    modem_plan p{};
-    modem_plan_attempt(walk_of(t), flags, &p);
-    EXPECT_EQ(memcmp(&flags, &before, sizeof flags), 0);
 }
 
 // A table given with more slots than the plan has room for is read as its
