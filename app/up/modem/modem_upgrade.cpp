@@ -16,6 +16,7 @@
 #include "kq_log.h"
 #include "modem_config.h"
 #include "modem_container.h"
+#include "modem_plan_run.h"
 #include "modem_ports.h"
 #include "modem_sub_images.h"
 #include "up_api.h"
@@ -36,58 +37,20 @@ constexpr unsigned BEFORE_CLOSE_MS = 1000;
 
 using sub_image_handler = int (*)(const char *, const package_span &);
 
-// What the walk does with each sub-image type. The log texts follow the
-// "[%s:%d]" prefix.
-struct sub_image_kind {
+// The handler of each sub-image type the walk knows; what the walk does with
+// each type (its skip flag, its log lines) is in modem_plan.cpp.
+struct sub_image_handler_row {
     uint32_t type;
-    int32_t modem_check_point_t::*flag;   // null: sent in every attempt
     sub_image_handler handler;
-    const char *type_line;
-    const char *failure_line;
-    const char *success_line;
 };
 
-constexpr sub_image_kind SUB_IMAGES[] = {
-    {MODEM_IMG_HEX, nullptr, up_modem_sub_hex, "This is a hex image.\n\n",
-     "downlaod hex bin faile faield.\n\n", "downlaod hex bin success .\n\n"},
-    {MODEM_IMG_PARTITION, nullptr, up_modem_sub_partition, "This is a patition table image.\n\n",
-     "downlaod partition file faield.\n\n", "downlaod partition file success.\n\n"},
-    {MODEM_IMG_DBL, &modem_check_point_t::dbl_download, up_modem_sub_Dbl,
-     "This is a device boot loader image.\n\n", "downlaod DEVBLR file faield.\n\n",
-     "downlaod DEVBLR file success.\n\n"},
-    {MODEM_IMG_FSBL, &modem_check_point_t::fsbl_download, up_modem_sub_Fbl,
-     "This is a FAIL SAFE BOOT LOADER image.\n\n", "downlaod FASBLR file faield.\n\n",
-     "downlaod FASBLR file success.\n\n"},
-    {MODEM_IMG_OSBL, &modem_check_point_t::osbl_download, up_modem_sub_Osbl,
-     "This is a OS BOOT LOADER image.\n\n", "downlaod OSBLR file faield.\n\n",
-     "downlaod OSBLR file success.\n\n"},
-    {MODEM_IMG_AMSS, &modem_check_point_t::amss_download, up_modem_sub_Amsmim,
-     "This is a AMSMIM image.\n\n", "downlaod Amsmim file faield.\n\n",
-     "downlaod Amsmim file success.\n\n"},
-    {MODEM_IMG_DSP1, &modem_check_point_t::dsp1_download, up_modem_sub_Dsp1,
-     "This is a DSP1 image.\n\n", "downlaod Dsp1 file faield.\n\n", "downlaod Dsp1 file success.\n\n"},
-    {MODEM_IMG_DSP2, &modem_check_point_t::dsp2_download, up_modem_sub_Dsp2,
-     "This is a DSP2 image.\n\n", "downlaod Dsp2 file faield.\n\n", "downlaod Dsp2 file success.\n\n"},
-    {MODEM_IMG_EFS, &modem_check_point_t::efs_download, up_modem_sub_Efs,
-     "This is a EFS image.\n\n", "downlaod Befs file faield.\n\n", "downlaod Befs file success.\n\n"},
+constexpr sub_image_handler_row HANDLERS[] = {
+    {MODEM_IMG_HEX, up_modem_sub_hex},     {MODEM_IMG_PARTITION, up_modem_sub_partition},
+    {MODEM_IMG_DBL, up_modem_sub_Dbl},     {MODEM_IMG_FSBL, up_modem_sub_Fbl},
+    {MODEM_IMG_OSBL, up_modem_sub_Osbl},   {MODEM_IMG_AMSS, up_modem_sub_Amsmim},
+    {MODEM_IMG_DSP1, up_modem_sub_Dsp1},   {MODEM_IMG_DSP2, up_modem_sub_Dsp2},
+    {MODEM_IMG_EFS, up_modem_sub_Efs},
 };
-
-const sub_image_kind *kind_of(uint32_t type)
-{
-    for (const sub_image_kind &k : SUB_IMAGES) {
-        if (k.type == type)
-            return &k;
-    }
-    return nullptr;
-}
-
-bool all_flags_set(void)
-{
-    const modem_check_point_t &c = check_point;
-    return c.dbl_download == 1 && c.fsbl_download == 1 && c.osbl_download == 1 &&
-           c.amss_download == 1 && c.dsp1_download == 1 && c.dsp2_download == 1 &&
-           c.efs_download == 1;
-}
 
 void report_progress(void)
 {
@@ -146,109 +109,34 @@ int backup_nv(void)
     return 0;
 }
 
-// Handles one table entry whose kind is known, its body at img. The status
-// of the entry.
-int flash_entry(const package_span &img, const fw_h_t *entry, const sub_image_kind &k, uint32_t *num)
+// The modem's side of the download attempts.
+int io_check_port(void *)
 {
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s", k.type_line);
-    int status = check_usb_port();
-    if (status < 0) {
-        if (k.type != MODEM_IMG_HEX)
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]check USB port failed\n\n");
-        return status;
-    }
-    if (k.flag != nullptr && check_point.*k.flag == 1) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]this sub image had beend update\n");
-        return 0;
-    }
-    const bool dsp2 = k.type == MODEM_IMG_DSP2;
-    const uint32_t had_before = had_write;
-    if (dsp2)
-        report_dsp2_up_process = 1;   // the stream counts DSP2 block by block
-    status = k.handler(file_info.diagnose_inface, img);
-    if (status != 0) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s", k.failure_line);
-        // Blocks of a failed DSP2 attempt are counted again by the retry.
-        if (dsp2)
-            had_write = had_before;
-        return status;
-    }
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s", k.success_line);
-    if (k.flag != nullptr)
-        check_point.*k.flag = 1;
-    *num += entry->fw_h_size;
-    if (dsp2) {
-        report_dsp2_up_process = 2;
-    } else {
-        up_add_had_write(entry->fw_h_size);
-        report_progress();
-    }
-    return 0;
+    return check_usb_port();
 }
 
-enum walk_result { WALK_DONE, WALK_RETRY, WALK_ABORT };
-
-// One download attempt over the table from entry 1, whose body starts at
-// package offset body_at.
-walk_result walk_table(int src, uint64_t body_at, uint32_t base_num, uint32_t container_size)
+int io_send(void *, uint32_t type, const package_span &img)
 {
-    uint32_t num = base_num;
-    int head_index = 0;
-    while (num < container_size) {
-        head_index++;
-        // The table has an end mark behind its last entry, at the latest in
-        // the last slot.
-        const fw_h_t *entry = &headbuf[head_index < MODEM_TABLE_SLOTS ? head_index : MODEM_TABLE_SLOTS - 1];
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]img_hdr size is %ld----magic =%lu----num=%d---fw_hdr.fw_h_size=%d\n\n",
-               (long)entry->fw_h_size, (unsigned long)entry->fw_h_magic, (int)num, (int)container_size);
-        if (entry->fw_h_magic == MODEM_IMG_END || head_index >= MODEM_TABLE_SLOTS) {
-            if (!all_flags_set())
-                return WALK_ABORT;
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]all sub image had beend update, so wil break loop to restore backup\n\n");
-            return WALK_DONE;
-        }
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the Diag port=%s ------AT port =%s \n\n",
-               file_info.diagnose_inface, file_info.at_inface);
-        const sub_image_kind *k = kind_of(entry->fw_h_magic);
-        if (k == nullptr) {
-            // Skipped by its size, so the next entry is read from its start.
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]unknown sub image type 0x%lx, %lu bytes skipped\n\n",
-                   (unsigned long)entry->fw_h_magic, (unsigned long)entry->fw_h_size);
-            num += entry->fw_h_size;
-            body_at += entry->fw_h_size;
-            continue;
-        }
-        const package_span img{src, body_at, entry->fw_h_size};
-        body_at += entry->fw_h_size;
-        if (flash_entry(img, entry, *k, &num) != 0) {
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]update failed, after reset will to retry\n\n");
-            reset_modem();
-            return WALK_RETRY;
-        }
+    for (const sub_image_handler_row &h : HANDLERS) {
+        if (h.type == type)
+            return h.handler(file_info.diagnose_inface, img);
     }
-    return WALK_DONE;
-}
-
-// Up to MODEM_DOWNLOAD_ATTEMPTS walks from entry 1's body, which starts at
-// package offset body_at, where base_num bytes of the container are
-// accounted for. 0 when one finished, -1 otherwise.
-int download_attempts(int src, uint64_t body_at, uint32_t base_num, uint32_t container_size)
-{
-    for (int retry = 0; retry < MODEM_DOWNLOAD_ATTEMPTS; retry++) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]will to do NO %d retry downlaod \n\n", retry);
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]to check whether had jump port\n\n");
-        check_usb_port();
-        switch (walk_table(src, body_at, base_num, container_size)) {
-        case WALK_DONE:
-            return 0;
-        case WALK_ABORT:
-            return -1;
-        case WALK_RETRY:
-            break;
-        }
-    }
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]update modem failed and retry 3 times, will exit update process\n\n");
     return -1;
+}
+
+void io_reset(void *)
+{
+    reset_modem();
+}
+
+void io_progress(void *)
+{
+    report_progress();
+}
+
+bool io_nv_backup_complete(void *)
+{
+    return up_modem_nv_backup_pending();
 }
 
 // Steps after the walk, also taken when the container header was unusable.
@@ -388,7 +276,9 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
     }
 
     send_offlin_cmd(file_info.diagnose_inface);
-    if (download_attempts(src, rec.off + num, num, head.fw_h_size) != 0)
+    const modem_flash_io io{nullptr, io_check_port, io_send, io_reset, io_progress, io_nv_backup_complete, nullptr};
+    const modem_walk walk{{headbuf, MODEM_TABLE_SLOTS}, rec.off + num, num, head.fw_h_size};
+    if (modem_flash_run(io, src, walk) != 0)
         return -1;
     return closing_steps(FUU_OK);
 }
