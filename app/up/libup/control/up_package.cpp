@@ -6,45 +6,52 @@
 #include "up_bytes.h"
 #include "up_package.h"
 
+namespace {
+
+// Both forms are runs of 32-bit little-endian words, laid out in memory as
+// on disk (the layouts are asserted in up_package.h): each word is converted
+// at its own offset, so the host's byte order never reaches the file.
+constexpr size_t HEAD_WORDS = PACKAGE_HEAD_SIZE / 4;
+constexpr size_t RECORD_WORDS = offsetof(package_record_t, record_name) / 4;
+
+void words_from_le(const uint8_t *raw, void *dst, size_t words)
+{
+    for (size_t i = 0; i < words; ++i) {
+        uint32_t w = get_le32(raw + 4 * i);
+        memcpy(static_cast<uint8_t *>(dst) + 4 * i, &w, 4);
+    }
+}
+
+void words_to_le(const void *src, uint8_t *raw, size_t words)
+{
+    for (size_t i = 0; i < words; ++i) {
+        uint32_t w;
+        memcpy(&w, static_cast<const uint8_t *>(src) + 4 * i, 4);
+        put_le32(raw + 4 * i, w);
+    }
+}
+
+} // namespace
+
 void decode_package_head(const uint8_t *raw, package_signature_t *head)
 {
-    head->magic1 = get_le32(raw + 0);
-    head->magic2 = get_le32(raw + 4);
-    head->version = get_le32(raw + 8);
-    head->num_records = get_le32(raw + 12);
-    head->wholecrc = get_le32(raw + 16);
-    head->packlen = (int32_t)get_le32(raw + 20);
-    head->downgrade_enabled = get_le32(raw + 24);
+    words_from_le(raw, head, HEAD_WORDS);
 }
 
 void encode_package_head(const package_signature_t *head, uint8_t *raw)
 {
-    put_le32(raw + 0, head->magic1);
-    put_le32(raw + 4, head->magic2);
-    put_le32(raw + 8, head->version);
-    put_le32(raw + 12, head->num_records);
-    put_le32(raw + 16, head->wholecrc);
-    put_le32(raw + 20, (uint32_t)head->packlen);
-    put_le32(raw + 24, head->downgrade_enabled);
+    words_to_le(head, raw, HEAD_WORDS);
 }
 
 void decode_package_record(const uint8_t *raw, package_record_t *rec)
 {
-    rec->record_offset = get_le32(raw + 0);
-    rec->record_length = get_le32(raw + 4);
-    rec->compressed = get_le32(raw + 8);
-    rec->record_id = get_le32(raw + 12);
-    rec->component_version = get_le32(raw + 16);
+    words_from_le(raw, rec, RECORD_WORDS);
     // The name is copied as stored: a 64-character name has no terminator.
     memcpy(rec->record_name, raw + 20, PACKAGE_NAME_SIZE);
 }
 
 void encode_package_record(const package_record_t *rec, uint8_t *raw)
 {
-    put_le32(raw + 0, rec->record_offset);
-    put_le32(raw + 4, rec->record_length);
-    put_le32(raw + 8, rec->compressed);
-    put_le32(raw + 12, rec->record_id);
-    put_le32(raw + 16, rec->component_version);
+    words_to_le(rec, raw, RECORD_WORDS);
     memcpy(raw + 20, rec->record_name, PACKAGE_NAME_SIZE);
 }

@@ -41,6 +41,9 @@ struct package_signature_t {
     uint32_t downgrade_enabled;
 };
 static_assert(sizeof(package_signature_t) == PACKAGE_HEAD_SIZE, "header is 28 bytes");
+static_assert(offsetof(package_signature_t, wholecrc) == 16, "");
+static_assert(offsetof(package_signature_t, packlen) == 20, "");
+static_assert(offsetof(package_signature_t, downgrade_enabled) == 24, "");
 
 // Decoders and encoders of the on-disk forms (explicit little-endian).
 void decode_package_head(const uint8_t *raw, package_signature_t *head);
