@@ -36,6 +36,7 @@ constexpr char FTM_MODE[] = "AT+CFUN=5\r\n\r\n";
 constexpr char ONLINE_MODE[] = "AT+CFUN=1\r\n\r\n";
 constexpr char FIXED_AT_PORT[] = "/dev/ttyUSB2";
 constexpr char FIXED_DIAG_PORT[] = "/dev/ttyUSB0";
+
 bool path_exists(const char *path)
 {
     struct stat st {};
