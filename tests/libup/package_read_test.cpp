@@ -118,3 +118,61 @@ TEST(PackageRead, ModemRecordSearch)
         EXPECT_EQ(up_check_modem_state_fd(fd.get()), c.found) << c.what;
     }
 }
+
+// The modem check writes its lines on standard output, where the router
+// reads them; the upgrade's own reader writes nothing there.
+TEST(PackageRead, ModemCheckLinesGoToStandardOutputOnly)
+{
+    struct {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        const char *out;
+    } cases[] = {
+        {"modem second", package_bytes(2, {{2, "k"}, {7, "m"}}), " i_record_num is:2\n"},
+        {"no modem", package_bytes(2, {{2, "k"}, {3, "r"}}),
+         " i_record_num is:2\ncheck head before upgrade error\n"},
+        {"short header", std::vector<uint8_t>(20, 0), "read fw head info fail\ncheck head before upgrade error\n"},
+        {"count the package cannot hold", [] { auto b = package_bytes(2, {{2, "k"}, {7, "m"}}); b.resize(120); return b; }(),
+         " i_record_num is:2\ncheck head before upgrade error\n"},
+    };
+    for (auto &c : cases) {
+        auto fd = file_with(c.bytes);
+        testing::internal::CaptureStdout();
+        up_check_modem_state_fd(fd.get());
+        fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.what;
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(up_process_package_check_modem(nullptr, -1, 7), -1);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "NULL p_pack_head_attr point\n");
+
+    auto fd = file_with(package_bytes(2, {{2, "k"}, {7, "m"}}));
+    testing::internal::CaptureStdout();
+    package_signature_t h{};
+    EXPECT_EQ(up_process_head_upgrade(&h, fd.get()), 0);
+    package_record_t recs[2];
+    EXPECT_EQ(up_process_package_record_list(&h, fd.get(), recs), 0);
+    EXPECT_EQ(up_process_head_upgrade(nullptr, fd.get()), -1);
+    EXPECT_EQ(up_process_package_record_list(nullptr, fd.get(), recs), -1);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(recs[1].record_id, 7u);
+}
+
+// Only the list sets the package length; the search leaves it alone.
+TEST(PackageRead, OnlyTheListSetsThePackageLength)
+{
+    auto fd = file_with(package_bytes(2, {{2, "k"}, {7, "m"}}, 500, 500));
+    package_signature_t h{};
+    ASSERT_EQ(up_process_head_upgrade(&h, fd.get()), 0);
+    whole_packlen = 1;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(up_process_package_check_modem(&h, fd.get(), 7), 0);
+    EXPECT_EQ(up_process_package_check_modem(&h, fd.get(), 9), -1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(whole_packlen, 1u);
+    package_record_t recs[2];
+    ASSERT_EQ(up_process_package_record_list(&h, fd.get(), recs), 0);
+    EXPECT_EQ(whole_packlen, 500u);
+}

@@ -140,3 +140,55 @@ TEST(NvBackupGuard, BlockStatesAndSettingADamagedOneAside)
     ASSERT_EQ(mkdir(blk.c_str(), 0700), 0);
     EXPECT_EQ(nv_block_inspect(blk.c_str(), nullptr), NV_BLOCK_DAMAGED);
 }
+
+// The backup leaves the second file system only after a restore of this
+// run that every record confirmed; a high-NV file alone belongs to no backup.
+TEST(NvBackupGuard, BackupIsRemovedOnlyAfterAConfirmedRestore)
+{
+    const std::string dir = temp_dir();
+    const std::string blk = dir + "/modem_nv", high = dir + "/high_nv";
+    const bytes block(262144, 0x5A);
+    write_file(blk, block);
+    write_file(high, k_high);
+
+    nv_restore_unconfirm();
+    EXPECT_EQ(nv_backup_remove(blk.c_str(), high.c_str()), -1);
+    EXPECT_EQ(read_file(blk), block);
+    EXPECT_EQ(read_file(high), k_high);
+    // Not as a stray file either, with its block beside it.
+    EXPECT_EQ(nv_stray_high_remove(blk.c_str(), high.c_str()), -1);
+    EXPECT_EQ(read_file(high), k_high);
+
+    // A restore attempt that fails takes back what an earlier one confirmed.
+    nv_restore_confirm();
+    efs_h_cfg cfg{};
+    EXPECT_EQ(mu_restore_nv(-1, "/nonexistent/ttyUSB2", &cfg, (dir + "/nv_bak").c_str()), -1);
+    EXPECT_FALSE(nv_restore_confirmed());
+    EXPECT_EQ(nv_backup_remove(blk.c_str(), high.c_str()), -1);
+    EXPECT_EQ(read_file(blk), block);
+    EXPECT_EQ(read_file(high), k_high);
+
+    nv_restore_confirm();
+    EXPECT_EQ(nv_backup_remove(blk.c_str(), high.c_str()), 0);
+    EXPECT_FALSE(exists(blk));
+    EXPECT_FALSE(exists(high));
+    // The removal used the confirmation up: a new backup needs its own.
+    EXPECT_FALSE(nv_restore_confirmed());
+    write_file(blk, block);
+    write_file(high, k_high);
+    EXPECT_EQ(nv_backup_remove(blk.c_str(), high.c_str()), -1);
+    EXPECT_EQ(read_file(blk), block);
+
+    unlink(blk.c_str());
+    EXPECT_EQ(nv_stray_high_remove(blk.c_str(), high.c_str()), 0);
+    EXPECT_FALSE(exists(high));
+}
+
+TEST(NvBackupGuard, RemovalRunsNoCommandForAPathTheShellWouldRead)
+{
+    const std::string dir = temp_dir();
+    const std::string blk = dir + "/modem_nv", high = dir + "/high nv;x";
+    write_file(high, k_high);
+    EXPECT_EQ(nv_stray_high_remove(blk.c_str(), high.c_str()), -1);
+    EXPECT_EQ(read_file(high), k_high);
+}

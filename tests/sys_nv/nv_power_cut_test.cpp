@@ -198,6 +198,64 @@ bool step_ended(const sim_router &r)
            !exists(r.state() + "/2ndfile/modem_nv") && !exists(r.state() + "/2ndfile/high_nv");
 }
 
+// The little-endian 16- and 32-bit words at byte at of s.
+uint32_t le16_at(const std::string &s, size_t at)
+{
+    return (uint32_t)(uint8_t)s[at] | (uint32_t)(uint8_t)s[at + 1] << 8;
+}
+uint32_t le32_at(const std::string &s, size_t at)
+{
+    return le16_at(s, at) | le16_at(s, at + 2) << 16;
+}
+
+// What a cut left: a modem that was flashed (modemsim's mark, kept until
+// its firmware next starts) or that lacks NV values has a complete backup
+// beside it. /2ndfile/modem_nv is the 256 KiB block: an 8-byte header
+// (sizes), the backup file (a 548-byte identity header and one 130-byte
+// record, item number and 128 data bytes, of every preserved item with its
+// seeded value), a 548-byte identity record, and the high-NV summary (HNV1,
+// 6 items, 896 bytes) in its last 16 bytes.
+// /2ndfile/high_nv holds the 6 RF items with their seeded values, each as
+// item number, length and data.
+void expect_backup_while_wiped(const sim_router &r, const modem_package &store, const std::string &what)
+{
+    const loss l = count_lost(store);
+    const bool flashed = exists(store.modem_state + "/flashed");
+    if (!flashed && l.nv + l.rf == 0)
+        return;
+    const std::string why = what + (flashed ? ": flashed" : ": NV values lost");
+    const std::string blk = r.second_fs_file("modem_nv");
+    const std::string high = r.second_fs_file("high_nv");
+    ASSERT_EQ(blk.size(), 262144u) << why << ", and no whole /2ndfile/modem_nv";
+    const std::vector<unsigned> items = preserved_items();
+    const uint32_t nv_size = le32_at(blk, 0);
+    EXPECT_EQ(nv_size, 548u + 130u * items.size()) << why;
+    EXPECT_EQ(le32_at(blk, 4), 548u) << why << ": identity record";
+    std::map<unsigned, std::string> kept;
+    for (size_t at = 8 + 548; at + 130 <= 8 + (size_t)nv_size && at + 130 <= blk.size(); at += 130)
+        kept[le16_at(blk, at)] = blk.substr(at + 2, 128);
+    int missing = 0;
+    for (unsigned item : items) {
+        const bytes v = nv_value(item);
+        missing += kept[item] != std::string(v.begin(), v.end());
+    }
+    EXPECT_EQ(missing, 0) << why << ": NV items missing from /2ndfile/modem_nv";
+    EXPECT_EQ(blk.substr(262128, 4), "HNV1") << why;
+    EXPECT_EQ(le32_at(blk, 262132), 6u) << why;
+    EXPECT_EQ(le32_at(blk, 262136), 896u) << why;
+
+    ASSERT_EQ(high.size(), 896u) << why << ", and no whole /2ndfile/high_nv";
+    size_t at = 0;
+    for (const rf_item &ri : RF_ITEMS) {
+        const bytes v = rf_value(ri);
+        ASSERT_LE(at + 4 + ri.len, high.size()) << why;
+        EXPECT_EQ(le16_at(high, at), ri.item) << why;
+        EXPECT_EQ(le16_at(high, at + 2), ri.len) << why;
+        EXPECT_EQ(high.substr(at + 4, ri.len), std::string(v.begin(), v.end())) << why << ": RF item " << ri.item;
+        at += 4 + ri.len;
+    }
+}
+
 enum rerun_kind { SAME, REFUSED, PLAIN };
 const char *rerun_name(rerun_kind k)
 {
@@ -247,6 +305,7 @@ void cut_and_rerun(campaign &cp, size_t i, const modem_package &store)
     if (count_lost(store).total() > 0) {
         EXPECT_EQ(r.second_fs_file("modem_nv").size(), 262144u) << what << ": values lost with no backup";
     }
+    expect_backup_while_wiped(r, store, what);
     // The first rerun of every fourth cut carries a refused container, of
     // every fourth another a package that does not preserve NV.
     const rerun_kind first = i % 4 == 2 ? REFUSED : i % 4 == 3 ? PLAIN : SAME;

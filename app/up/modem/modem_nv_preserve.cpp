@@ -10,8 +10,6 @@
 //   2. a backup is removed only after a restore that every record
 //      confirmed; a fresh backup never replaces it, and a damaged block is
 //      set aside under a new name, never deleted.
-#include <array>
-#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,28 +36,11 @@ constexpr char FTM_MODE[] = "AT+CFUN=5\r\n\r\n";
 constexpr char ONLINE_MODE[] = "AT+CFUN=1\r\n\r\n";
 constexpr char FIXED_AT_PORT[] = "/dev/ttyUSB2";
 constexpr char FIXED_DIAG_PORT[] = "/dev/ttyUSB0";
-constexpr unsigned REMOVE_WAIT_MS = 500;
-
-// Set by a restore that every record confirmed, for the backup it restored;
-// only then may the backup be removed.
-bool g_backup_restored = false;
 
 bool path_exists(const char *path)
 {
     struct stat st {};
     return lstat(path, &st) == 0;
-}
-
-void remove_backup_file(const char *path, const char *what)
-{
-    if (!path_exists(path))
-        return;
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s\n\n", what);
-    std::array<char, 64> cmd{};
-    snprintf(cmd.data(), cmd.size(), "rm -rf %s", path);
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]run :%s\n\n", cmd.data());
-    up_util_sys_cmd(cmd.data());
-    up_sleep_ms(REMOVE_WAIT_MS);
 }
 
 // One backup attempt: 0 only when the block file holds the new backup.
@@ -141,11 +122,14 @@ bool up_modem_nv_backup_pending(void)
 
 int up_modem_nv_pending_check(void)
 {
+    // Every modem step starts here: a restore confirmed by an earlier step
+    // of this run allows no removal in this one.
+    nv_restore_unconfirm();
     switch (nv_block_inspect(MODEM_NV_BLOCK_FILE, nullptr)) {
     case NV_BLOCK_NONE:
         // A high-NV file without its block belongs to no backup: one that
         // was cut before its block was written, or one whose removal was.
-        remove_backup_file(MODEM_HIGH_NV_FILE, "will to remove high modem NV back");
+        nv_stray_high_remove(MODEM_NV_BLOCK_FILE, MODEM_HIGH_NV_FILE);
         return 0;
     case NV_BLOCK_OK:
         return 1;
@@ -215,23 +199,20 @@ int up_modem_restore_NV(void)
         return -1;
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]up_modem_restore_NV succed.\n\n");
-    g_backup_restored = true;
     return 0;
 }
 
 int up_modem_nv_backup_remove(void)
 {
-    if (path_exists(MODEM_NV_BLOCK_FILE) && !g_backup_restored) {
+    // The restore of this run that every record confirmed is what allows
+    // the removal (nv_backup_remove checks it again).
+    if (nv_restore_confirmed())
+        return nv_backup_remove(MODEM_NV_BLOCK_FILE, MODEM_HIGH_NV_FILE);
+    if (path_exists(MODEM_NV_BLOCK_FILE)) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s was not restored: it is kept\n\n", MODEM_NV_BLOCK_FILE);
         return -1;
     }
-    // The block goes first: it is what marks the backup as pending, and a
-    // high-NV file left alone by a power cut is removed by the next backup.
-    remove_backup_file(MODEM_NV_BLOCK_FILE, "will to remove old modem NV back");
-    remove_backup_file(MODEM_HIGH_NV_FILE, "will to remove high modem NV back");
-    nv_sync_parent_dir(MODEM_NV_BLOCK_FILE);
-    g_backup_restored = false;
-    return path_exists(MODEM_NV_BLOCK_FILE) ? -1 : 0;
+    return nv_stray_high_remove(MODEM_NV_BLOCK_FILE, MODEM_HIGH_NV_FILE);
 }
 
 int up_modem_nv_restore_pending(void)

@@ -1,13 +1,20 @@
 // Readers of the package header and record table, and the search for a
 // record type. The descriptor may be a file or the raw package partition;
 // every read is bounded by what the package holds.
+//
+// One header reader and one record walker serve every public operation.
+// Each operation says where its lines go: the upgrade's log (with the
+// header and descriptor dumps), or lines on standard output for the
+// library's modem check, whose output the router reads.
 #include <array>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "kq_assert.h"
 #include "kq_log.h"
 #include "up_api.h"
 #include "up_fd.h"
@@ -19,15 +26,6 @@ namespace {
 // When the package size cannot be learnt (a descriptor that cannot seek),
 // no table may be larger than the package partition itself.
 constexpr uint64_t UP_PACKAGE_MAX_SIZE = 0x8000000;   // 128 MiB, /dev/mtd6
-
-int read_package_head_raw(int fd, package_signature_t *head)
-{
-    std::array<uint8_t, PACKAGE_HEAD_SIZE> raw{};
-    if (up_package_pread(fd, 0, raw.data(), raw.size()) != (ssize_t)raw.size())
-        return -1;
-    decode_package_head(raw.data(), head);
-    return 0;
-}
 
 // Reads the index-th descriptor of the record table; -1 on a failed or short read.
 int read_package_record_raw(int fd, uint32_t index, package_record_t *rec)
@@ -69,19 +67,125 @@ void log_package_record(const package_record_t *r)
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]secrecord-record_id=%u\n\n", (unsigned)r->record_id);
 }
 
-// The library's second header reader: the same read, its two failures told
-// on standard output, no dump.
-int up_process_head_upgrade_quiet(package_signature_t *head, int fd)
+// Where a reader's lines go.
+enum class read_sink {
+    LOG,       // the upgrade's log, at the level each line names
+    STDOUT,    // one line each on standard output; no dumps
+};
+
+// One line of a reader. fmt is the text alone, without the "[%s:%d]" prefix
+// and the newlines of the log form: the log gets "[file:line]text" at level,
+// standard output gets "text\n" (level unused).
+__attribute__((format(printf, 5, 6)))
+void report_line(read_sink sink, int level, const char *file, int line, const char *fmt, ...)
+{
+    char text[256];
+    va_list ap;
+    va_start(ap, fmt);
+    const int n = vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return;
+    if (sink == read_sink::LOG)
+        log_print(level, "[%s:%d]%s\n\n", file, line, text);
+    else
+        printf("%s\n", text);
+}
+
+#define READ_REPORT(sink, level, ...) report_line((sink), (level), __FILE_NAME__, __LINE__, __VA_ARGS__)
+
+// The header reader: the 28 bytes at package offset 0 into head. Its two
+// failures go to sink; the log also gets the dump of the fields.
+int read_head(package_signature_t *head, int fd, read_sink sink)
 {
     if (head == nullptr) {
-        puts("NULL p_pack_head_attr point");
+        READ_REPORT(sink, KQ_LOG_ERROR, "NULL p_pack_head_attr point");
         return -1;
     }
-    if (read_package_head_raw(fd, head) != 0) {
-        puts("read fw head info fail");
+    std::array<uint8_t, PACKAGE_HEAD_SIZE> raw{};
+    if (up_package_pread(fd, 0, raw.data(), raw.size()) != (ssize_t)raw.size()) {
+        READ_REPORT(sink, KQ_LOG_ERROR, "read fw head info fail");
         return -1;
+    }
+    decode_package_head(raw.data(), head);
+    if (sink == read_sink::LOG)
+        log_package_head(head);
+    return 0;
+}
+
+// What the record walker does with the table. on_count (may be null) is
+// called once the count is accepted, before any read: non-zero refuses the
+// walk. visit gets each descriptor in table order: 0 goes on, anything
+// else ends the walk and is its result.
+struct record_visitor {
+    int (*on_count)(void *ctx, uint32_t count);
+    int (*visit)(void *ctx, uint32_t index, const package_record_t &rec);
+    void *ctx;
+};
+
+// The record walker. Its lines go to sink. -1 for a null header, a count
+// the package cannot hold, a refusal of on_count or a failed read; 0 when
+// every descriptor was visited; otherwise what visit ended the walk with.
+int walk_records(const package_signature_t *head, int fd, read_sink sink, const record_visitor &v)
+{
+    if (head == nullptr) {
+        READ_REPORT(sink, KQ_LOG_DEBUG, "NULL p_pack_head_attr point");
+        return -1;
+    }
+    READ_REPORT(sink, KQ_LOG_ERROR, " i_record_num is:%ld", (long)(int32_t)head->num_records);
+    // Refused before any read: the caller sized its array from this count,
+    // and a count the package cannot hold is a damaged header.
+    if (up_check_record_count(head, fd) != 0)
+        return -1;
+    const uint32_t count = up_record_table_count(head);
+    if (v.on_count != nullptr && v.on_count(v.ctx, count) != 0)
+        return -1;
+    for (uint32_t i = 0; i < count; ++i) {
+        package_record_t rec{};
+        if (read_package_record_raw(fd, i, &rec) != 0) {
+            READ_REPORT(sink, KQ_LOG_ERROR, " to read the pack recork list faile");
+            return -1;
+        }
+        const int rc = v.visit(v.ctx, i, rec);
+        if (rc != 0)
+            return rc;
     }
     return 0;
+}
+
+// The list operation's visitor: each descriptor stored in the caller's
+// array (room for the accepted count) and dumped to the log.
+struct record_store {
+    package_record_t *list;
+    uint32_t room;
+};
+
+int store_accept_count(void *ctx, uint32_t count)
+{
+    auto *s = static_cast<record_store *>(ctx);
+    if (count > 0 && s->list == nullptr) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_record_list point\n\n");
+        return -1;
+    }
+    s->room = count;
+    return 0;
+}
+
+int store_record(void *ctx, uint32_t index, const package_record_t &rec)
+{
+    auto *s = static_cast<record_store *>(ctx);
+    if (!UP_ASSERT(index < s->room, "a descriptor is stored only inside the caller's table"))
+        return -1;
+    s->list[index] = rec;
+    log_package_record(&s->list[index]);
+    return 0;
+}
+
+// The search's visitor: ends the walk (1) at the first descriptor of the
+// record type ctx points to.
+int match_record_id(void *ctx, uint32_t, const package_record_t &rec)
+{
+    return rec.record_id == *static_cast<const uint32_t *>(ctx) ? 1 : 0;
 }
 
 } // namespace
@@ -129,43 +233,19 @@ int up_check_record_count(const package_signature_t *p_pack_head_attr, int i_fla
 
 int up_process_head_upgrade(package_signature_t *p_pack_head_attr, int i_flash_fd)
 {
-    if (p_pack_head_attr == nullptr) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_head_attr point\n\n");
-        return -1;
-    }
-    if (read_package_head_raw(i_flash_fd, p_pack_head_attr) != 0) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]read fw head info fail\n\n");
-        return -1;
-    }
-    log_package_head(p_pack_head_attr);
-    return 0;
+    return read_head(p_pack_head_attr, i_flash_fd, read_sink::LOG);
 }
 
 int up_process_package_record_list(package_signature_t *p_pack_head_attr, int i_flash_fd,
                                    package_record_t *p_pack_record_list)
 {
-    if (p_pack_head_attr == nullptr) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]NULL p_pack_head_attr point\n\n");
+    // Only the list sets the package length the progress figures use.
+    if (p_pack_head_attr != nullptr)
+        whole_packlen = (uint32_t)p_pack_head_attr->packlen;
+    record_store store{p_pack_record_list, 0};
+    if (walk_records(p_pack_head_attr, i_flash_fd, read_sink::LOG,
+                     record_visitor{store_accept_count, store_record, &store}) != 0)
         return -1;
-    }
-    whole_packlen = (uint32_t)p_pack_head_attr->packlen;
-    UP_LOG(KQ_LOG_ERROR, "[%s:%d] i_record_num is:%ld\n\n", (long)(int32_t)p_pack_head_attr->num_records);
-    // Refused before any read: the caller sized its array from this count,
-    // and a count the package cannot hold is a damaged header.
-    if (up_check_record_count(p_pack_head_attr, i_flash_fd) != 0)
-        return -1;
-    uint32_t count = up_record_table_count(p_pack_head_attr);
-    if (count > 0 && p_pack_record_list == nullptr) {
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]NULL p_pack_record_list point\n\n");
-        return -1;
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        if (read_package_record_raw(i_flash_fd, i, &p_pack_record_list[i]) != 0) {
-            UP_LOG(KQ_LOG_ERROR, "[%s:%d] to read the pack recork list faile\n\n");
-            return -1;
-        }
-        log_package_record(&p_pack_record_list[i]);
-    }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]up_process_package_record_list success\n\n");
     return 0;
 }
@@ -173,30 +253,15 @@ int up_process_package_record_list(package_signature_t *p_pack_head_attr, int i_
 int up_process_package_check_modem(package_signature_t *p_pack_head_attr, int i_flash_fd,
                                    uint32_t record_id)
 {
-    if (p_pack_head_attr == nullptr) {
-        puts("NULL p_pack_head_attr point");
-        return -1;
-    }
-    printf(" i_record_num is:%ld\n", (long)(int32_t)p_pack_head_attr->num_records);
-    if (up_check_record_count(p_pack_head_attr, i_flash_fd) != 0)
-        return -1;
-    uint32_t count = up_record_table_count(p_pack_head_attr);
-    for (uint32_t i = 0; i < count; ++i) {
-        package_record_t rec{};
-        if (read_package_record_raw(i_flash_fd, i, &rec) != 0) {
-            puts(" to read the pack recork list faile");
-            return -1;
-        }
-        if (rec.record_id == record_id)
-            return 0;
-    }
-    return -1;
+    const int rc = walk_records(p_pack_head_attr, i_flash_fd, read_sink::STDOUT,
+                                record_visitor{nullptr, match_record_id, &record_id});
+    return rc == 1 ? 0 : -1;
 }
 
 int up_check_modem_state_fd(int fd)
 {
     package_signature_t head{};
-    if (up_process_head_upgrade_quiet(&head, fd) != 0) {
+    if (read_head(&head, fd, read_sink::STDOUT) != 0) {
         puts("check head before upgrade error");
         return -1;
     }

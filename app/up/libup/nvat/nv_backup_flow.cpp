@@ -36,6 +36,8 @@ int create_backup_file(const char *backup_file, const efs_h_cfg *cfg_nv)
 int back_up_nv(const char *at_interface, const char *diag_interface, efs_h_cfg *cfg_nv,
                const char *backup_file)
 {
+    // A restore confirmed earlier in this run was of another backup.
+    nv_restore_unconfirm();
     struct stat st {};
     // The high-NV file of a backup that was never restored belongs to that
     // backup: a fresh one must not take its place.
@@ -44,12 +46,7 @@ int back_up_nv(const char *at_interface, const char *diag_interface, efs_h_cfg *
                BLOCK_FILE);
         return -1;
     }
-    if (lstat(HIGH_NV_FILE, &st) == 0) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]will to remove high modem NV back\n\n");
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]run :%s\n\n", "rm -rf /2ndfile/high_nv");
-        unlink(HIGH_NV_FILE);
-        Sleep(SHORT_PAUSE_MS);
-    }
+    nv_stray_high_remove(BLOCK_FILE, HIGH_NV_FILE);
     int at_fd = OpenAndInitSerialCom(at_interface, 0);
     if (at_fd < 1) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open at port %s failed,at fd=%ld\n\n", at_interface, (long)at_fd);
@@ -93,6 +90,9 @@ int back_up_nv(const char *at_interface, const char *diag_interface, efs_h_cfg *
 int mu_restore_nv(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv,
                   const char *backup_file)
 {
+    // Only this attempt, when every record of it is confirmed, may allow
+    // the backup's removal.
+    nv_restore_unconfirm();
     int at_fd = OpenAndInitSerialCom(at_interface, 0);
     if (at_fd < 1) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open at port %s failed,at fd=%ld\n\n", at_interface, (long)at_fd);
@@ -128,6 +128,8 @@ int mu_restore_nv(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv,
     bak.reset();
     if (RestoreInfo(at.get(), cfg_nv) < 0)
         return -1;
+    // Every high-NV record, NV record and identity value was confirmed.
+    nv_restore_confirm();
     at.reset();
     Sleep(SETTLE_PAUSE_MS);
     return 0;

@@ -1,7 +1,9 @@
 // What keeps a pending NV backup whole: the summary of its high-priority
-// file, the setting aside of a damaged block, and folder flushes after a
-// rename or removal.
+// file, the setting aside of a damaged block, the one removal of the backup
+// files with the rule that guards it, and folder flushes after a rename or
+// removal.
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,8 +11,10 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "kq_assert.h"
 #include "kq_log.h"
 #include "nv_backup_store.h"
+#include "serial_port.h"
 #include "up_api.h"
 #include "up_bytes.h"
 #include "up_fd.h"
@@ -20,11 +24,46 @@ namespace {
 // A high-NV record is an item number, a length and at most this many bytes.
 constexpr uint32_t HIGH_DATA_MAX = 1024;
 constexpr int SET_ASIDE_MAX = 999;
+constexpr uint32_t REMOVE_WAIT_MS = 500;
+
+// Set by a restore that every record confirmed; only then may the backup
+// it restored be removed.
+bool g_restore_confirmed = false;
 
 bool exists(const std::string &path)
 {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+// A path that may stand in a shell command as it is: absolute, made of
+// letters, digits and "/._-" only, no ".." part.
+bool plain_path(const char *path)
+{
+    if (path == nullptr || path[0] != '/' || strstr(path, "..") != nullptr)
+        return false;
+    for (const char *c = path; *c != '\0'; c++)
+        if (!isalnum((unsigned char)*c) && strchr("/._-", *c) == nullptr)
+            return false;
+    return true;
+}
+
+// Removes path, when it exists, the way the backup files were always
+// removed: "<what>", then "rm -rf <path>" run and logged, then a pause.
+void remove_file_logged(const char *path, const char *what)
+{
+    if (!exists(path))
+        return;
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]%s\n\n", what);
+    std::array<char, 64> cmd{};
+    const int n = snprintf(cmd.data(), cmd.size(), "rm -rf %s", path);
+    if (!plain_path(path) || n < 0 || (size_t)n >= cmd.size()) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s is no path to remove\n\n", path);
+        return;
+    }
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]run :%s\n\n", cmd.data());
+    up_util_sys_cmd(cmd.data());
+    Sleep(REMOVE_WAIT_MS);
 }
 
 } // namespace
@@ -80,6 +119,43 @@ int nv_high_file_check(const char *high_file, const nv_high_summary &recorded)
         return -1;
     }
     return 0;
+}
+
+bool nv_restore_confirmed(void)
+{
+    return g_restore_confirmed;
+}
+
+void nv_restore_confirm(void)
+{
+    g_restore_confirmed = true;
+}
+
+void nv_restore_unconfirm(void)
+{
+    g_restore_confirmed = false;
+}
+
+int nv_backup_remove(const char *mtd_block, const char *high_file)
+{
+    if (!UP_ASSERT(g_restore_confirmed, "the NV backup is removed only after a restore in this run that every record confirmed"))
+        return -1;
+    // The block goes first: it is what marks the backup as pending, and a
+    // high-NV file left alone by a power cut belongs to no backup.
+    remove_file_logged(mtd_block, "will to remove old modem NV back");
+    remove_file_logged(high_file, "will to remove high modem NV back");
+    nv_sync_parent_dir(mtd_block);
+    g_restore_confirmed = false;
+    return exists(mtd_block) ? -1 : 0;
+}
+
+int nv_stray_high_remove(const char *mtd_block, const char *high_file)
+{
+    if (!UP_ASSERT(!exists(mtd_block), "a high-NV file is removed without its restore only when no backup block stands beside it"))
+        return -1;
+    remove_file_logged(high_file, "will to remove high modem NV back");
+    nv_sync_parent_dir(high_file);
+    return exists(high_file) ? -1 : 0;
 }
 
 int nv_block_set_aside(const char *mtd_block, const char *high_file)

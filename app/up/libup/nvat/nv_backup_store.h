@@ -81,3 +81,24 @@ int nv_block_set_aside(const char *mtd_block, const char *high_file);
 // fsync of the folder that holds path, so a rename or removal in it
 // outlives a power cut. 0, or -1.
 int nv_sync_parent_dir(const char *path);
+
+// The rule that keeps a backup: the block file and its high-NV file are
+// removed only after a restore in this run that every record confirmed.
+// The flag says so. It is set only by mu_restore_nv when every high-NV
+// record, NV record and identity value was confirmed, and cleared at the
+// start of each backup, each restore attempt and each modem step, and by a
+// removal.
+bool nv_restore_confirmed(void);
+void nv_restore_confirm(void);
+void nv_restore_unconfirm(void);
+// Removes the backup: the block file first (it marks the backup as
+// pending), then the high-NV file, each as "rm -rf <path>" with the log
+// lines "<what>" and "run :rm -rf <path>" and a 500 ms pause, then flushes
+// their folder. Without a confirmed restore it logs the broken rule and
+// removes nothing. 0 when no block is left, else -1.
+int nv_backup_remove(const char *mtd_block, const char *high_file);
+// Removes a high-NV file that belongs to no backup (no block file beside
+// it: a backup cut before its block was written, or a removal cut between
+// the two files), the same way. With a block beside it, it logs the broken
+// rule and removes nothing. 0 when the file is gone, else -1.
+int nv_stray_high_remove(const char *mtd_block, const char *high_file);

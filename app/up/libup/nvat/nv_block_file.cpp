@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "kq_assert.h"
 #include "kq_log.h"
 #include "nv_backup_store.h"
 #include "up_api.h"
@@ -40,6 +41,10 @@ int build_image(const char *nv_file, const efs_h_cfg *at_cfg, uint8_t *image, lo
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]nv_bak file size %ld does not fit the block\n\n", *nv_size);
         return -1;
     }
+    if (!UP_ASSERT(*nv_size >= 0 && (uint64_t)NV_BLOCK_HEAD_SIZE + (uint64_t)*nv_size + EFS_H_CFG_SIZE <=
+                                         NV_HIGH_TRAILER_OFFSET,
+                   "the backup file and the identity record are packed before the block's trailer"))
+        return -1;
     unique_fd nv(open(nv_file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!nv.ok()) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open nv_bak file err\n\n");
@@ -190,6 +195,10 @@ int get_nv_at_from_mem_block(const char *nv_file, efs_h_cfg *at_cfg, const char 
         return -1;
     const int32_t nv_size = (int32_t)get_le32(image.get());
     const int32_t at_size = (int32_t)get_le32(image.get() + 4);
+    if (!UP_ASSERT(nv_size >= 0 && at_size >= 0 &&
+                       (uint64_t)NV_BLOCK_HEAD_SIZE + (uint64_t)nv_size + (uint64_t)at_size <= (uint64_t)got,
+                   "the backup is unpacked only from the bytes read of the block"))
+        return -1;
     unlink(nv_file);
     unique_fd nv(open(nv_file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!nv.ok()) {
