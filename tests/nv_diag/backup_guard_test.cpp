@@ -12,20 +12,10 @@
 #include "nv_backup_store.h"
 #include "nv_test_files.h"
 
-using nvtest::read_file;
-using nvtest::temp_dir;
-using nvtest::le32;
-using nvtest::write_file;
+using namespace nvtest;   // the folder's file helpers and byte type
+using testkit::exists;
 
 namespace {
-
-using bytes = std::vector<uint8_t>;
-
-bool exists(const std::string &path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
 
 // Two high-NV records: item 20207 with 3 bytes, item 21239 with 1 byte.
 const bytes k_high = {0xEF, 0x4E, 0x03, 0x00, 0xA1, 0xA2, 0xA3, 0xF7, 0x52, 0x01, 0x00, 0x5A};

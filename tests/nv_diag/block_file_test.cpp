@@ -13,16 +13,7 @@
 #include "nv_backup_store.h"
 #include "nv_test_files.h"
 
-using nvtest::read_file;
-using nvtest::temp_dir;
-using nvtest::le32;
-using nvtest::write_file;
-
-namespace {
-
-using bytes = std::vector<uint8_t>;
-
-} // namespace
+using namespace nvtest;   // the folder's file helpers and byte type
 
 TEST(NvBlockFile, PacksTheBackupAndTheIdentityRecord)
 {

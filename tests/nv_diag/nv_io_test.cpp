@@ -25,9 +25,7 @@
 #include "nv_tables.h"
 #include "up_fd.h"
 
-using nvtest::read_file;
-using nvtest::temp_dir;
-using nvtest::write_file;
+using namespace nvtest;   // the folder's file helpers and byte type
 
 namespace {
 

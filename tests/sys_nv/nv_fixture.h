@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modem_fixture.h"
+#include "test_files.h"
 #include "nv_tables.h"
 
 namespace sysnv {
@@ -105,10 +106,6 @@ inline std::string last_function_level(const modem_package &pkg)
     return last;
 }
 
-inline bool exists(const std::string &path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
+using testkit::exists;
 
 }  // namespace sysnv

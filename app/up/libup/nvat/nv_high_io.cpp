@@ -24,7 +24,6 @@ constexpr int HIGH_WRITE_ATTEMPTS = 5;
 // A port that accepts nothing any more must not keep the writer sending.
 constexpr int HIGH_SEND_RETRIES = 20;
 constexpr uint32_t START_PAUSE_MS = 300;
-constexpr uint32_t RETRY_PAUSE_MS = 500;
 constexpr uint32_t READ_PAUSE_MS = 1000;
 
 // One RF-NV record read and written to file. An item the modem answers
@@ -165,11 +164,7 @@ int Write_High_NV_ITEM(int at_fd, const char *backup_file)
                        (unsigned)id);
                 return -1;
             }
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rcv_ack_packet_Backup_Restore ret %d %02hhx\n\n", n, ans[0]);
-            Sleep(RETRY_PAUSE_MS);
-            failures++;
-            if (failures > 2)
-                Sleep(RETRY_PAUSE_MS);
+            nv_write_retry_pause(n, ans[0], &failures);
         }
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]resp code is %u nvid=%u\n\n", (unsigned)get_le16(&ans[10]),
                (unsigned)get_le16(&ans[12]));

@@ -111,6 +111,15 @@ int Read_Normal_NV_ITEM(const char *diagnose_interface, const char *backup_file)
     return read_list(diagnose_interface, backup_file, qd4700_modem_nv, 331);
 }
 
+void nv_write_retry_pause(int n, unsigned char first, int *failures)
+{
+    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rcv_ack_packet_Backup_Restore ret %d %02hhx\n\n", n, first);
+    Sleep(RETRY_PAUSE_MS);
+    (*failures)++;
+    if (*failures > 2)
+        Sleep(RETRY_PAUSE_MS);
+}
+
 int Write_NV_ITEM(int at_fd, const char *backup_file)
 {
     struct stat st {};
@@ -161,11 +170,7 @@ int Write_NV_ITEM(int at_fd, const char *backup_file)
                 UP_LOG(KQ_LOG_ERROR, "[%s:%d]no answer to the write of NV record %ld: the modem is silent\n\n", i);
                 return -1;
             }
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rcv_ack_packet_Backup_Restore ret %d %02hhx\n\n", n, ans[0]);
-            Sleep(RETRY_PAUSE_MS);
-            failures++;
-            if (failures > 2)
-                Sleep(RETRY_PAUSE_MS);
+            nv_write_retry_pause(n, ans[0], &failures);
         }
         if (!confirmed)
             unconfirmed++;

@@ -13,6 +13,11 @@ int Read_Normal_NV_ITEM(const char *diagnose_interface, const char *backup_file)
 // is silent and would otherwise cost a receive timeout per exchange.
 constexpr int NV_WRITE_SILENT_LIMIT = 3;
 
+// After a write answer that did not confirm its item (n bytes, the first
+// given): logs it and pauses before the next exchange, twice as long from
+// the third failure of the item on, so a busy modem gets time to settle.
+void nv_write_retry_pause(int n, unsigned char first, int *failures);
+
 // Writes every record after the 548-byte header of backup_file through the
 // caller's open diagnostic port. -1 when the file cannot be read, or when any
 // record was not confirmed by the modem after five attempts, or the modem
