@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,13 @@ inline bool exists(const std::string &path)
 {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+// Each of the lines is in the run's syslog.
+inline void expect_logged(const sim_router &r, std::initializer_list<const char *> lines)
+{
+    for (const char *line : lines)
+        EXPECT_TRUE(r.syslog_contains(line)) << "not logged: " << line;
 }
 
 // Every seeded value is back in the modem; `what` names the case.

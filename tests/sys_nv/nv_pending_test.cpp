@@ -64,10 +64,10 @@ TEST(NvPending, RefusedContainerRestoresThePendingBackupBeforeTheStepEnds)
 
     modem_package refused("modem_version ZMR_V200\nmagic 0x4D444F4E\n");
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, refused, on_modem_of(pkg)));
-    EXPECT_TRUE(r.syslog_contains("this file is not a validate modem firmware file."));
-    EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
-    EXPECT_TRUE(r.syslog_contains("reset failed!"));
-    EXPECT_TRUE(r.syslog_contains("update modem image failed"));
+    expect_logged(r, {"this file is not a validate modem firmware file.",
+                      "mu_restore_nv success.",
+                      "reset failed!",
+                      "update modem image failed"});
     expect_nothing_lost(pkg, "refused container");
     expect_backup_gone(r);
 }
@@ -182,10 +182,10 @@ TEST(NvPending, DamagedBlockOfAModemOnTheNewFirmwareIsSetAsideUnderANewName)
     ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/modem_nv.damaged-1", earlier));
 
     ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0);
-    EXPECT_TRUE(r.syslog_contains("the modem NV backup left by an earlier update is damaged, setting it aside"));
-    EXPECT_TRUE(r.syslog_contains("damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-2"));
-    EXPECT_TRUE(r.syslog_contains("the curren modem version is same with update firmware"));
-    EXPECT_TRUE(r.syslog_contains("update system success and will to reboot"));
+    expect_logged(r, {"the modem NV backup left by an earlier update is damaged, setting it aside",
+                      "damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-2",
+                      "the curren modem version is same with update firmware",
+                      "update system success and will to reboot"});
     EXPECT_TRUE(r.second_fs_file("modem_nv.damaged-2") == std::string(block.begin(), block.end()))
         << "the damaged block is not kept as it was";
     EXPECT_EQ(r.second_fs_file("high_nv.damaged-2"), "\x01\x02\x03");

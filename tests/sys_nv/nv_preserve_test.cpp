@@ -39,9 +39,9 @@ TEST(NvPreserve, FullPackageKeepsEveryItemAndIdentityValueAndEndsOnline)
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg));
 
     EXPECT_EQ(r.status(), "0") << r.out("stderr");
-    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
-    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
-    EXPECT_TRUE(r.syslog_contains("update system success and will to reboot"));
+    expect_logged(r, {"backup modem NV success",
+                      "modem update successful,please reset the comuter!",
+                      "update system success and will to reboot"});
     EXPECT_EQ(pkg.modem_log_count("NV wiped: 330 NV items, 6 RF NV items"), 1u) << "the flash wiped the store";
     EXPECT_EQ(pkg.modem_log_count("identity wiped"), 1u);
     expect_nothing_lost(pkg, "full package");
@@ -63,9 +63,7 @@ TEST(NvPreserve, BackupThatFailsFlashesNothingAndRemovesTheBackup)
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
 
     EXPECT_EQ(r.status(), "0") << r.out("stderr");
-    EXPECT_TRUE(r.syslog_contains("backup NV failed and retry 3 timse"));
-    EXPECT_TRUE(r.syslog_contains("backup modem NV failed"));
-    EXPECT_TRUE(r.syslog_contains("update modem image failed"));
+    expect_logged(r, {"backup NV failed and retry 3 timse", "backup modem NV failed", "update modem image failed"});
     EXPECT_TRUE(nothing_flashed(pkg));
     expect_backup_gone(r);
     expect_nothing_lost(pkg, "failed backup");
@@ -125,10 +123,10 @@ TEST(NvPreserve, DamagedBlockFileIsSetAsideAndTheModemBackedUpAfresh)
     ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/modem_nv", block));
     ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
 
-    EXPECT_TRUE(r.syslog_contains("the modem NV backup left by an earlier update is damaged, setting it aside"));
-    EXPECT_TRUE(r.syslog_contains("damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-1"));
-    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
-    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    expect_logged(r, {"the modem NV backup left by an earlier update is damaged, setting it aside",
+                      "damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-1",
+                      "backup modem NV success",
+                      "modem update successful,please reset the comuter!"});
     expect_nothing_lost(pkg, "damaged block");
     expect_backup_gone(r);
     const std::string kept = r.second_fs_file("modem_nv.damaged-1");
@@ -145,9 +143,9 @@ TEST(NvPreserve, SerialNumberThatFailsOnceIsStillInTheBackupOfTheNextAttempt)
     sim_router r;
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
     EXPECT_EQ(pkg.modem_log_count("refused: fault"), 1u);
-    EXPECT_TRUE(r.syslog_contains("Fail to read SN"));
-    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
-    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    expect_logged(r, {"Fail to read SN",
+                      "backup modem NV success",
+                      "modem update successful,please reset the comuter!"});
     EXPECT_EQ(pkg.modem_log_count("identity wiped"), 1u);
     expect_nothing_lost(pkg, "serial number read refused once");
     expect_backup_gone(r);
