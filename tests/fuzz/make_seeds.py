@@ -12,13 +12,19 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def crc16_x25(data):
-    crc = 0xFFFF
+def crc_reflected(data, poly, init, xorout):
+    """A bit-reflected CRC, bit by bit: the register starts at init, the
+    reversed polynomial is poly, and the result is XORed with xorout."""
+    crc = init
     for b in data:
         crc ^= b
         for _ in range(8):
-            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
-    return crc ^ 0xFFFF
+            crc = (crc >> 1) ^ poly if crc & 1 else crc >> 1
+    return crc ^ xorout
+
+
+def crc16_x25(data):
+    return crc_reflected(data, 0x8408, 0xFFFF, 0xFFFF)
 
 
 def stuff(data):
@@ -161,12 +167,7 @@ INI = (b"[About]\nmodem_version=ZMR_V1.0.7\nefs_include=1\nbEFS=0\nbAppEFS=1\n"
 
 
 def crc32_zero_state(data):
-    crc = 0
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xEDB88320 if crc & 1 else crc >> 1
-    return crc ^ 0xFFFFFFFF
+    return crc_reflected(data, 0xEDB88320, 0, 0xFFFFFFFF)
 
 
 def container(ini, entries, magic=0x4D444F4D, count=None, size_delta=0):

@@ -138,14 +138,20 @@ scenario_part_up() {
         { fail "state block not erased"; return 1; }
 }
 
-# imgrenew up with the package as root.bin on JFFS2 from mtdblock6.
-scenario_file_up() {
-    nand_load "" || { fail "nandsim"; return 1; }
-    router_in_service
+# The package as root.bin on a fresh JFFS2 in mtd6, mounted where the
+# router's services leave a package file.
+package_on_jffs2() {
     flash_erase -q -j /dev/mtd6 0 0 || { fail "flash_erase -j mtd6"; return 1; }
     mkdir -p /2ndfile/image_path
     mount -t jffs2 /dev/mtdblock6 /2ndfile/image_path || { fail "mount jffs2"; return 1; }
     cp $PKG /2ndfile/image_path/root.bin && sync || { fail "copy to jffs2"; return 1; }
+}
+
+# imgrenew up with the package as root.bin on JFFS2 from mtdblock6.
+scenario_file_up() {
+    nand_load "" || { fail "nandsim"; return 1; }
+    router_in_service
+    package_on_jffs2 || return 1
     run_tool up
     [ $TOOL_RC -eq 0 ] || { fail "imgrenew up exited $TOOL_RC"; return 1; }
     check_installed || return 1
@@ -212,22 +218,25 @@ scenario_bad_blocks_part() {
 scenario_bad_blocks_file() {
     nand_load 6,30 || { fail "nandsim"; return 1; }
     router_in_service
-    flash_erase -q -j /dev/mtd6 0 0 || { fail "flash_erase -j mtd6"; return 1; }
-    mkdir -p /2ndfile/image_path
-    mount -t jffs2 /dev/mtdblock6 /2ndfile/image_path || { fail "mount jffs2"; return 1; }
-    cp $PKG /2ndfile/image_path/root.bin && sync || { fail "copy to jffs2"; return 1; }
+    package_on_jffs2 || return 1
     run_tool up
     bad_blocks_checks
 }
 
-# A router that holds a public key: the signed package installs.
-scenario_signed_up() {
+# A router in service that holds the public key runs imgrenew up on the
+# package $1 written into the package partition; the key is removed after.
+up_with_key() {
     nand_load "" || { fail "nandsim"; return 1; }
     router_in_service
     mkdir -p /etc/imgrenew/keys && cp /kt/keys/release.pub /etc/imgrenew/keys/ || { fail "key"; return 1; }
-    nandwrite -q -p /dev/mtd6 /kt/pkg/signed.bin || { fail "nandwrite of the package"; return 1; }
+    nandwrite -q -p /dev/mtd6 "$1" || { fail "nandwrite of the package"; return 1; }
     run_tool up
     rm -rf /etc/imgrenew
+}
+
+# A router that holds a public key: the signed package installs.
+scenario_signed_up() {
+    up_with_key /kt/pkg/signed.bin || return 1
     [ $TOOL_RC -eq 0 ] || { fail "imgrenew up exited $TOOL_RC"; return 1; }
     log_has "package signature verified, key id " || { fail "signature not verified"; return 1; }
     log_has "trusted comment: kernel tier" || { fail "trusted comment not logged"; return 1; }
@@ -237,12 +246,7 @@ scenario_signed_up() {
 # The same router and the signed package with a flipped kernel byte: refused
 # before any partition is erased.
 scenario_tampered_up() {
-    nand_load "" || { fail "nandsim"; return 1; }
-    router_in_service
-    mkdir -p /etc/imgrenew/keys && cp /kt/keys/release.pub /etc/imgrenew/keys/ || { fail "key"; return 1; }
-    nandwrite -q -p /dev/mtd6 /kt/pkg/tampered.bin || { fail "nandwrite of the package"; return 1; }
-    run_tool up
-    rm -rf /etc/imgrenew
+    up_with_key /kt/pkg/tampered.bin || return 1
     log_has "package signature check failed: wrong signature" || { fail "no 'wrong signature' in the log"; return 1; }
     log_has "update system failed and will to reboot" || { fail "no failure recovery"; return 1; }
     for m in 0 2 3 4; do

@@ -24,6 +24,15 @@ std::vector<uint8_t> write32_request(uint32_t addr, const std::vector<uint8_t> &
     return p;
 }
 
+// Starts the virtual modem with the arguments and opens its diagnostic port
+// raw. Call through ASSERT_NO_FATAL_FAILURE.
+void start_with_port(modem_harness &modem, unique_fd &port, const std::vector<std::string> &args)
+{
+    ASSERT_TRUE(modem.start(args));
+    port.reset(raw_open(modem.diag_port()));
+    ASSERT_TRUE(port.ok());
+}
+
 std::vector<uint8_t> nak(uint16_t code)
 {
     return {0x03, (uint8_t)(code >> 8), (uint8_t)code};
@@ -32,9 +41,8 @@ std::vector<uint8_t> nak(uint16_t code)
 TEST(Modemsim, ProgrammerRefusesWhatARealOneRefuses)
 {
     modem_harness modem;
-    ASSERT_TRUE(modem.start({"--start", "programmer"}));
-    unique_fd port(raw_open(modem.diag_port()));
-    ASSERT_TRUE(port.ok());
+    unique_fd port;
+    ASSERT_NO_FATAL_FAILURE(start_with_port(modem, port, {"--start", "programmer"}));
     auto block = test_bytes(1024, 1);
     struct {
         const char *what;
@@ -77,9 +85,8 @@ TEST(Modemsim, ProgrammerRefusesWhatARealOneRefuses)
 TEST(Modemsim, BrokenFramesAreNakedWithTheFramingCode)
 {
     modem_harness modem;
-    ASSERT_TRUE(modem.start({"--start", "download"}));
-    unique_fd port(raw_open(modem.diag_port()));
-    ASSERT_TRUE(port.ok());
+    unique_fd port;
+    ASSERT_NO_FATAL_FAILURE(start_with_port(modem, port, {"--start", "download"}));
     struct {
         std::vector<uint8_t> wire;
         uint16_t code;
@@ -111,9 +118,8 @@ TEST(Modemsim, BrokenFramesAreNakedWithTheFramingCode)
 TEST(Modemsim, ProgrammerWithAHoleNeverAnswersGo)
 {
     modem_harness modem;
-    ASSERT_TRUE(modem.start({"--start", "download"}));
-    unique_fd port(raw_open(modem.diag_port()));
-    ASSERT_TRUE(port.ok());
+    unique_fd port;
+    ASSERT_NO_FATAL_FAILURE(start_with_port(modem, port, {"--start", "download"}));
     auto block = test_bytes(16, 2);
     EXPECT_EQ(raw_exchange(port.get(), write32_request(0x100000, block)).payload, std::vector<uint8_t>{0x02});
     // The block at 0x100010 was skipped.
@@ -154,9 +160,8 @@ TEST(Modemsim, PowerSwitchRemovesEveryPortAndBringsNormalFirmwareBack)
 TEST(Modemsim, SwitchReEnumeratesWithTheDownloadModePortNumber)
 {
     modem_harness modem;
-    ASSERT_TRUE(modem.start({"--download-tty", "3", "--enum-delay", "300"}));
-    unique_fd port(raw_open(modem.diag_port()));
-    ASSERT_TRUE(port.ok());
+    unique_fd port;
+    ASSERT_NO_FATAL_FAILURE(start_with_port(modem, port, {"--download-tty", "3", "--enum-delay", "300"}));
     ASSERT_TRUE(raw_send(port.get(), {0x29, 0x01, 0x00}, false));
     EXPECT_EQ(raw_receive(port.get(), 2000).payload, (std::vector<uint8_t>{0x29, 0x01, 0x00}));
     ASSERT_TRUE(raw_send(port.get(), {0x3A}, false));
@@ -174,9 +179,8 @@ TEST(Modemsim, SwitchReEnumeratesWithTheDownloadModePortNumber)
 TEST(Modemsim, FaultFileIsFollowedWhileRunningAndStopCleansUp)
 {
     modem_harness modem;
-    ASSERT_TRUE(modem.start({"--start", "download"}));
-    unique_fd port(raw_open(modem.diag_port()));
-    ASSERT_TRUE(port.ok());
+    unique_fd port;
+    ASSERT_NO_FATAL_FAILURE(start_with_port(modem, port, {"--start", "download"}));
     modem.write_faults("# the second NOP from now on goes unanswered\ndrop nop 2\nnak preq 1 6\n");
     EXPECT_TRUE(raw_exchange(port.get(), {0x06}).got);
     EXPECT_FALSE(raw_exchange(port.get(), {0x06}, 400).got);

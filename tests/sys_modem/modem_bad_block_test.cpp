@@ -30,8 +30,7 @@ TEST(ModemBadBlocks, BadBlocksBeforeAndInsideTheModemRecordAreSteppedOver)
 
     sim_router r({"--bad-block", "6:1", "--bad-block", "6:12"});
     ASSERT_TRUE(r.ok());
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg));
 
     EXPECT_EQ(r.status(), "0") << r.out("stderr");
     EXPECT_FALSE(r.syslog_contains("update modem image failed"));

@@ -118,6 +118,19 @@ inline ::testing::AssertionResult load_for_upgrade(sim_router &r, const modem_pa
     return ::testing::AssertionSuccess();
 }
 
+// Loads the package and runs imgrenew up with the virtual modem (by default
+// the package's own). Call through ASSERT_NO_FATAL_FAILURE.
+inline void load_and_up(sim_router &r, const modem_package &pkg, const simharness::run_options &o)
+{
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
+}
+
+inline void load_and_up(sim_router &r, const modem_package &pkg, double scale = 20)
+{
+    load_and_up(r, pkg, with_modem(pkg, scale));
+}
+
 // A failed modem step ends the upgrade without a completion (the modem
 // installer sends no failure report of its own) and asks for the reboot.
 inline void expect_failed_upgrade_bus(const std::vector<simharness::bus_message> &bus)

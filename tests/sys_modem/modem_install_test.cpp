@@ -38,6 +38,14 @@ std::vector<int> figures_between(const sim_router &r, const std::string &from, c
     return out;
 }
 
+// Loads the package, runs imgrenew up, and the run leaves state 0. Call
+// through ASSERT_NO_FATAL_FAILURE.
+void up_succeeds(sim_router &r, const modem_package &pkg)
+{
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg));
+    EXPECT_EQ(r.status(), "0") << r.out("stderr");
+}
+
 void expect_router_records_installed(const sim_router &r, const modem_package &pkg)
 {
     EXPECT_TRUE(sysrouter::partition_holds(r, 2, pkg.kernel));
@@ -107,10 +115,8 @@ TEST(ModemInstall, Dsp1RefusedOnceIsSentAgainAfterOnePowerCycleWithoutTheInstall
     modem_package pkg;
     pkg.modem_faults("fail-image dsp1 1\n");
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(up_succeeds(r, pkg));
 
-    EXPECT_EQ(r.status(), "0") << r.out("stderr");
     EXPECT_TRUE(r.syslog_contains("downlaod Dsp1 file faield."));
     EXPECT_EQ(pkg.modem_log_count("power off"), 2u) << "the first power cycle and one for the retry";
     EXPECT_TRUE(r.syslog_contains("will to do NO 1 retry downlaod"));
@@ -138,10 +144,8 @@ TEST(ModemInstall, DroppedRefusedAndCorruptedStreamAnswersAreRecoveredBlockByBlo
                      "nak stream-write@0x1000 1\n"
                      "badfcs stream-write@0x1400 1\n");
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(up_succeeds(r, pkg));
 
-    EXPECT_EQ(r.status(), "0") << r.out("stderr");
     EXPECT_EQ(pkg.modem_log_count("fault drop stream-write"), 1u);
     EXPECT_EQ(pkg.modem_log_count("fault nak stream-write"), 1u);
     EXPECT_EQ(pkg.modem_log_count("fault badfcs"), 1u);
@@ -160,10 +164,8 @@ TEST(ModemVersion, ModemRunningTheConfiguredVersionIsNotFlashed)
     modem_package pkg("modem_version ZMR_V200\nversion_check 1\n");
     pkg.modem_version("ZMR_V200");
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(up_succeeds(r, pkg));
 
-    EXPECT_EQ(r.status(), "0") << r.out("stderr");
     EXPECT_TRUE(r.syslog_contains("no need to update current modem firmware"));
     EXPECT_TRUE(r.syslog_contains("the curren modem version is same with update firmware"));
     EXPECT_TRUE(nothing_flashed(pkg));
@@ -179,10 +181,8 @@ TEST(ModemVersion, OnlyTheEfsDiffersSoTheBaseImagesAreSkipped)
     modem_package pkg("modem_version ZMR_V200_EFS3\n");
     pkg.modem_version("ZMR_V200_EFS2");
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(up_succeeds(r, pkg));
 
-    EXPECT_EQ(r.status(), "0") << r.out("stderr");
     EXPECT_TRUE(r.syslog_contains("imageversion=ZMR_V200"));
     EXPECT_TRUE(r.syslog_contains("need to update current modem firmware"));
     EXPECT_EQ(syslog_count(r, "this sub image had beend update"), 6u);

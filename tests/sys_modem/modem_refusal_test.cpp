@@ -6,60 +6,68 @@ using namespace sysmodem;
 
 namespace {
 
-// Runs imgrenew up with a container built with the extra description lines
-// and checks that the modem step failed before anything was flashed. The
-// router records are skipped: an erased state word reads as "router done".
-void run_refused(const std::string &lines, sim_router *r, const std::string &faults = "")
+// A refused container: the extra description lines, the modem's fault
+// rules, and the syslog lines that must be there and those that must not
+// (why in `because`).
+struct refusal {
+    const char *name;
+    const char *lines;
+    const char *faults;
+    std::vector<const char *> logged;
+    std::vector<const char *> not_logged;
+    const char *because;
+};
+
+const refusal k_refusals[] = {
+    // Status FUU_FLE_ERR through the closing steps: the result is FUU_RSET_ERR.
+    {"WrongContainerMagicEndsWithTheResetStatus", "magic 0x4D444F4E\n", "",
+     {"this file is not a validate modem firmware file.", "reset failed!"},
+     {"get ini config info successful."}, ""},
+    {"FlippedChecksumByteFlashesNothing", "flip_checksum_byte 2\n", "",
+     {"all modem firmware crc is 0x"},
+     {"reset failed!", "get ini config info successful."}, "a checksum mismatch is -1, not 6"},
+    {"FortyDeclaredEntriesAreRefusedBeforeTheTableIsRead", "declare_entries 40\n", "",
+     {"modem firmware declares 40 sub images, at most 15 fit, refused", "reset failed!"},
+     {"headbuf[0]"}, ""},
+    // efs_restore 1 asks for the backup; the modem never answers an NV
+    // request. (efs_include 1, which forces the backup, is in tests/sys_nv.)
+    {"ContainerAskingForNvPreservationIsNotFlashedWhenTheBackupFails", "efs_restore 1\n", "silent nv 1\n",
+     {"backup modem NV failed", "get ini config info successful."}, {}, ""},
+};
+
+// A row is named by its case in gtest's messages.
+void PrintTo(const refusal &c, std::ostream *os)
 {
-    modem_package pkg("modem_version ZMR_V200\n" + lines);
-    pkg.modem_faults(faults);
-    ASSERT_EQ(r->load_package(pkg.path), 0);
-    ASSERT_EQ(r->run({"imgrenew", "up"}, with_modem(pkg)), 0);
-    EXPECT_EQ(r->status(), "0") << r->out("stderr");
-    EXPECT_TRUE(r->syslog_contains("update modem image failed"));
-    EXPECT_TRUE(r->syslog_contains("update system failed and will to reboot"));
-    EXPECT_TRUE(nothing_flashed(pkg));
-    EXPECT_EQ(r->second_fs_file("fsbl.mbn"), "");
-    expect_failed_upgrade_bus(r->bus());
+    *os << c.name;
 }
 
 } // namespace
 
-TEST(ModemRefusal, WrongContainerMagicEndsWithTheResetStatus)
-{
-    sim_router r;
-    run_refused("magic 0x4D444F4E\n", &r);
-    EXPECT_TRUE(r.syslog_contains("this file is not a validate modem firmware file."));
-    // Status FUU_FLE_ERR through the closing steps: the result is FUU_RSET_ERR.
-    EXPECT_TRUE(r.syslog_contains("reset failed!"));
-    EXPECT_FALSE(r.syslog_contains("get ini config info successful."));
-}
+class ModemRefusal : public ::testing::TestWithParam<refusal> {};
 
-TEST(ModemRefusal, FlippedChecksumByteFlashesNothing)
+// The modem step fails before anything was flashed or backed up. The router
+// records are skipped: an erased state word reads as "router done".
+TEST_P(ModemRefusal, FlashesNothingAndAsksForTheReboot)
 {
+    const refusal &c = GetParam();
+    modem_package pkg(std::string("modem_version ZMR_V200\n") + c.lines);
+    pkg.modem_faults(c.faults);
     sim_router r;
-    run_refused("flip_checksum_byte 2\n", &r);
-    EXPECT_TRUE(r.syslog_contains("all modem firmware crc is 0x"));
-    EXPECT_FALSE(r.syslog_contains("reset failed!")) << "a checksum mismatch is -1, not 6";
-    EXPECT_FALSE(r.syslog_contains("get ini config info successful."));
-}
+    ASSERT_EQ(r.load_package(pkg.path), 0);
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
 
-TEST(ModemRefusal, FortyDeclaredEntriesAreRefusedBeforeTheTableIsRead)
-{
-    sim_router r;
-    run_refused("declare_entries 40\n", &r);
-    EXPECT_TRUE(r.syslog_contains("modem firmware declares 40 sub images, at most 15 fit, refused"));
-    EXPECT_TRUE(r.syslog_contains("reset failed!"));
-    EXPECT_FALSE(r.syslog_contains("headbuf[0]"));
-}
-
-TEST(ModemRefusal, ContainerAskingForNvPreservationIsNotFlashedWhenTheBackupFails)
-{
-    // efs_restore 1 asks for the backup; the modem never answers an NV
-    // request. (efs_include 1, which forces the backup, is in tests/sys_nv.)
-    sim_router r;
-    run_refused("efs_restore 1\n", &r, "silent nv 1\n");
-    EXPECT_TRUE(r.syslog_contains("backup modem NV failed"));
-    EXPECT_TRUE(r.syslog_contains("get ini config info successful."));
+    EXPECT_EQ(r.status(), "0") << r.out("stderr");
+    EXPECT_TRUE(r.syslog_contains("update modem image failed"));
+    EXPECT_TRUE(r.syslog_contains("update system failed and will to reboot"));
+    EXPECT_TRUE(nothing_flashed(pkg));
+    EXPECT_EQ(r.second_fs_file("fsbl.mbn"), "");
     EXPECT_EQ(r.second_fs_file("modem_nv"), "");
+    expect_failed_upgrade_bus(r.bus());
+    for (const char *line : c.logged)
+        EXPECT_TRUE(r.syslog_contains(line)) << line;
+    for (const char *line : c.not_logged)
+        EXPECT_FALSE(r.syslog_contains(line)) << line << ": " << c.because;
 }
+
+INSTANTIATE_TEST_SUITE_P(Containers, ModemRefusal, ::testing::ValuesIn(k_refusals),
+                         [](const ::testing::TestParamInfo<refusal> &i) { return std::string(i.param.name); });

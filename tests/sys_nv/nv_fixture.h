@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,13 @@
 namespace sysnv {
 
 using sysmodem::bytes;
+using sysmodem::load_and_up;
+using sysmodem::load_for_upgrade;
 using sysmodem::modem_package;
+using sysmodem::nothing_flashed;
 using sysmodem::random_bytes;
 using sysmodem::sim_router;
+using sysmodem::with_modem;
 
 // The INI of the container: efs_include 1 flashes the EFS and forces the
 // backup and restore; efs_restore 1 makes the step read the identity flags,
@@ -107,5 +112,28 @@ inline std::string last_function_level(const modem_package &pkg)
 }
 
 using testkit::exists;
+
+// Each of the lines is in the run's syslog.
+inline void expect_logged(const sim_router &r, std::initializer_list<const char *> lines)
+{
+    for (const char *line : lines)
+        EXPECT_TRUE(r.syslog_contains(line)) << "not logged: " << line;
+}
+
+// Every seeded value is back in the modem; `what` names the case.
+inline void expect_nothing_lost(const modem_package &pkg, const std::string &what)
+{
+    const loss l = count_lost(pkg);
+    EXPECT_EQ(l.nv, 0) << what << ": NV items lost";
+    EXPECT_EQ(l.rf, 0) << what << ": RF NV items lost";
+    EXPECT_EQ(l.identity, 0) << what << ": identity values lost";
+}
+
+// Neither the NV block file nor the high-NV file is left in /2ndfile.
+inline void expect_backup_gone(const sim_router &r)
+{
+    EXPECT_FALSE(exists(r.state() + "/2ndfile/modem_nv"));
+    EXPECT_FALSE(exists(r.state() + "/2ndfile/high_nv"));
+}
 
 }  // namespace sysnv

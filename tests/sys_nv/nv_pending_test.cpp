@@ -9,9 +9,6 @@
 #include "scratch_dir.h"
 
 using namespace sysnv;
-using sysmodem::load_for_upgrade;
-using sysmodem::nothing_flashed;
-using sysmodem::with_modem;
 
 namespace {
 
@@ -25,8 +22,7 @@ void fail_after_wipe(sim_router *r, const modem_package &pkg)
 {
     seed_store(pkg);
     pkg.modem_faults("fail-image dsp1 *\n");
-    ASSERT_TRUE(load_for_upgrade(*r, pkg));
-    ASSERT_EQ(r->run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(*r, pkg, k_scale));
     ASSERT_TRUE(r->syslog_contains("update modem failed and retry 3 times")) << r->out("stderr");
     ASSERT_EQ(r->second_fs_file("modem_nv").size(), 262144u);
     const loss l = count_lost(pkg);
@@ -36,32 +32,17 @@ void fail_after_wipe(sim_router *r, const modem_package &pkg)
     pkg.modem_faults("");
 }
 
-void expect_nothing_lost(const modem_package &pkg, const std::string &what)
-{
-    const loss l = count_lost(pkg);
-    EXPECT_EQ(l.nv, 0) << what << ": NV items lost";
-    EXPECT_EQ(l.rf, 0) << what << ": RF NV items lost";
-    EXPECT_EQ(l.identity, 0) << what << ": identity values lost";
-}
-
 void expect_backup_kept(const sim_router &r, const std::string &what)
 {
     EXPECT_EQ(r.second_fs_file("modem_nv").size(), 262144u) << what << ": the pending backup was removed";
     EXPECT_TRUE(exists(r.state() + "/2ndfile/high_nv")) << what << ": the high-NV file was removed";
 }
 
-void expect_backup_gone(const sim_router &r)
-{
-    EXPECT_FALSE(exists(r.state() + "/2ndfile/modem_nv"));
-    EXPECT_FALSE(exists(r.state() + "/2ndfile/high_nv"));
-}
-
 // A rerun of the same package on a modem that now answers: the pending
 // backup is restored, every value is back and the backup is gone.
 void rerun_restores_everything(sim_router *r, const modem_package &pkg, const std::string &what)
 {
-    ASSERT_TRUE(load_for_upgrade(*r, pkg)) << what;
-    ASSERT_EQ(r->run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0) << what;
+    ASSERT_NO_FATAL_FAILURE(load_and_up(*r, pkg, k_scale)) << what;
     EXPECT_TRUE(r->syslog_contains("mu_restore_nv success.")) << what;
     expect_nothing_lost(pkg, what);
     expect_backup_gone(*r);
@@ -82,12 +63,11 @@ TEST(NvPending, RefusedContainerRestoresThePendingBackupBeforeTheStepEnds)
     fail_after_wipe(&r, pkg);
 
     modem_package refused("modem_version ZMR_V200\nmagic 0x4D444F4E\n");
-    ASSERT_TRUE(load_for_upgrade(r, refused));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, on_modem_of(pkg)), 0);
-    EXPECT_TRUE(r.syslog_contains("this file is not a validate modem firmware file."));
-    EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
-    EXPECT_TRUE(r.syslog_contains("reset failed!"));
-    EXPECT_TRUE(r.syslog_contains("update modem image failed"));
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, refused, on_modem_of(pkg)));
+    expect_logged(r, {"this file is not a validate modem firmware file.",
+                      "mu_restore_nv success.",
+                      "reset failed!",
+                      "update modem image failed"});
     expect_nothing_lost(pkg, "refused container");
     expect_backup_gone(r);
 }
@@ -102,8 +82,7 @@ TEST(NvPending, PackageWithoutPreservationRestoresThePendingBackupFirst)
     // flash does not touch its NV file system.
     modem_package plain("modem_version ZMR_V200\nefs_include 0\nefs_restore 0\nversion_check 1\n");
     pkg.dir.put("modem/flash_wipe", "none\n");
-    ASSERT_TRUE(load_for_upgrade(r, plain));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, on_modem_of(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, plain, on_modem_of(pkg)));
     EXPECT_TRUE(r.syslog_contains("the modem NV backup of an earlier update was never restored: restoring it first"));
     EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
     EXPECT_FALSE(r.syslog_contains("backup modem NV success")) << "this package asks for no backup";
@@ -155,8 +134,7 @@ TEST(NvPending, EmptyOrShortHighNvFileFailsTheRestoreAndKeepsTheBackup)
     };
     for (const auto &c : cases) {
         ASSERT_TRUE(simharness::write_file(high, bytes(whole.begin(), whole.begin() + (long)c.keep)));
-        ASSERT_TRUE(load_for_upgrade(r, pkg));
-        ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0);
+        ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, k_scale));
         const std::string what = "high_nv of " + std::to_string(c.keep) + " bytes";
         EXPECT_TRUE(r.syslog_contains(c.line)) << what;
         EXPECT_TRUE(r.syslog_contains("after update, resoter NV failed")) << what;
@@ -204,10 +182,10 @@ TEST(NvPending, DamagedBlockOfAModemOnTheNewFirmwareIsSetAsideUnderANewName)
     ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/modem_nv.damaged-1", earlier));
 
     ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0);
-    EXPECT_TRUE(r.syslog_contains("the modem NV backup left by an earlier update is damaged, setting it aside"));
-    EXPECT_TRUE(r.syslog_contains("damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-2"));
-    EXPECT_TRUE(r.syslog_contains("the curren modem version is same with update firmware"));
-    EXPECT_TRUE(r.syslog_contains("update system success and will to reboot"));
+    expect_logged(r, {"the modem NV backup left by an earlier update is damaged, setting it aside",
+                      "damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-2",
+                      "the curren modem version is same with update firmware",
+                      "update system success and will to reboot"});
     EXPECT_TRUE(r.second_fs_file("modem_nv.damaged-2") == std::string(block.begin(), block.end()))
         << "the damaged block is not kept as it was";
     EXPECT_EQ(r.second_fs_file("high_nv.damaged-2"), "\x01\x02\x03");
@@ -223,8 +201,7 @@ TEST(NvPending, BackupWithoutAnyNvRecordFlashesNothing)
     // The modem answers every NV read with "not set".
     pkg.modem_faults("status nv-read * 5\n");
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, k_scale)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, k_scale));
     EXPECT_EQ(sysmodem::syslog_count(r, "the NV backup holds no NV record (548 bytes): it is no backup"), 3u);
     EXPECT_TRUE(r.syslog_contains("backup modem NV failed"));
     EXPECT_TRUE(r.syslog_contains("update modem image failed"));

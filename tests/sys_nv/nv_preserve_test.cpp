@@ -4,33 +4,21 @@
 #include "nv_fixture.h"
 
 using namespace sysnv;
-using sysmodem::load_for_upgrade;
-using sysmodem::nothing_flashed;
-using sysmodem::with_modem;
 
 namespace {
 
-void expect_nothing_lost(const modem_package &pkg, const std::string &what)
-{
-    loss l = count_lost(pkg);
-    EXPECT_EQ(l.nv, 0) << what << ": NV items lost";
-    EXPECT_EQ(l.rf, 0) << what << ": RF NV items lost";
-    EXPECT_EQ(l.identity, 0) << what << ": identity values lost";
-}
-
-void expect_backups_gone(const sim_router &r)
-{
-    EXPECT_FALSE(exists(r.state() + "/2ndfile/modem_nv"));
-    EXPECT_FALSE(exists(r.state() + "/2ndfile/high_nv"));
-}
+// The NV-preserving container, whose AMSS makes the modem run ZMR_V200
+// after its flash, for a modem with a seeded store.
+struct seeded_package : modem_package {
+    seeded_package() : modem_package(NV_INI, "ZMR_V200") { seed_store(*this); }
+};
 
 // A first run whose restore is refused for item 1814 in every attempt: the
 // modem is flashed, the backup is kept and the step fails.
 void run_with_unconfirmed_item(sim_router *r, const modem_package &pkg)
 {
     pkg.modem_faults("status nv-write@1814 *\n");
-    ASSERT_TRUE(load_for_upgrade(*r, pkg));
-    ASSERT_EQ(r->run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(*r, pkg, 40));
     EXPECT_TRUE(r->syslog_contains("call mu_restore_nv failed"));
     EXPECT_TRUE(r->syslog_contains("update modem image failed"));
     EXPECT_FALSE(r->syslog_contains("modem update successful,please reset the comuter!"));
@@ -45,23 +33,21 @@ void run_with_unconfirmed_item(sim_router *r, const modem_package &pkg)
 
 TEST(NvPreserve, FullPackageKeepsEveryItemAndIdentityValueAndEndsOnline)
 {
-    modem_package pkg(NV_INI, "ZMR_V200");
-    seed_store(pkg);
+    seeded_package pkg;
     ASSERT_EQ(preserved_items().size(), 330u);
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg));
 
     EXPECT_EQ(r.status(), "0") << r.out("stderr");
-    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
-    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
-    EXPECT_TRUE(r.syslog_contains("update system success and will to reboot"));
+    expect_logged(r, {"backup modem NV success",
+                      "modem update successful,please reset the comuter!",
+                      "update system success and will to reboot"});
     EXPECT_EQ(pkg.modem_log_count("NV wiped: 330 NV items, 6 RF NV items"), 1u) << "the flash wiped the store";
     EXPECT_EQ(pkg.modem_log_count("identity wiped"), 1u);
     expect_nothing_lost(pkg, "full package");
     for (const char *type : {"hex", "partition", "dbl", "osbl", "amss", "dsp1", "dsp2", "efs"})
         EXPECT_TRUE(pkg.flash_holds(type)) << type << " is not byte-exact in the modem's flash";
-    expect_backups_gone(r);
+    expect_backup_gone(r);
     EXPECT_EQ(last_function_level(pkg), "1") << "the modem is not online";
     EXPECT_TRUE(sysrouter::partition_holds(r, 2, pkg.kernel));
     sysrouter::expect_successful_bus(r.bus());
@@ -69,29 +55,24 @@ TEST(NvPreserve, FullPackageKeepsEveryItemAndIdentityValueAndEndsOnline)
 
 TEST(NvPreserve, BackupThatFailsFlashesNothingAndRemovesTheBackup)
 {
-    modem_package pkg(NV_INI, "ZMR_V200");
-    seed_store(pkg);
+    seeded_package pkg;
     // The modem falls silent at the 40th NV exchange of every attempt and
     // stays so until a power cycle, which the backup does not make.
     pkg.modem_faults("silent nv 40\n");
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
 
     EXPECT_EQ(r.status(), "0") << r.out("stderr");
-    EXPECT_TRUE(r.syslog_contains("backup NV failed and retry 3 timse"));
-    EXPECT_TRUE(r.syslog_contains("backup modem NV failed"));
-    EXPECT_TRUE(r.syslog_contains("update modem image failed"));
+    expect_logged(r, {"backup NV failed and retry 3 timse", "backup modem NV failed", "update modem image failed"});
     EXPECT_TRUE(nothing_flashed(pkg));
-    expect_backups_gone(r);
+    expect_backup_gone(r);
     expect_nothing_lost(pkg, "failed backup");
     sysmodem::expect_failed_upgrade_bus(r.bus());
 }
 
 TEST(NvPreserve, UnconfirmedRecordFailsTheRestoreKeepsTheBackupAndTheRerunRestoresAll)
 {
-    modem_package pkg(NV_INI, "ZMR_V200");
-    seed_store(pkg);
+    seeded_package pkg;
     sim_router r;
     run_with_unconfirmed_item(&r, pkg);
 
@@ -99,12 +80,11 @@ TEST(NvPreserve, UnconfirmedRecordFailsTheRestoreKeepsTheBackupAndTheRerunRestor
     // router loads again. The modem runs the new firmware with what is left
     // of its items, so the rerun finds no update to make but the backup.
     pkg.modem_faults("");
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
     EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet: restoring it"));
     EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
     expect_nothing_lost(pkg, "rerun");
-    expect_backups_gone(r);
+    expect_backup_gone(r);
     EXPECT_EQ(last_function_level(pkg), "1");
 }
 
@@ -112,8 +92,7 @@ TEST(NvPreserve, PendingBackupIsRestoredWhenTheModemAlreadyRunsTheNewFirmware)
 {
     // A modem at the new version with a wiped store, and a valid block file
     // left by an earlier step cut before its restore.
-    modem_package pkg(NV_INI, "ZMR_V200");
-    seed_store(pkg);
+    seeded_package pkg;
     sim_router r;
     run_with_unconfirmed_item(&r, pkg);
     std::filesystem::remove_all(pkg.modem_state + "/nv");
@@ -130,13 +109,12 @@ TEST(NvPreserve, PendingBackupIsRestoredWhenTheModemAlreadyRunsTheNewFirmware)
     EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet: restoring it"));
     EXPECT_EQ(pkg.modem_log_count("attach download"), switches) << "the modem was flashed again";
     expect_nothing_lost(pkg, "pending backup");
-    expect_backups_gone(r);
+    expect_backup_gone(r);
 }
 
 TEST(NvPreserve, DamagedBlockFileIsSetAsideAndTheModemBackedUpAfresh)
 {
-    modem_package pkg(NV_INI, "ZMR_V200");
-    seed_store(pkg);
+    seeded_package pkg;
     sim_router r;
     ASSERT_TRUE(load_for_upgrade(r, pkg));
     // A block whose NV size (1 MiB) does not fit its 256 KiB.
@@ -145,32 +123,30 @@ TEST(NvPreserve, DamagedBlockFileIsSetAsideAndTheModemBackedUpAfresh)
     ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/modem_nv", block));
     ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
 
-    EXPECT_TRUE(r.syslog_contains("the modem NV backup left by an earlier update is damaged, setting it aside"));
-    EXPECT_TRUE(r.syslog_contains("damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-1"));
-    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
-    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    expect_logged(r, {"the modem NV backup left by an earlier update is damaged, setting it aside",
+                      "damaged NV backup /2ndfile/modem_nv set aside as /2ndfile/modem_nv.damaged-1",
+                      "backup modem NV success",
+                      "modem update successful,please reset the comuter!"});
     expect_nothing_lost(pkg, "damaged block");
-    expect_backups_gone(r);
+    expect_backup_gone(r);
     const std::string kept = r.second_fs_file("modem_nv.damaged-1");
     EXPECT_TRUE(kept == std::string(block.begin(), block.end())) << "the damaged block is not kept as it was";
 }
 
 TEST(NvPreserve, SerialNumberThatFailsOnceIsStillInTheBackupOfTheNextAttempt)
 {
-    modem_package pkg(NV_INI, "ZMR_V200");
-    seed_store(pkg);
+    seeded_package pkg;
     // The second AT+KQTSN (the first is the IMEI check before the backup)
     // is the serial-number read: it gets ERROR, the first backup attempt
     // fails, and the second must still ask for the serial number.
     pkg.modem_faults("nak at-kqtsn 2\n");
     sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
     EXPECT_EQ(pkg.modem_log_count("refused: fault"), 1u);
-    EXPECT_TRUE(r.syslog_contains("Fail to read SN"));
-    EXPECT_TRUE(r.syslog_contains("backup modem NV success"));
-    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    expect_logged(r, {"Fail to read SN",
+                      "backup modem NV success",
+                      "modem update successful,please reset the comuter!"});
     EXPECT_EQ(pkg.modem_log_count("identity wiped"), 1u);
     expect_nothing_lost(pkg, "serial number read refused once");
-    expect_backups_gone(r);
+    expect_backup_gone(r);
 }

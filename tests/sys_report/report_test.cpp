@@ -55,6 +55,17 @@ simharness::run_options scaled(double scale)
     return o;
 }
 
+// A started router that loaded the five-record package and ran imgrenew up
+// with the options. Call through ASSERT_NO_FATAL_FAILURE.
+void up_with_package(sim_router &r, bool without_webpages, const simharness::run_options &o)
+{
+    scratch_dir d;
+    std::string pkg = make_package(d, without_webpages);
+    ASSERT_TRUE(r.ok());
+    ASSERT_EQ(r.load_package(pkg), 0);
+    r.run({"imgrenew", "up"}, o);
+}
+
 const std::vector<std::string> k_names = {"version_info.txt", "boot_nontrust.bin", "zImage", "rootfs.jffs2",
                                           "2ndfs.tar.bz2"};
 
@@ -129,12 +140,8 @@ std::string record_row_of(const std::string &html, const std::string &name)
 
 TEST(Report, SuccessfulRunShowsEveryRecordTheProgressAndTheFlashWork)
 {
-    scratch_dir d;
-    std::string pkg = make_package(d, false);
     sim_router r;
-    ASSERT_TRUE(r.ok());
-    ASSERT_EQ(r.load_package(pkg), 0);
-    r.run({"imgrenew", "up"}, scaled(20));
+    ASSERT_NO_FATAL_FAILURE(up_with_package(r, false, scaled(20)));
     ASSERT_EQ(r.status(), "0");
     std::string html = report_of(r.state(), "success",
                                  R"j({"lanes": ["records /dev/mtd0", "records /dev/mtd2", "records /dev/mtd3",
@@ -186,12 +193,8 @@ TEST(Report, SuccessfulRunShowsEveryRecordTheProgressAndTheFlashWork)
 
 TEST(Report, FailedRunMarksTheFailingRecordAndTheFailureReport)
 {
-    scratch_dir d;
-    std::string pkg = make_package(d, true);
     sim_router r;
-    ASSERT_TRUE(r.ok());
-    ASSERT_EQ(r.load_package(pkg), 0);
-    r.run({"imgrenew", "up"}, scaled(20));
+    ASSERT_NO_FATAL_FAILURE(up_with_package(r, true, scaled(20)));
     ASSERT_TRUE(r.syslog_contains("update 2nd fs error"));
     std::string html = report_of(r.state(), "failed",
                                  R"j({"lanes": ["records /dev/mtd3", "records files", "flash /dev/mtd3"],
@@ -211,14 +214,10 @@ TEST(Report, FailedRunMarksTheFailingRecordAndTheFailureReport)
 // record whose installation the syslog had started last.
 TEST(Report, PowerCutIsDrawnAtItsMomentInTheRecordThatWasRunning)
 {
-    scratch_dir d;
-    std::string pkg = make_package(d, false);
-    sim_router r;
-    ASSERT_TRUE(r.ok());
-    ASSERT_EQ(r.load_package(pkg), 0);
     simharness::run_options cut;
     cut.kill_after_ms = 2300;
-    r.run({"imgrenew", "up"}, cut);
+    sim_router r;
+    ASSERT_NO_FATAL_FAILURE(up_with_package(r, false, cut));
     ASSERT_EQ(r.status(), "killed");
     std::string html = report_of(r.state(), "power-cut", R"j({"lanes": ["records files", "flash /dev/mtd6"]})j");
     size_t started = 0;
@@ -335,8 +334,7 @@ TEST(Report, ModemRunWithARetryShowsItsAttemptsPowerCyclesAndTheBlockSentAgain)
     sysmodem::modem_package pkg;
     pkg.modem_faults("fail-image dsp1 1\ndrop stream-write@0x800 1\n");
     sim_router r;
-    ASSERT_TRUE(sysmodem::load_for_upgrade(r, pkg));
-    ASSERT_EQ(r.run({"imgrenew", "up"}, sysmodem::with_modem(pkg)), 0);
+    ASSERT_NO_FATAL_FAILURE(sysmodem::load_and_up(r, pkg));
     ASSERT_EQ(r.status(), "0") << r.out("stderr");
     std::string html = report_of(r.state(), "modem-retry",
                                  R"j({"lanes": ["records modem", "records /dev/mtd2", "modem power", "modem ports",

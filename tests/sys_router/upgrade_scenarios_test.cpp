@@ -42,6 +42,22 @@ void expect_router_partitions_untouched(const sim_router &r)
     EXPECT_TRUE(partition_untouched(r, 4, 0x1000000)) << "second file system partition written";
 }
 
+// Loads the package, sets the step state an interrupted run left, and runs
+// imgrenew up. Call through ASSERT_NO_FATAL_FAILURE.
+void resume_from(sim_router &r, const full_package &pkg, const char *state)
+{
+    ASSERT_EQ(r.load_package(pkg.path), 0);
+    ASSERT_EQ(r.run({"imgrenew", "set", state}, fast()), 0);
+    ASSERT_EQ(r.run(up_then_probe(), fast()), 0);
+    EXPECT_EQ(r.status(), "0");
+    // A set step bit means a run of this package installed the component
+    // (full_package has no modem record, so no state is an automatic value
+    // here): its line comes from the package. dfi_version is never installed.
+    EXPECT_EQ(r.second_fs_file("version/version_info.txt"),
+              "boot_nontrust.bin-2.0\nzImage-2.0\nrootfs.jffs2-2.0\ndefault_nv-2.0\n"
+              "dfi_version-1.0.0\n");
+}
+
 } // namespace
 
 class FullUpgrade : public ::testing::TestWithParam<bool> {};
@@ -138,21 +154,12 @@ TEST(ResumeState, AStateOf60SkipsEveryRouterRecord)
 {
     full_package pkg;
     sim_router r;
-    ASSERT_EQ(r.load_package(pkg.path), 0);
-    ASSERT_EQ(r.run({"imgrenew", "set", "60"}, fast()), 0);
-    ASSERT_EQ(r.run(up_then_probe(), fast()), 0);
+    ASSERT_NO_FATAL_FAILURE(resume_from(r, pkg, "60"));
 
-    EXPECT_EQ(r.status(), "0");
     EXPECT_TRUE(r.syslog_contains("had update image is:60"));
     expect_router_partitions_untouched(r);
     EXPECT_EQ(r.out("tools.log"), "") << "no flash tool may run";
     EXPECT_EQ(r.second_fs_file("webpage/index.html").find("new"), std::string::npos);
-    // A set step bit means a run of this package installed the component (the
-    // package has no modem record, so 60 is no automatic value here): its
-    // line comes from the package. dfi_version is never installed.
-    EXPECT_EQ(r.second_fs_file("version/version_info.txt"),
-              "boot_nontrust.bin-2.0\nzImage-2.0\nrootfs.jffs2-2.0\ndefault_nv-2.0\n"
-              "dfi_version-1.0.0\n");
     expect_successful_bus(r.bus());
 }
 
@@ -161,16 +168,10 @@ TEST(ResumeState, AResumedRunNamesWhatTheInterruptedRunInstalled)
     // The interrupted run had installed the bootloader and the kernel.
     full_package pkg;
     sim_router r;
-    ASSERT_EQ(r.load_package(pkg.path), 0);
-    ASSERT_EQ(r.run({"imgrenew", "set", "12"}, fast()), 0);
-    ASSERT_EQ(r.run(up_then_probe(), fast()), 0);
+    ASSERT_NO_FATAL_FAILURE(resume_from(r, pkg, "12"));
 
-    EXPECT_EQ(r.status(), "0");
     EXPECT_TRUE(partition_untouched(r, 2, 0x300000)) << "the kernel was written again";
     EXPECT_TRUE(partition_holds(r, 3, pkg.rootfs));
-    EXPECT_EQ(r.second_fs_file("version/version_info.txt"),
-              "boot_nontrust.bin-2.0\nzImage-2.0\nrootfs.jffs2-2.0\ndefault_nv-2.0\n"
-              "dfi_version-1.0.0\n");
 }
 
 TEST(ModemRecord, RandomBytesAreNoContainerAndNeverPassAsInstalled)
