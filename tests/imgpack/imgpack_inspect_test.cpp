@@ -3,6 +3,7 @@
 
 #include "imgpack.h"
 #include "imgpack_test_util.h"
+#include "package_bytes.h"
 #include "up_api.h"
 
 namespace {
@@ -15,19 +16,11 @@ struct rec {
 // Crafts package bytes directly, so hostile layouts need no imgpack option.
 std::vector<uint8_t> craft(const std::vector<rec> &recs, size_t total, uint32_t count_override = 0)
 {
-    size_t table_end = 28 + 84 * recs.size();
-    std::vector<uint8_t> out(total > table_end ? total : table_end, 0x5A);
+    std::vector<testkit::package_table_record> table;
+    for (const rec &r : recs)
+        table.push_back({r.id, r.name, r.offset, r.length, r.compressed});
     package_signature_t h{1, 2, 3, count_override ? count_override : (uint32_t)recs.size(), 0, (int32_t)total, 0};
-    encode_package_head(&h, out.data());
-    for (size_t i = 0; i < recs.size(); ++i) {
-        package_record_t r{};
-        r.record_id = recs[i].id;
-        r.record_offset = recs[i].offset;
-        r.record_length = recs[i].length;
-        r.compressed = recs[i].compressed;
-        memcpy(r.record_name, recs[i].name, strnlen(recs[i].name, sizeof r.record_name));
-        encode_package_record(&r, out.data() + 28 + 84 * i);
-    }
+    std::vector<uint8_t> out = testkit::package_table_bytes(h, table, total, 0x5A);
     out.resize(total);      // a table cut short stays cut
     // A sound wholecrc, so that only the case at hand decides the verdict.
     if (total > 28) {
