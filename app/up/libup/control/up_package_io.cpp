@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <mtd/mtd-user.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -208,4 +209,27 @@ int up_package_bytes_before(int fd, uint64_t device_offset, uint64_t *bytes)
 void up_package_forget(void)
 {
     s_dev = package_device{};
+}
+
+uint32_t up_package_span_next(package_span_reader *r, uint32_t want, const uint8_t **out)
+{
+    if (r->have - r->pos < want && !r->ended && r->taken < r->span.len) {
+        uint32_t keep = r->have - r->pos;
+        memmove(r->buf.data(), r->buf.data() + r->pos, keep);
+        r->have = keep;
+        r->pos = 0;
+        uint32_t ask = (uint32_t)r->buf.size() - keep;
+        if (ask > r->span.len - r->taken)
+            ask = (uint32_t)(r->span.len - r->taken);
+        if (up_package_pread(r->span.fd, r->span.off + r->taken, r->buf.data() + keep, ask) == (ssize_t)ask) {
+            r->have += ask;
+            r->taken += ask;
+        } else {
+            r->ended = true;
+        }
+    }
+    uint32_t n = r->have - r->pos < want ? r->have - r->pos : want;
+    *out = r->buf.data() + r->pos;
+    r->pos += n;
+    return n;
 }

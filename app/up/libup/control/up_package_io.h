@@ -5,6 +5,7 @@
 // package goes through these calls, which step over the same bad blocks.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <sys/types.h>
@@ -38,6 +39,24 @@ int up_package_stream(int fd, uint64_t off, uint64_t len,
 // from an initial value of 0xFFFFFFFF, the modem container's convention
 // rather than the standard CRC-32. 0, or -1 when the bytes cannot all be read.
 int up_package_crc32(int fd, uint64_t off, uint64_t len, uint32_t *crc);
+
+// A span read in order in small pieces (a modem image fed to its stream one
+// block at a time): the package is read UP_PACKAGE_READ_AHEAD bytes per read
+// rather than a piece per read, and never past the span's length.
+constexpr uint32_t UP_PACKAGE_READ_AHEAD = 16384;
+struct package_span_reader {
+    package_span span{-1, 0, 0};
+    uint64_t taken = 0;         // span bytes read from the package so far
+    uint32_t have = 0;          // bytes in buf
+    uint32_t pos = 0;           // next byte of buf to hand out
+    bool ended = false;         // a read failed: nothing more follows
+    std::array<uint8_t, UP_PACKAGE_READ_AHEAD> buf;
+};
+
+// The next up to want bytes of the span (want <= UP_PACKAGE_READ_AHEAD): a
+// pointer into the reader's buffer and the count, which is short only when
+// the span ended or a read failed.
+uint32_t up_package_span_next(package_span_reader *r, uint32_t want, const uint8_t **out);
 
 // The bytes the package descriptor can hold: a file's size, or the good
 // blocks of the partition. 0, or -1 when it cannot be told.

@@ -27,44 +27,6 @@ constexpr int STREAM_WRITE_TRIES = 3;
 constexpr uint32_t STREAM_RETRY_PAUSE_MS = 500;
 constexpr uint32_t PROGRESS_EVERY_BLOCKS = 512;
 constexpr uint32_t REENUMERATE_MS = 3000;
-constexpr uint32_t STREAM_READ_AHEAD = 16384;
-
-// The image is read from the package 16 KiB at a time rather than one block
-// per read, and never past the image's own length.
-struct image_reader {
-    package_span img{-1, 0, 0};
-    uint64_t taken = 0;         // image bytes read from the package so far
-    uint32_t have = 0;          // bytes in buf
-    uint32_t pos = 0;           // next byte of buf to hand out
-    bool ended = false;         // a read failed: nothing more follows
-    std::array<uint8_t, STREAM_READ_AHEAD> buf;
-};
-
-// The next up to want bytes of the image (want <= one stream block): a
-// pointer into the reader's buffer and the count, which is short only when
-// the package ended or failed.
-uint32_t next_image_block(image_reader *r, uint32_t want, const uint8_t **out)
-{
-    if (r->have - r->pos < want && !r->ended && r->taken < r->img.len) {
-        uint32_t keep = r->have - r->pos;
-        memmove(r->buf.data(), r->buf.data() + r->pos, keep);
-        r->have = keep;
-        r->pos = 0;
-        uint32_t ask = (uint32_t)r->buf.size() - keep;
-        if (ask > r->img.len - r->taken)
-            ask = (uint32_t)(r->img.len - r->taken);
-        if (up_package_pread(r->img.fd, r->img.off + r->taken, r->buf.data() + keep, ask) == (ssize_t)ask) {
-            r->have += ask;
-            r->taken += ask;
-        } else {
-            r->ended = true;
-        }
-    }
-    uint32_t n = r->have - r->pos < want ? r->have - r->pos : want;
-    *out = r->buf.data() + r->pos;
-    r->pos += n;
-    return n;
-}
 
 // Builds the stream-write request for one block. The block is framed in one
 // pass by the table-driven framer rather than byte by byte through
@@ -295,8 +257,8 @@ int dload_stream_download(int fd_diagnose, const package_span &img, uint32_t blo
     uint32_t currentAddress = 0;
     uint32_t blockCount = 0;
     uint32_t numBytesRead = 0;
-    image_reader reader;
-    reader.img = img;
+    package_span_reader reader;
+    reader.span = img;
     Sleep(2);
     while (blockCount < numBlocks) {
         currentAddress += numBytesRead;
@@ -304,7 +266,7 @@ int dload_stream_download(int fd_diagnose, const package_span &img, uint32_t blo
         const bool full = blockCount < nRawBlock;
         const uint32_t want = full ? blockSize : length % blockSize;
         const uint8_t *block = nullptr;
-        uint32_t got = next_image_block(&reader, want, &block);
+        uint32_t got = up_package_span_next(&reader, want, &block);
         // An image cut short in the package must not pass for a complete
         // one: the modem would boot a truncated image.
         if (got < want) {
