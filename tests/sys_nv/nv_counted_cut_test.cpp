@@ -45,3 +45,35 @@ TEST(NvCountedCut, ACutThatIsNotKindColonCountIsAUsageError)
         EXPECT_EQ(r.run({"imgrenew", "get"}, o), 2) << bad;
     }
 }
+
+TEST(NvCountedCut, CutAfterTheVersionImageIsStoredFlashesEveryImageOnTheRerun)
+{
+    // The AMSS image carries the version the modem reports; DSP1, DSP2 and
+    // EFS are stored after it. A cut in between leaves a modem that reports
+    // the new version but lacks images, and a pending NV backup.
+    modem_package pkg(NV_INI, "ZMR_V200");
+    pkg.modem_version("ZMR_V100");
+    seed_store(pkg);
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    simharness::run_options o = with_modem(pkg, 40);
+    o.modem_power_cut = "image:3";
+    ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
+    ASSERT_EQ(r.status(), "killed");
+    ASSERT_TRUE(pkg.flash_holds("amss"));
+    ASSERT_FALSE(pkg.flash_holds("dsp1"));
+    ASSERT_TRUE(exists(r.state() + "/2ndfile/modem_nv"));
+
+    // The rerun after the next boot: the version decides nothing, every image
+    // is flashed again and the backup restored.
+    ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
+    EXPECT_EQ(r.status(), "0") << r.out("stderr");
+    EXPECT_TRUE(r.syslog_contains("an earlier modem update did not finish (its NV backup was not restored yet): "
+                                  "every image is flashed again"));
+    EXPECT_FALSE(r.syslog_contains("no need to update current modem firmware"));
+    for (const char *type : {"partition", "dbl", "osbl", "amss", "dsp1", "dsp2", "efs"})
+        EXPECT_TRUE(pkg.flash_holds(type)) << type << " is not byte-exact in the modem's flash";
+    EXPECT_EQ(count_lost(pkg).total(), 0);
+    EXPECT_FALSE(exists(r.state() + "/2ndfile/modem_nv"));
+    EXPECT_FALSE(exists(r.state() + "/2ndfile/high_nv"));
+}

@@ -77,21 +77,23 @@ TEST(NvPreserve, UnconfirmedRecordFailsTheRestoreKeepsTheBackupAndTheRerunRestor
     run_with_unconfirmed_item(&r, pkg);
 
     // The fault is gone; the failed upgrade erased its package, which the
-    // router loads again. The modem runs the new firmware with what is left
-    // of its items, so the rerun finds no update to make but the backup.
+    // router loads again. The backup left behind marks the earlier step as
+    // unfinished, so the rerun flashes again and restores it.
     pkg.modem_faults("");
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
-    EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet: restoring it"));
+    EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet): every image is flashed again"));
     EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
     expect_nothing_lost(pkg, "rerun");
     expect_backup_gone(r);
     EXPECT_EQ(last_function_level(pkg), "1");
 }
 
-TEST(NvPreserve, PendingBackupIsRestoredWhenTheModemAlreadyRunsTheNewFirmware)
+TEST(NvPreserve, PendingBackupOnAModemAtTheNewVersionIsFlashedAgainAndRestored)
 {
     // A modem at the new version with a wiped store, and a valid block file
-    // left by an earlier step cut before its restore.
+    // left by an earlier step cut before its restore. Its version cannot be
+    // trusted (the cut may have fallen between its images): it is flashed
+    // again before the restore.
     seeded_package pkg;
     sim_router r;
     run_with_unconfirmed_item(&r, pkg);
@@ -105,9 +107,9 @@ TEST(NvPreserve, PendingBackupIsRestoredWhenTheModemAlreadyRunsTheNewFirmware)
     const size_t switches = pkg.modem_log_count("attach download");
 
     ASSERT_EQ(r.run({"imgrenew", "up"}, with_modem(pkg, 40)), 0);
-    EXPECT_TRUE(r.syslog_contains("no need to update current modem firmware"));
-    EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet: restoring it"));
-    EXPECT_EQ(pkg.modem_log_count("attach download"), switches) << "the modem was flashed again";
+    EXPECT_FALSE(r.syslog_contains("no need to update current modem firmware"));
+    EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet): every image is flashed again"));
+    EXPECT_GT(pkg.modem_log_count("attach download"), switches) << "the modem was not flashed again";
     expect_nothing_lost(pkg, "pending backup");
     expect_backup_gone(r);
 }

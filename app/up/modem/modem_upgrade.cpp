@@ -242,20 +242,15 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
     if (pending == 1 && file_info.efs_restore != 1 && up_modem_nv_restore_pending() != 0)
         return -1;
 
-    if (check_no_need_update() == 0) {
-        // A backup left behind means an earlier step flashed this very
-        // firmware and was cut before its restore: the modem runs the new
-        // version with its items wiped, and only this backup holds them.
-        if (up_modem_nv_backup_pending()) {
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the modem runs the new firmware but its NV backup was not restored yet: restoring it\n\n");
-            file_info.efs_restore = 1;
-            int status = closing_steps(FUU_OK);
-            if (status != FUU_OK)
-                return status;
-            up_add_had_write(head.fw_h_size);
-            report_progress();
-            return status;
-        }
+    // A backup left behind means an earlier step backed the modem up and was
+    // cut before it finished. The modem may then hold only a part of the new
+    // firmware: the version it reports comes from the AMSS image, which is
+    // stored before the DSP1, DSP2 and EFS images. Its version decides
+    // nothing: every image is flashed again, and the backup restored after.
+    if (up_modem_nv_backup_pending()) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]an earlier modem update did not finish (its NV backup was not restored yet): every image is flashed again\n\n");
+        file_info.efs_restore = 1;
+    } else if (check_no_need_update() == 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the curren modem version is same with update firmware\n");
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]had_write=%lu----will add =%ld\n\n", (unsigned long)had_write,
                (long)head.fw_h_size);
