@@ -7,6 +7,7 @@
 # usage: tools/campaign.sh BIN_DIR OUT_DIR [routersim campaign options...]
 #   CAMPAIGNS="partition-raw partition-archive file-raw file-archive modem"
 #   (default: the four router campaigns)
+#   MODEM_FAULTS="RULE": a fault rule of the modem in the modem campaign
 # Each campaign writes OUT_DIR/<name>.csv and its summary to OUT_DIR/<name>.txt;
 # the exit status is 1 when a point of any of them failed.
 set -eu
@@ -80,6 +81,9 @@ for item in $(sed -n '/qd4700_modem_high_nv/,/};/p' "$nvat/nv_table_fixed.cpp" |
 done
 printf 'sn=SN778899\nimei=861234567890123\ntestinf=RF:PASS1\nsimlock=1,46000\ninds=\n' > "$modem/identity"
 echo all > "$modem/flash_wipe"
+# MODEM_FAULTS: fault rules of the virtual modem (docs/modemsim.md), for a
+# campaign against a modem that misbehaves.
+[ -z "${MODEM_FAULTS:-}" ] || printf '%s\n' "$MODEM_FAULTS" > "$modem/faults"
 
 router=$out/router
 rm -rf "$router"

@@ -374,8 +374,10 @@ int prepare(campaign_run_setup *s, const std::string &work)
     o.command = {"imgrenew", "up"};
     if (modem)
         o.modem_state = clean + "/modem";
-    if (sim_run(s->paths, o) != 0)
-        return 2;
+    int run_rc = sim_run(s->paths, o);
+    struct stat st;
+    if (run_rc != 0 && stat((clean + "/out/status").c_str(), &st) != 0)
+        return 2;   // the run never started
     s->ops = strtoull(campaign_read(clean + "/out/flash-ops").c_str(), nullptr, 10);
     s->expect.second_fs = campaign_second_fs(clean);
     if (modem) {
@@ -401,6 +403,10 @@ int prepare(campaign_run_setup *s, const std::string &work)
         (modem && !campaign_modem_check(clean, clean + "/modem", s->expect, &check, &detail))) {
         fprintf(stderr, "routersim campaign: the uncut upgrade fails the %s check: %s (router kept in %s)\n",
                 check.c_str(), detail.c_str(), clean.c_str());
+        return 1;
+    }
+    if (run_rc != 0) {
+        fprintf(stderr, "routersim campaign: the uncut upgrade failed (router kept in %s)\n", clean.c_str());
         return 1;
     }
     if (s->ops == 0) {
@@ -466,6 +472,7 @@ std::vector<point_result> run_points(const campaign_run_setup &s, const std::vec
             pid_t pid = fork();
             if (pid == 0) {
                 signal(SIGINT, SIG_DFL);
+                signal(SIGTERM, SIG_DFL);
                 point_result r = campaign_run_point(s, points[next], slot_dir(k));
                 _exit(write_text(slot_dir(k) + "/result.csv", campaign_csv_line(r)) == 0 ? 0 : 3);
             }
@@ -581,9 +588,13 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
     }
     if (!s.opt.quiet)
         fprintf(stderr, "campaign: %s\n", about);
+    // SIGTERM too: the uncut run left routersim's own handler in place,
+    // which only a run looks at.
     signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
     std::vector<point_result> results = run_points(s, points, work);
     signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     if (!s.opt.csv_file.empty() || !s.opt.json_file.empty()) {
         bool json = !s.opt.json_file.empty();
         if (campaign_write_results(json ? s.opt.json_file : s.opt.csv_file, json, results, about) != 0) {
