@@ -8,6 +8,7 @@
 #   CAMPAIGNS="partition-raw partition-archive file-raw file-archive modem"
 #   (default: the four router campaigns)
 #   MODEM_FAULTS="RULE": a fault rule of the modem in the modem campaign
+#   CAMPAIGN_KEEP_INPUTS=1: leave OUT_DIR/packages, router and modem-start for a look
 # Each campaign writes OUT_DIR/<name>.csv and its summary to OUT_DIR/<name>.txt;
 # the exit status is 1 when a point of any of them failed.
 set -eu
