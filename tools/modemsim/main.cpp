@@ -154,6 +154,7 @@ int main(int argc, char **argv)
     modem_detach(&modem);
     image_store_abort(&modem.boot.ram);
     programmer_reset(&modem);
+    power_cut_write_counts(&modem);
     modem_log("modemsim stopped");
     modem_log_close();
     return rc;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,21 +21,27 @@ constexpr const char *KIND_NAMES[CUT_KIND_COUNT] = {
 
 // The report for the host, written whole under a temporary name first so a
 // watcher never sees half of it.
+int write_report(const modem_t *m, const char *name, const char *text, size_t len)
+{
+    char path[1200], tmp[1200], sub[64];
+    snprintf(sub, sizeof sub, "out/%s", name);
+    if (state_path(path, sizeof path, m->opts.state_dir.data(), sub) != 0)
+        return -1;
+    snprintf(sub, sizeof sub, "out/.%s.new", name);
+    if (state_path(tmp, sizeof tmp, m->opts.state_dir.data(), sub) != 0)
+        return -1;
+    unique_fd fd(open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd.ok() || write_full(fd.get(), text, len) != (ssize_t)len)
+        return -1;
+    fd.reset();
+    return rename(tmp, path);
+}
+
 void report_cut(const modem_t *m, power_cut_kind kind, uint32_t n)
 {
-    char path[1200], tmp[1200];
-    if (state_path(path, sizeof path, m->opts.state_dir.data(), "out/power_cut") != 0 ||
-        state_path(tmp, sizeof tmp, m->opts.state_dir.data(), "out/.power_cut.new") != 0)
-        return;
     char text[64];
     int len = snprintf(text, sizeof text, "%s %lu\n", KIND_NAMES[kind], (unsigned long)n);
-    unique_fd fd(open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd.ok() || write_full(fd.get(), text, (size_t)len) != (ssize_t)len) {
-        modem_log("cannot write the power cut report: %s", strerror(errno));
-        return;
-    }
-    fd.reset();
-    if (rename(tmp, path) != 0)
+    if (write_report(m, "power_cut", text, (size_t)len) != 0)
         modem_log("cannot write the power cut report: %s", strerror(errno));
 }
 
@@ -82,14 +89,18 @@ bool power_cut_event(modem_t *m, power_cut_kind kind)
         char path[1200], err[128];
         if (state_path(path, sizeof path, m->opts.state_dir.data(), "out/power_cut") == 0)
             unlink(path);
+        if (state_path(path, sizeof path, m->opts.state_dir.data(), "out/events") == 0)
+            unlink(path);
         if (m->opts.power_cut[0] != '\0' && power_cut_parse(m->opts.power_cut.data(), &pc, err, sizeof err) != 0)
             modem_log("%s", err);
         pc.loaded = true;
     }
     if (pc.fired)
         return true;
-    if (pc.kind == CUT_NONE || kind == CUT_NONE)
+    if (kind == CUT_NONE)
         return false;
+    // Counted with or without a cut: the counts of an uncut run are the
+    // range of N for each kind (out/events).
     pc.seen[kind]++;
     if (kind != pc.kind || pc.seen[kind] != pc.at)
         return false;
@@ -114,4 +125,16 @@ power_cut_kind power_cut_kind_of_frame(const char *fault_kind, const char *reply
         if (strcmp(fault_kind, e.kind) == 0 && (e.reply == nullptr || strcmp(reply_name, e.reply) == 0))
             return e.cut;
     return CUT_NONE;
+}
+
+void power_cut_write_counts(const modem_t *m)
+{
+    std::string text;
+    for (int k = 0; k < CUT_KIND_COUNT; k++) {
+        char line[64];
+        snprintf(line, sizeof line, "%s %lu\n", KIND_NAMES[k], (unsigned long)m->cut.seen[k]);
+        text += line;
+    }
+    if (write_report(m, "events", text.data(), text.size()) != 0)
+        modem_log("cannot write the event counts: %s", strerror(errno));
 }

@@ -43,6 +43,10 @@ struct modem_t;
 // is then dead: the caller sends nothing more). Also true for every event
 // after the cut.
 bool power_cut_event(modem_t *m, power_cut_kind kind);
+// Writes MODEMSTATE/out/events: "KIND COUNT" for every kind, the events
+// counted since the start (up to the cut, when one fell), written whole
+// through a rename.
+void power_cut_write_counts(const modem_t *m);
 // The event kind a diag frame's answer stands for (CUT_NONE: none beyond
 // the exchange), from the fault kind and the answer's name.
 power_cut_kind power_cut_kind_of_frame(const char *fault_kind, const char *reply_name);

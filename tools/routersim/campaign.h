@@ -13,11 +13,14 @@ struct campaign_options {
     std::string state;                  // the starting router (routersim init)
     std::string package;
     bool file_mode = false;             // the package as /2ndfile/image_path/root.bin, not in mtd6
-    std::string modem_state;            // modem cut points: not available yet (refused)
+    std::string modem_state;            // a modem campaign: the modem before the upgrade (modemsim state)
+    uint64_t modem_exchanges = 300;     // protocol exchanges sampled as cut points
+    std::vector<std::pair<std::string, uint64_t>> modem_cuts;   // --modem-cut KIND:N: just these points
     std::vector<uint32_t> modes;        // flashemu::flash_cut_mode values to cut with
     uint64_t every = 1;                 // every Nth point of the full list
     uint64_t sample = 0;                // a random sample of this many points; 0: all
     uint64_t seed = 1;                  // of the sample and of the second cuts
+    bool seed_given = false;            // modem exchanges: drawn with the seed, not evenly
     bool second_cut = false;            // cut once more inside the rerun of each point
     int shard_k = 1;
     int shard_n = 1;
@@ -39,6 +42,7 @@ struct campaign_point {
     uint32_t mode = 0;
     uint64_t second_op = 0;             // 0: no second cut
     uint32_t second_mode = 0;
+    std::string modem_kind;             // a modem point: the event kind, op its number ("image" 3)
 };
 
 struct point_result {
@@ -59,6 +63,10 @@ struct campaign_expect {
     std::map<int, std::vector<uint8_t>> partitions;   // mtd number -> record data
     std::map<std::string, std::string> second_fs;     // files of /2ndfile after the uncut run
     bool file_mode = false;
+    bool modem = false;                                        // a modem campaign
+    std::map<std::string, std::vector<uint8_t>> modem_images;  // MODEMSTATE/flash name -> the package's image
+    std::vector<std::string> modem_stored;                     // the images an uncut upgrade stores
+    std::map<std::string, std::string> modem_values;           // "nv/ITEM", "rfnv/ITEM", "identity KEY" -> value
 };
 
 // campaign_cli.cpp
@@ -69,6 +77,10 @@ int campaign_merge_main(int argc, char **argv);
 // The points of the full list (every operation in each mode) that the
 // options select: --op, --every, --sample, then --shard.
 std::vector<campaign_point> campaign_choose_points(const campaign_options &o, uint64_t ops);
+// The points of a modem campaign's full list (campaign_modem_full_list) that
+// the options select: --modem-cut, --every, --sample, then --shard.
+std::vector<campaign_point> campaign_choose_modem_points(const campaign_options &o,
+                                                         const std::map<std::string, uint64_t> &counts);
 
 // campaign_checks.cpp
 // The records the partitions must hold, from the package. Empty string or a message.
@@ -80,13 +92,34 @@ std::string campaign_phase(const std::string &cut_op);
 // the check's name and what was wrong.
 bool campaign_check(const std::string &state, const campaign_expect &e, std::string *check, std::string *detail);
 
+// campaign_modem.cpp
+bool campaign_modem_kind(const std::string &kind);
+// The images of the package's modem container by the file the modem keeps
+// them in. Empty string or a message.
+std::string campaign_modem_images(const std::string &package, campaign_expect *e);
+// Every NV item, RF NV item and identity value of a modem. Empty string or a message.
+std::string campaign_modem_values(const std::string &modem_state, campaign_expect *e);
+// The images MODEMSTATE/flash holds.
+std::vector<std::string> campaign_modem_stored(const std::string &modem_state);
+// "KIND COUNT" of MODEMSTATE/out/events, written by the modem when it stops.
+std::map<std::string, uint64_t> campaign_modem_events(const std::string &modem_state);
+// Every event of the kinds that change the modem's flash or NV, then the
+// sampled exchanges; index is the position in this list.
+std::vector<campaign_point> campaign_modem_full_list(const campaign_options &o,
+                                                     const std::map<std::string, uint64_t> &counts);
+std::string campaign_modem_phase(const std::string &kind);
+// modem-images, modem-nv and nv-backup: true, or false with the check and what was wrong.
+bool campaign_modem_check(const std::string &state, const std::string &modem_state, const campaign_expect &e,
+                          std::string *check, std::string *detail);
+
 // campaign_point.cpp
 struct campaign_run_setup {
     sim_paths paths;
     campaign_options opt;
     std::string start;                  // the prepared starting router (package loaded)
     campaign_expect expect;
-    uint64_t ops = 0;
+    uint64_t ops = 0;                   // flash operations, or modem events, of the uncut run
+    std::map<std::string, uint64_t> modem_events;   // a modem campaign: the uncut run's events by kind
 };
 int campaign_copy_state(const std::string &from, const std::string &to);
 // Makes STATE the starting router again after a point: every block that the

@@ -44,7 +44,14 @@ const char HELP[] =
     "  --keep DIR           where failing points' routers are kept (default WORK/failed)\n"
     "  --keep-max N         keep at most N of them (default 10; about 200 MiB each)\n"
     "  --quiet              no progress line\n"
-    "  --modem MODEMSTATE   modem cut points (not available yet)\n"
+    "\n"
+    "A modem campaign (a package with a modem record) cuts at the virtual modem's\n"
+    "counted events instead: every image stored, reset, RF NV and NV write, and\n"
+    "sampled protocol exchanges; it also checks the modem's images, NV, RF NV and\n"
+    "identity values and that no NV backup is left in /2ndfile.\n"
+    "  --modem MODEMSTATE   the modem before the upgrade (a modemsim state folder)\n"
+    "  --modem-exchanges K  exchanges cut, evenly (drawn with --seed) (default 300)\n"
+    "  --modem-cut KIND:N   only the point at the Nth event of KIND (repeatable)\n"
     "\n"
     "A point is one flash operation and one mode of cutting it; the full list is\n"
     "every operation of the uncut run, in each mode. Exit status: 0 when every\n"
@@ -149,6 +156,7 @@ int parse_options(int argc, char **argv, campaign_options *o)
             ok = parse_count(v, &o->sample);
         } else if (a == "--seed") {
             ok = parse_op_number(v, &o->seed);
+            o->seed_given = true;
         } else if (a == "--op") {
             ok = parse_op_range(v, &o->only_ops);
         } else if (a == "--shard") {
@@ -173,6 +181,16 @@ int parse_options(int argc, char **argv, campaign_options *o)
             ok = parse_op_number(v, &o->keep_max);
         } else if (a == "--modem") {
             o->modem_state = v;
+        } else if (a == "--modem-exchanges") {
+            ok = parse_op_number(v, &o->modem_exchanges);
+        } else if (a == "--modem-cut") {
+            std::string t = v;
+            size_t colon = t.find(':');
+            uint64_t n = 0;
+            ok = colon != std::string::npos && campaign_modem_kind(t.substr(0, colon)) &&
+                 parse_count(t.substr(colon + 1).c_str(), &n);
+            if (ok)
+                o->modem_cuts.push_back({t.substr(0, colon), n});
         } else if (a.size() > 1 && a[0] == '-') {
             return usage_error("unknown option " + a);
         } else {
@@ -185,13 +203,26 @@ int parse_options(int argc, char **argv, campaign_options *o)
     }
     if (positional.size() != 2)
         return usage_error("needs STATE and PACKAGE");
-    if (!o->modem_state.empty())
-        return usage_error("--modem: modem cut points need the virtual modem's counted cuts, not available yet");
+    bool modem = !o->modem_state.empty();
+    for (int i = 1; i < argc && modem; ++i) {
+        std::string a = argv[i];
+        if (a == "--cut-mode" || a == "--second-cut" || a == "--op")
+            return usage_error(a + " is for router campaigns; a modem campaign cuts at modem events (--modem-cut)");
+    }
+    for (int i = 1; i < argc && !modem; ++i) {
+        std::string a = argv[i];
+        if (a == "--modem-exchanges" || a == "--modem-cut")
+            return usage_error(a + " needs --modem");
+    }
+    if (!o->modem_cuts.empty() && o->sample != 0)
+        return usage_error("--sample and --modem-cut exclude each other");
     if (!o->csv_file.empty() && !o->json_file.empty())
         return usage_error("give --csv or --json, not both");
     if (o->sample != 0 && !o->only_ops.empty())
         return usage_error("--sample and --op exclude each other");
     o->state = absolute(positional[0]);
+    if (modem)
+        o->modem_state = absolute(o->modem_state);
     o->package = absolute(positional[1]);
     if (modes != "torn")
         o->modes.push_back(flashemu::CUT_NOT_DONE);
@@ -216,32 +247,64 @@ std::vector<uint64_t> draw_sample(std::vector<uint64_t> pool, uint64_t k, uint64
 
 }  // namespace
 
+namespace {
+
+// --every, --sample, then --shard over the indexes of the wanted points.
+std::vector<uint64_t> select_indexes(const campaign_options &o, const std::vector<uint64_t> &wanted)
+{
+    std::vector<uint64_t> chosen;
+    for (uint64_t idx : wanted)
+        if (idx % o.every == 0)
+            chosen.push_back(idx);
+    if (o.sample != 0)
+        chosen = draw_sample(chosen, o.sample, o.seed);
+    std::vector<uint64_t> mine;
+    for (size_t i = 0; i < chosen.size(); ++i)
+        if (i % (size_t)o.shard_n == (size_t)(o.shard_k - 1))
+            mine.push_back(chosen[i]);
+    return mine;
+}
+
+}  // namespace
+
 std::vector<campaign_point> campaign_choose_points(const campaign_options &o, uint64_t ops)
 {
     uint64_t per_op = o.modes.size();
-    std::vector<uint64_t> chosen;
+    std::vector<uint64_t> wanted;
     for (uint64_t idx = 0; idx < ops * per_op; ++idx) {
         uint64_t op = idx / per_op + 1;
-        bool wanted = o.only_ops.empty();
+        bool in = o.only_ops.empty();
         for (const auto &r : o.only_ops)
-            wanted = wanted || (op >= r.first && op <= r.second);
-        if (!wanted)
-            continue;
-        if (idx % o.every == 0)
-            chosen.push_back(idx);
+            in = in || (op >= r.first && op <= r.second);
+        if (in)
+            wanted.push_back(idx);
     }
-    if (o.sample != 0)
-        chosen = draw_sample(chosen, o.sample, o.seed);
     std::vector<campaign_point> points;
-    for (size_t i = 0; i < chosen.size(); ++i) {
-        if (i % (size_t)o.shard_n != (size_t)(o.shard_k - 1))
-            continue;
+    for (uint64_t idx : select_indexes(o, wanted)) {
         campaign_point p;
-        p.index = chosen[i];
-        p.op = chosen[i] / per_op + 1;
-        p.mode = o.modes[chosen[i] % per_op];
+        p.index = idx;
+        p.op = idx / per_op + 1;
+        p.mode = o.modes[idx % per_op];
         points.push_back(p);
     }
+    return points;
+}
+
+std::vector<campaign_point> campaign_choose_modem_points(const campaign_options &o,
+                                                         const std::map<std::string, uint64_t> &counts)
+{
+    std::vector<campaign_point> full = campaign_modem_full_list(o, counts);
+    std::vector<uint64_t> wanted;
+    for (const campaign_point &p : full) {
+        bool in = o.modem_cuts.empty();
+        for (const auto &c : o.modem_cuts)
+            in = in || (c.first == p.modem_kind && c.second == p.op);
+        if (in)
+            wanted.push_back(p.index);
+    }
+    std::vector<campaign_point> points;
+    for (uint64_t idx : select_indexes(o, wanted))
+        points.push_back(full[idx]);
     return points;
 }
 
@@ -271,12 +334,32 @@ int prepare(campaign_run_setup *s, const std::string &work)
         return 2;
     }
     remove_tree(s->start + "/out");
-    if (!s->opt.file_mode && sim_load_package(s->start, s->opt.package) != 0)
+    bool modem = !s->opt.modem_state.empty();
+    // A package with a modem record on an erased state word installs only the
+    // modem: a modem campaign asks for the whole upgrade, as `imgrenew set 0` does.
+    if (!s->opt.file_mode && sim_load_package(s->start, s->opt.package, modem) != 0)
         return 2;
     std::string err = campaign_package_partitions(s->opt.package, &s->expect);
+    if (err.empty() && modem)
+        err = campaign_modem_images(s->opt.package, &s->expect);
     if (!err.empty()) {
         fprintf(stderr, "routersim campaign: %s: %s\n", s->opt.package.c_str(), err.c_str());
         return 2;
+    }
+    if (modem) {
+        s->expect.modem = true;
+        std::string start_modem = s->start + "/modem";
+        if (campaign_copy_state(s->opt.modem_state, start_modem) != 0) {
+            fprintf(stderr, "routersim campaign: cannot copy %s\n", s->opt.modem_state.c_str());
+            return 2;
+        }
+        remove_tree(start_modem + "/out");
+        err = campaign_modem_values(start_modem, &s->expect);
+        if (!err.empty()) {
+            fprintf(stderr, "routersim campaign: %s is not a modem state: %s\n", s->opt.modem_state.c_str(),
+                    err.c_str());
+            return 2;
+        }
     }
     s->expect.file_mode = s->opt.file_mode;
     std::string clean = work + "/uncut";
@@ -289,19 +372,46 @@ int prepare(campaign_run_setup *s, const std::string &work)
     o.time_scale = s->opt.time_scale;
     o.timeout_s = s->opt.timeout_s * s->opt.time_scale;
     o.command = {"imgrenew", "up"};
-    if (sim_run(s->paths, o) != 0)
-        return 2;
+    if (modem)
+        o.modem_state = clean + "/modem";
+    int run_rc = sim_run(s->paths, o);
+    struct stat st;
+    if (run_rc != 0 && stat((clean + "/out/status").c_str(), &st) != 0)
+        return 2;   // the run never started
     s->ops = strtoull(campaign_read(clean + "/out/flash-ops").c_str(), nullptr, 10);
     s->expect.second_fs = campaign_second_fs(clean);
+    if (modem) {
+        s->modem_events = campaign_modem_events(clean + "/modem");
+        s->expect.modem_stored = campaign_modem_stored(clean + "/modem");
+        // The restore marks the modem with an indicator in `inds`: that value
+        // is the uncut upgrade's, not the one before.
+        campaign_expect uncut;
+        campaign_modem_values(clean + "/modem", &uncut);
+        auto inds = uncut.modem_values.find("identity inds");
+        if (inds != uncut.modem_values.end())
+            s->expect.modem_values[inds->first] = inds->second;
+        // The merge tells campaigns apart by this count: the events of the
+        // kinds cut at every event, which do not vary from run to run.
+        s->ops = 0;
+        for (const auto &c : s->modem_events)
+            if (c.first != "exchange" && campaign_modem_kind(c.first))
+                s->ops += c.second;
+    }
     std::string check, detail;
     // The uncut run is held to the same checks but its own /2ndfile.
-    if (!campaign_check(clean, s->expect, &check, &detail)) {
+    if (!campaign_check(clean, s->expect, &check, &detail) ||
+        (modem && !campaign_modem_check(clean, clean + "/modem", s->expect, &check, &detail))) {
         fprintf(stderr, "routersim campaign: the uncut upgrade fails the %s check: %s (router kept in %s)\n",
                 check.c_str(), detail.c_str(), clean.c_str());
         return 1;
     }
+    if (run_rc != 0) {
+        fprintf(stderr, "routersim campaign: the uncut upgrade failed (router kept in %s)\n", clean.c_str());
+        return 1;
+    }
     if (s->ops == 0) {
-        fprintf(stderr, "routersim campaign: the uncut upgrade made no flash operation\n");
+        fprintf(stderr, "routersim campaign: the uncut upgrade made no %s\n",
+                modem ? "modem image, reset or NV write (out/events of the modem)" : "flash operation");
         return 1;
     }
     remove_tree(clean);
@@ -362,6 +472,7 @@ std::vector<point_result> run_points(const campaign_run_setup &s, const std::vec
             pid_t pid = fork();
             if (pid == 0) {
                 signal(SIGINT, SIG_DFL);
+                signal(SIGTERM, SIG_DFL);
                 point_result r = campaign_run_point(s, points[next], slot_dir(k));
                 _exit(write_text(slot_dir(k) + "/result.csv", campaign_csv_line(r)) == 0 ? 0 : 3);
             }
@@ -440,6 +551,8 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
     struct stat st;
     if (stat((s.opt.state + "/flash").c_str(), &st) != 0 || stat((s.opt.state + "/2ndfile").c_str(), &st) != 0)
         return usage_error(s.opt.state + " is not a router state (routersim init)");
+    if (!s.opt.modem_state.empty() && (stat(s.opt.modem_state.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+        return usage_error("--modem " + s.opt.modem_state + " is not a folder");
     if (access(s.opt.package.c_str(), R_OK) != 0)
         return usage_error("cannot read " + s.opt.package);
     std::string work = make_work_dir(s.opt);
@@ -455,16 +568,33 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
             remove_tree(work);
         return rc;
     }
-    std::vector<campaign_point> points = campaign_choose_points(s.opt, s.ops);
+    bool modem = s.expect.modem;
+    std::vector<campaign_point> points =
+        modem ? campaign_choose_modem_points(s.opt, s.modem_events) : campaign_choose_points(s.opt, s.ops);
     char about[512];
-    snprintf(about, sizeof about, "%s, %s mode, %" PRIu64 " flash operations uncut, shard %d/%d, %zu points",
-             s.opt.package.c_str(), s.opt.file_mode ? "file" : "partition", s.ops, s.opt.shard_k, s.opt.shard_n,
-             points.size());
+    if (modem) {
+        std::string counts;
+        for (const char *k : {"image", "reset", "rfnv-write", "nv-write", "exchange"}) {
+            auto c = s.modem_events.find(k);
+            counts += (counts.empty() ? "" : ", ") + std::to_string(c == s.modem_events.end() ? 0 : c->second) +
+                      " " + k;
+        }
+        snprintf(about, sizeof about, "%s, modem campaign, modem events uncut: %s; shard %d/%d, %zu points",
+                 s.opt.package.c_str(), counts.c_str(), s.opt.shard_k, s.opt.shard_n, points.size());
+    } else {
+        snprintf(about, sizeof about, "%s, %s mode, %" PRIu64 " flash operations uncut, shard %d/%d, %zu points",
+                 s.opt.package.c_str(), s.opt.file_mode ? "file" : "partition", s.ops, s.opt.shard_k,
+                 s.opt.shard_n, points.size());
+    }
     if (!s.opt.quiet)
         fprintf(stderr, "campaign: %s\n", about);
+    // SIGTERM too: the uncut run left routersim's own handler in place,
+    // which only a run looks at.
     signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
     std::vector<point_result> results = run_points(s, points, work);
     signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     if (!s.opt.csv_file.empty() || !s.opt.json_file.empty()) {
         bool json = !s.opt.json_file.empty();
         if (campaign_write_results(json ? s.opt.json_file : s.opt.csv_file, json, results, about) != 0) {
@@ -475,9 +605,11 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
     uint64_t failed = campaign_summary(stdout, results);
     for (const point_result &r : results)
         if (!r.passed)
-            printf("point %" PRIu64 " (op %" PRIu64 " %s, %s): %s: %s%s%s\n", r.pt.index, r.pt.op,
-                   flash_cut_mode_name(r.pt.mode), r.phase.c_str(), r.check.c_str(), r.detail.c_str(),
-                   r.kept.empty() ? "" : "; routersim report ", r.kept.c_str());
+            printf("point %" PRIu64 " (%s %" PRIu64 "%s%s, %s): %s: %s%s%s\n", r.pt.index,
+                   r.pt.modem_kind.empty() ? "op" : r.pt.modem_kind.c_str(), r.pt.op,
+                   r.pt.modem_kind.empty() ? " " : "", r.pt.modem_kind.empty() ? flash_cut_mode_name(r.pt.mode) : "",
+                   r.phase.c_str(), r.check.c_str(), r.detail.c_str(), r.kept.empty() ? "" : "; routersim report ",
+                   r.kept.c_str());
     bool complete = results.size() == points.size();
     // Only the failing routers kept for a look stay.
     remove_tree(work + "/start");
@@ -530,6 +662,10 @@ int campaign_merge_main(int argc, char **argv)
         all.swap(last);
     }
     for (size_t i = 1; i < all.size(); ++i) {
+        if (all[i].pt.modem_kind.empty() != all[0].pt.modem_kind.empty()) {
+            fprintf(stderr, "routersim campaign-merge: the files mix a router and a modem campaign\n");
+            return 2;
+        }
         if (all[i].ops != all[0].ops) {
             fprintf(stderr, "routersim campaign-merge: the shards counted %" PRIu64 " and %" PRIu64
                             " operations: not the same campaign\n", all[0].ops, all[i].ops);

@@ -19,7 +19,7 @@ std::vector<std::string> fields_of(const point_result &r)
 {
     return {std::to_string(r.pt.index),
             std::to_string(r.pt.op),
-            flash_cut_mode_name(r.pt.mode),
+            r.pt.modem_kind.empty() ? flash_cut_mode_name(r.pt.mode) : r.pt.modem_kind,
             r.phase,
             r.cut_op,
             std::to_string(r.pt.second_op),
@@ -46,8 +46,13 @@ bool from_fields(const std::vector<std::string> &f, point_result *r)
     if (f.size() != COLUMN_COUNT)
         return false;
     *r = point_result{};
-    if (!number(f[0], &r->pt.index) || !number(f[1], &r->pt.op) || !parse_cut_mode(f[2].c_str(), &r->pt.mode) ||
-        !number(f[5], &r->pt.second_op) || !number(f[13], &r->ops))
+    // mode: the flash cut mode of a router point, the event kind of a modem point.
+    if (!number(f[0], &r->pt.index) || !number(f[1], &r->pt.op) || !number(f[5], &r->pt.second_op) ||
+        !number(f[13], &r->ops))
+        return false;
+    if (campaign_modem_kind(f[2]))
+        r->pt.modem_kind = f[2];
+    else if (!parse_cut_mode(f[2].c_str(), &r->pt.mode))
         return false;
     if (r->pt.second_op != 0 && !parse_cut_mode(f[6].c_str(), &r->pt.second_mode))
         return false;
