@@ -6,6 +6,19 @@ using namespace sysnv;
 using sysmodem::load_for_upgrade;
 using sysmodem::with_modem;
 
+namespace {
+
+// A run with the modem at the time scale of these tests, its power cut at
+// the counted event cut (KIND:N).
+simharness::run_options cut_at(const modem_package &pkg, const char *cut)
+{
+    simharness::run_options o = with_modem(pkg, 40);
+    o.modem_power_cut = cut;
+    return o;
+}
+
+} // namespace
+
 TEST(NvCountedCut, TheRunEndsAsAPowerCutAtTheCountedNvRead)
 {
     // A modem already on the package's firmware: the step reads no NV item.
@@ -14,8 +27,7 @@ TEST(NvCountedCut, TheRunEndsAsAPowerCutAtTheCountedNvRead)
     seed_store(pkg);
     sim_router r;
     ASSERT_TRUE(load_for_upgrade(r, pkg));
-    simharness::run_options o = with_modem(pkg, 40);
-    o.modem_power_cut = "nv-read:3";
+    const simharness::run_options o = cut_at(pkg, "nv-read:3");
     ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
     // The run ends without reaching the cut, and leaves no report.
     EXPECT_EQ(r.status(), "0");
@@ -40,9 +52,7 @@ TEST(NvCountedCut, ACutThatIsNotKindColonCountIsAUsageError)
     modem_package pkg(NV_INI);
     sim_router r;
     for (const char *bad : {"nv-read", "nv-read:0", "nv-read:x", ":5", "NV-READ:5"}) {
-        simharness::run_options o = with_modem(pkg, 40);
-        o.modem_power_cut = bad;
-        EXPECT_EQ(r.run({"imgrenew", "get"}, o), 2) << bad;
+        EXPECT_EQ(r.run({"imgrenew", "get"}, cut_at(pkg, bad)), 2) << bad;
     }
 }
 
@@ -56,9 +66,7 @@ TEST(NvCountedCut, CutAfterTheVersionImageIsStoredFlashesEveryImageOnTheRerun)
     seed_store(pkg);
     sim_router r;
     ASSERT_TRUE(load_for_upgrade(r, pkg));
-    simharness::run_options o = with_modem(pkg, 40);
-    o.modem_power_cut = "image:3";
-    ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
+    ASSERT_EQ(r.run({"imgrenew", "up"}, cut_at(pkg, "image:3")), 0);
     ASSERT_EQ(r.status(), "killed");
     ASSERT_TRUE(pkg.flash_holds("amss"));
     ASSERT_FALSE(pkg.flash_holds("dsp1"));

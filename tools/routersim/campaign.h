@@ -3,6 +3,7 @@
 #pragma once
 
 #include "routersim.h"
+#include "up_package.h"
 
 #include <cstdint>
 #include <map>
@@ -84,6 +85,8 @@ std::vector<campaign_point> campaign_choose_modem_points(const campaign_options 
 
 // campaign_checks.cpp
 // The records the partitions must hold, from the package. Empty string or a message.
+// The package's record table, decoded, from its bytes: "" or why it cannot be.
+std::string campaign_package_table(const std::string &bytes, std::vector<package_record_t> *recs);
 std::string campaign_package_partitions(const std::string &package, campaign_expect *e);
 std::map<std::string, std::string> campaign_second_fs(const std::string &state);
 // Where a flash operation ("<kind> <device> 0x<offset> 0x<length>") lies.

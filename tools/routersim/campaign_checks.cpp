@@ -223,9 +223,8 @@ std::string campaign_read(const std::string &path)
     return s;
 }
 
-std::string campaign_package_partitions(const std::string &package, campaign_expect *e)
+std::string campaign_package_table(const std::string &bytes, std::vector<package_record_t> *recs)
 {
-    std::string bytes = campaign_read(package);
     if (bytes.size() < PACKAGE_HEAD_SIZE)
         return "the package is shorter than its header";
     const uint8_t *raw = reinterpret_cast<const uint8_t *>(bytes.data());
@@ -233,9 +232,22 @@ std::string campaign_package_partitions(const std::string &package, campaign_exp
     decode_package_head(raw, &head);
     if (head.num_records > 64 || PACKAGE_HEAD_SIZE + (uint64_t)head.num_records * PACKAGE_RECORD_SIZE > bytes.size())
         return "the package's record table does not fit in it";
-    for (uint32_t i = 0; i < head.num_records; ++i) {
-        package_record_t rec{};
-        decode_package_record(raw + PACKAGE_HEAD_SIZE + i * PACKAGE_RECORD_SIZE, &rec);
+    recs->assign(head.num_records, package_record_t{});
+    for (uint32_t i = 0; i < head.num_records; ++i)
+        decode_package_record(raw + PACKAGE_HEAD_SIZE + i * PACKAGE_RECORD_SIZE, &(*recs)[i]);
+    return "";
+}
+
+std::string campaign_package_partitions(const std::string &package, campaign_expect *e)
+{
+    std::string bytes = campaign_read(package);
+    std::vector<package_record_t> recs;
+    std::string why = campaign_package_table(bytes, &recs);
+    if (!why.empty())
+        return why;
+    const uint8_t *raw = reinterpret_cast<const uint8_t *>(bytes.data());
+    for (uint32_t i = 0; i < recs.size(); ++i) {
+        const package_record_t &rec = recs[i];
         int mtd = record_partition(rec);
         if (mtd < 0)
             continue;

@@ -135,16 +135,12 @@ bool campaign_modem_kind(const std::string &kind)
 std::string campaign_modem_images(const std::string &package, campaign_expect *e)
 {
     std::string bytes = campaign_read(package);
-    if (bytes.size() < PACKAGE_HEAD_SIZE)
-        return "the package is shorter than its header";
+    std::vector<package_record_t> recs;
+    std::string why = campaign_package_table(bytes, &recs);
+    if (!why.empty())
+        return why;
     const uint8_t *raw = reinterpret_cast<const uint8_t *>(bytes.data());
-    package_signature_t head{};
-    decode_package_head(raw, &head);
-    if (head.num_records > 64 || PACKAGE_HEAD_SIZE + (uint64_t)head.num_records * PACKAGE_RECORD_SIZE > bytes.size())
-        return "the package's record table does not fit in it";
-    for (uint32_t i = 0; i < head.num_records; ++i) {
-        package_record_t rec{};
-        decode_package_record(raw + PACKAGE_HEAD_SIZE + i * PACKAGE_RECORD_SIZE, &rec);
+    for (const package_record_t &rec : recs) {
         if (rec.record_id != PACKAGE_MODEM_IMAGE)
             continue;
         uint64_t end = (uint64_t)rec.record_offset + rec.record_length;
