@@ -17,16 +17,29 @@ simharness::run_options cut_at(const modem_package &pkg, const char *cut)
     return o;
 }
 
+// The NV-preserving package for ZMR_V200, a modem running version with a
+// seeded store, and a router with the package loaded.
+struct seeded_upgrade {
+    modem_package pkg{NV_INI, "ZMR_V200"};
+    sim_router r;
+    bool loaded = false;
+    explicit seeded_upgrade(const char *running)
+    {
+        pkg.modem_version(running);
+        seed_store(pkg);
+        loaded = load_for_upgrade(r, pkg);
+    }
+};
+
 } // namespace
 
 TEST(NvCountedCut, TheRunEndsAsAPowerCutAtTheCountedNvRead)
 {
     // A modem already on the package's firmware: the step reads no NV item.
-    modem_package pkg(NV_INI, "ZMR_V200");
-    pkg.modem_version("ZMR_V200");
-    seed_store(pkg);
-    sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    seeded_upgrade s("ZMR_V200");
+    ASSERT_TRUE(s.loaded);
+    modem_package &pkg = s.pkg;
+    sim_router &r = s.r;
     const simharness::run_options o = cut_at(pkg, "nv-read:3");
     ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
     // The run ends without reaching the cut, and leaves no report.
@@ -61,11 +74,10 @@ TEST(NvCountedCut, CutAfterTheVersionImageIsStoredFlashesEveryImageOnTheRerun)
     // The AMSS image carries the version the modem reports; DSP1, DSP2 and
     // EFS are stored after it. A cut in between leaves a modem that reports
     // the new version but lacks images, and a pending NV backup.
-    modem_package pkg(NV_INI, "ZMR_V200");
-    pkg.modem_version("ZMR_V100");
-    seed_store(pkg);
-    sim_router r;
-    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    seeded_upgrade s("ZMR_V100");
+    ASSERT_TRUE(s.loaded);
+    modem_package &pkg = s.pkg;
+    sim_router &r = s.r;
     ASSERT_EQ(r.run({"imgrenew", "up"}, cut_at(pkg, "image:3")), 0);
     ASSERT_EQ(r.status(), "killed");
     ASSERT_TRUE(pkg.flash_holds("amss"));

@@ -85,8 +85,14 @@ std::vector<campaign_point> campaign_choose_modem_points(const campaign_options 
 
 // campaign_checks.cpp
 // The records the partitions must hold, from the package. Empty string or a message.
-// The package's record table, decoded, from its bytes: "" or why it cannot be.
-std::string campaign_package_table(const std::string &bytes, std::vector<package_record_t> *recs);
+// A package file read whole, with its record table decoded.
+struct campaign_package {
+    std::string bytes;
+    std::vector<package_record_t> recs;
+    const uint8_t *raw() const { return reinterpret_cast<const uint8_t *>(bytes.data()); }
+};
+// Reads the package at path: "" or why its table cannot be read.
+std::string campaign_open_package(const std::string &path, campaign_package *p);
 std::string campaign_package_partitions(const std::string &package, campaign_expect *e);
 std::map<std::string, std::string> campaign_second_fs(const std::string &state);
 // Where a flash operation ("<kind> <device> 0x<offset> 0x<length>") lies.

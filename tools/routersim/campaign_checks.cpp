@@ -223,37 +223,36 @@ std::string campaign_read(const std::string &path)
     return s;
 }
 
-std::string campaign_package_table(const std::string &bytes, std::vector<package_record_t> *recs)
+std::string campaign_open_package(const std::string &path, campaign_package *p)
 {
-    if (bytes.size() < PACKAGE_HEAD_SIZE)
+    p->bytes = campaign_read(path);
+    if (p->bytes.size() < PACKAGE_HEAD_SIZE)
         return "the package is shorter than its header";
-    const uint8_t *raw = reinterpret_cast<const uint8_t *>(bytes.data());
+    const uint8_t *raw = p->raw();
     package_signature_t head{};
     decode_package_head(raw, &head);
-    if (head.num_records > 64 || PACKAGE_HEAD_SIZE + (uint64_t)head.num_records * PACKAGE_RECORD_SIZE > bytes.size())
+    if (head.num_records > 64 || PACKAGE_HEAD_SIZE + (uint64_t)head.num_records * PACKAGE_RECORD_SIZE > p->bytes.size())
         return "the package's record table does not fit in it";
-    recs->assign(head.num_records, package_record_t{});
+    p->recs.assign(head.num_records, package_record_t{});
     for (uint32_t i = 0; i < head.num_records; ++i)
-        decode_package_record(raw + PACKAGE_HEAD_SIZE + i * PACKAGE_RECORD_SIZE, &(*recs)[i]);
+        decode_package_record(raw + PACKAGE_HEAD_SIZE + i * PACKAGE_RECORD_SIZE, &p->recs[i]);
     return "";
 }
 
 std::string campaign_package_partitions(const std::string &package, campaign_expect *e)
 {
-    std::string bytes = campaign_read(package);
-    std::vector<package_record_t> recs;
-    std::string why = campaign_package_table(bytes, &recs);
+    campaign_package p;
+    std::string why = campaign_open_package(package, &p);
     if (!why.empty())
         return why;
-    const uint8_t *raw = reinterpret_cast<const uint8_t *>(bytes.data());
-    for (uint32_t i = 0; i < recs.size(); ++i) {
-        const package_record_t &rec = recs[i];
+    for (uint32_t i = 0; i < p.recs.size(); ++i) {
+        const package_record_t &rec = p.recs[i];
         int mtd = record_partition(rec);
         if (mtd < 0)
             continue;
-        if ((uint64_t)rec.record_offset + rec.record_length > bytes.size())
+        if ((uint64_t)rec.record_offset + rec.record_length > p.bytes.size())
             return "record " + std::to_string(i) + " lies past the package's end";
-        e->partitions[mtd].assign(raw + rec.record_offset, raw + rec.record_offset + rec.record_length);
+        e->partitions[mtd].assign(p.raw() + rec.record_offset, p.raw() + rec.record_offset + rec.record_length);
     }
     return "";
 }

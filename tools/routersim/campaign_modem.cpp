@@ -134,19 +134,17 @@ bool campaign_modem_kind(const std::string &kind)
 
 std::string campaign_modem_images(const std::string &package, campaign_expect *e)
 {
-    std::string bytes = campaign_read(package);
-    std::vector<package_record_t> recs;
-    std::string why = campaign_package_table(bytes, &recs);
+    campaign_package p;
+    std::string why = campaign_open_package(package, &p);
     if (!why.empty())
         return why;
-    const uint8_t *raw = reinterpret_cast<const uint8_t *>(bytes.data());
-    for (const package_record_t &rec : recs) {
+    for (const package_record_t &rec : p.recs) {
         if (rec.record_id != PACKAGE_MODEM_IMAGE)
             continue;
         uint64_t end = (uint64_t)rec.record_offset + rec.record_length;
-        if (end > bytes.size() || rec.record_length < CONTAINER_HEAD)
+        if (end > p.bytes.size() || rec.record_length < CONTAINER_HEAD)
             return "the modem record lies past the package's end";
-        const uint8_t *c = raw + rec.record_offset;
+        const uint8_t *c = p.raw() + rec.record_offset;
         uint32_t entries = be32(c + 4);
         if (be32(c) != CONTAINER_MAGIC || entries == 0 || entries > CONTAINER_MAX_ENTRIES ||
             CONTAINER_HEAD * (1 + (uint64_t)entries) > rec.record_length)
