@@ -1,69 +1,75 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the simulated router and the tests
 # need. Does nothing when they are all present already.
+#
+# Usage: tools/install-deps.sh            everything: tests, CGI browser tests,
+#                                         benchmarks, ARM build, kernel tier
+#        tools/install-deps.sh --demo     only what tools/demo.sh needs: the
+#                                         native compiler and libraries, the
+#                                         simulated router's helpers
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/.." && pwd)
+# shellcheck source=apt-lib.sh
+. "$here/apt-lib.sh"
 
+mode=all
+case ${1:-} in
+"") ;;
+--demo) mode=demo ;;
+-h | --help)
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0 ;;
+*)
+    echo "install-deps.sh: unknown argument '$1' (--demo or nothing)" >&2
+    exit 2 ;;
+esac
+
+# The demo: build the programs and host tools, run the simulated router.
 PACKAGES=(
-    g++ clang cmake ninja-build make pkg-config
-    libgtest-dev googletest libgmock-dev libbenchmark-dev
+    g++ cmake ninja-build make pkg-config
     linux-libc-dev
+    # package signatures
+    libsodium-dev
+    # routersim's JSON (bus records, campaign results, report input)
+    nlohmann-json3-dev
+    # the simulated router: its sandbox, its clock, its archiver
     bubblewrap faketime libfaketime
-    bzip2 tar coreutils util-linux procps python3
-    # package signatures: the crypto library, and the minisign tool as the
-    # reference the signature tests check against
-    libsodium-dev minisign
-    # benchmarks only (bench/): zlib is the CRC-32 reference, perf the profiler
-    zlib1g-dev linux-perf valgrind
+    bzip2 tar coreutils util-linux procps
 )
-# The CGI tests: a real web server, curl, a headless browser and node/npm for
-# the browser driver (tools/install-npm-deps.sh). A node from elsewhere will do.
-PACKAGES+=(lighttpd curl chromium)
-command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
-command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
-# libFuzzer and clang's sanitizer runtimes, for the fuzz targets (tests/fuzz);
-# clang only recommends them.
-PACKAGES+=(libclang-rt-14-dev)
+if [ "$mode" = all ]; then
+    PACKAGES+=(
+        clang python3
+        libgtest-dev googletest libgmock-dev libbenchmark-dev
+        # the minisign tool, the reference the signature tests check against
+        minisign
+        # benchmarks only (bench/): zlib is the CRC-32 reference, perf the profiler
+        zlib1g-dev linux-perf valgrind
+        # The CGI tests: a real web server, curl, a headless browser
+        lighttpd curl chromium
+        # libFuzzer and clang's sanitizer runtimes, for the fuzz targets
+        # (tests/fuzz); clang only recommends them.
+        libclang-rt-14-dev
+    )
+    # node/npm for the browser drivers (tools/install-npm-deps.sh). A node from
+    # elsewhere will do.
+    command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
+    command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
+    # The ARM cross build and the QEMU kernel tier have their own list and
+    # downloads (cross compiler, qemu, busybox, mtd-utils, Debian kernels).
+    "$here/kernel/install-deps.sh"
+fi
 
-# --- Browser check of `routersim report` pages (tests/browser-report) ---
-# Debian's chromium, driven by playwright-core from npm (pinned in that
-# folder's package-lock.json; it never downloads a browser of its own).
-report_browser_deps() {
-    local top want=()
-    top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-    [ -x /usr/bin/chromium ] || want+=(chromium)
-    command -v node >/dev/null || want+=(nodejs)
-    command -v npm >/dev/null || want+=(npm)
-    if [ ${#want[@]} -gt 0 ]; then
-        if [ "$(id -u)" -ne 0 ]; then
-            echo "report browser check: missing ${want[*]} (its test is skipped)" >&2
-            return 0
-        fi
-        DEBIAN_FRONTEND=noninteractive apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${want[@]}"
-    fi
-    local dir=$top/tests/browser-report pinned
-    pinned=$(sed -n 's/.*"playwright-core": "\(.*\)".*/\1/p' "$dir/package.json")
-    if ! grep -qs "\"version\": \"$pinned\"" "$dir/node_modules/playwright-core/package.json"; then
-        (cd "$dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
-    fi
-}
-
-# The ARM cross build and the QEMU kernel tier have their own list and
-# downloads (cross compiler, qemu, busybox, mtd-utils, Debian kernels).
-"$(dirname "$0")/kernel/install-deps.sh"
-
-missing=()
-for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+mapfile -t missing < <(missing_packages "${PACKAGES[@]}")
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing packages: ${missing[*]} (run as root or install them)" >&2
         exit 1
     fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt_update
+    apt_install "${missing[@]}"
 fi
-report_browser_deps
-exec "$(dirname "$0")/install-npm-deps.sh"
+[ "$mode" = all ] || exit 0
+# The browser drivers of the CGI test and of the report check (pinned npm
+# packages; they never download a browser of their own).
+exec "$here/install-npm-deps.sh"

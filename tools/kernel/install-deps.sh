@@ -9,6 +9,8 @@
 # there already.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../apt-lib.sh
+. "$here/../apt-lib.sh"
 deb_dir=${UP_KERNEL_DEB_DIR:-/var/cache/up-kernel-tier}
 
 PACKAGES=(
@@ -17,10 +19,7 @@ PACKAGES=(
     libsodium-dev:armel
 )
 
-missing=()
-for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+mapfile -t missing < <(missing_packages "${PACKAGES[@]}")
 foreign=()
 for a in armel armhf; do
     dpkg --print-foreign-architectures | grep -qx "$a" || foreign+=("$a")
@@ -51,9 +50,9 @@ export DEBIAN_FRONTEND=noninteractive
 for a in "${foreign[@]}"; do
     dpkg --add-architecture "$a"
 done
-apt-get update -qq
+apt_update
 if [ ${#missing[@]} -gt 0 ]; then
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt_install "${missing[@]}"
 fi
 mkdir -p "$deb_dir"
 cd "$deb_dir"
@@ -61,7 +60,10 @@ for pkg in $(wanted_debs); do
     name=${pkg%%:*}
     parch=$(dpkg --print-architecture)
     [ "$name" != "$pkg" ] && parch=${pkg#*:}
-    ls "${name}"_*_"$parch".deb >/dev/null 2>&1 || apt-get download "$pkg"
+    if ! ls "${name}"_*_"$parch".deb >/dev/null 2>&1 && ! apt-get download "$pkg"; then
+        echo "install step failed: apt-get download $pkg (into $deb_dir)" >&2
+        exit 1
+    fi
 done
 # apt-get download as root in a folder _apt cannot read works but warns.
 chmod 755 "$deb_dir"
