@@ -35,8 +35,9 @@ missing_packages() {
 apt_update() {
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq && return 0
-    echo "apt-get update failed; trying once more in 5 s" >&2
-    sleep 5
+    local delay=${APT_RETRY_DELAY:-5}
+    echo "apt-get update failed; trying once more in $delay s" >&2
+    sleep "$delay"
     apt-get update -qq && return 0
     echo "apt-get update failed again; going on with the indexes there are" >&2
     return 0

@@ -16,10 +16,21 @@ build=${DEMO_BUILD_DIR:-$top/build}
 work=${1:-$(mktemp -d /tmp/imgrenew-demo.XXXXXX)}
 scale=${DEMO_TIME_SCALE:-10}
 
-"$top/tools/install-deps.sh"
-echo "== building"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+. "$top/tools/step-lib.sh"
+name_failed_steps
+mkdir -p "$work"
+# Only what the demo needs: the test command installs the rest.
+if ! "$top/tools/install-deps.sh" --demo; then
+    echo "demo.sh: step failed: installing the packages (tools/install-deps.sh --demo)" >&2
+    exit 1
+fi
+echo "== building (log: $work/build.log)"
+# The programs and host tools only: the test command builds the tests in the
+# same folder.
+run_step "configuring the build (cmake)" "$work/configure.log" \
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUP_BUILD_TESTS=OFF
+run_step "building (cmake --build $build)" "$work/build.log" \
+    cmake --build "$build" -j"$(nproc)"
 bin=$build/bin
 
 echo "== making sample content in $work"

@@ -12,6 +12,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 # shellcheck source=apt-lib.sh
 . "$here/apt-lib.sh"
+. "$here/step-lib.sh"
+name_failed_steps
 
 mode=all
 case ${1:-} in

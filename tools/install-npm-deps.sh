@@ -7,6 +7,8 @@
 # by hand in any checkout finds its driver.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tools/step-lib.sh"
+name_failed_steps
 if ! command -v npm >/dev/null 2>&1; then
     echo "install-npm-deps.sh: npm is missing (tools/install-deps.sh installs it)" >&2
     exit 1

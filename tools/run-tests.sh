@@ -5,9 +5,14 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
 shift || true
+. "$top/tools/step-lib.sh"
+name_failed_steps
 "$top/tools/install-deps.sh"
-# Warnings are errors here, as in CI.
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUP_WERROR=ON >/dev/null
+mkdir -p "$build"
+# Warnings are errors here, as in CI. The demo builds the same folder without
+# the tests: ask for them.
+run_step "configuring the build (cmake)" "$build/configure.log" \
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUP_WERROR=ON -DUP_BUILD_TESTS=ON
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 ctest --output-on-failure -j2 "$@"

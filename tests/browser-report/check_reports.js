@@ -7,8 +7,8 @@
 //
 //   node check_reports.js DIR
 //
-// Exits 77 (skipped) when Chromium or playwright-core is missing, 1 on a
-// failed check.
+// Exits 1 on a failed check, and when Chromium or playwright-core is missing,
+// naming the command that installs it.
 'use strict';
 const fs = require('fs');
 const os = require('os');
@@ -20,9 +20,9 @@ const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '
               '--disable-background-networking', '--disable-component-update', '--disable-sync',
               '--disable-dev-shm-usage'];
 
-function skip(why) {
-  console.log('SKIP: ' + why);
-  process.exit(77);
+function missing(why) {
+  console.error('MISSING: ' + why);
+  process.exit(1);
 }
 
 async function checkPage(context, file, expect) {
@@ -97,12 +97,12 @@ async function main() {
     console.error('usage: node check_reports.js DIR');
     process.exit(2);
   }
-  if (!fs.existsSync(CHROMIUM)) skip(CHROMIUM + ' is missing (tools/install-deps.sh installs it)');
+  if (!fs.existsSync(CHROMIUM)) missing(CHROMIUM + ' is missing: run tools/install-deps.sh');
   let chromium;
   try {
     ({ chromium } = require('playwright-core'));
   } catch (e) {
-    skip('playwright-core is missing (tools/install-deps.sh runs npm ci in tests/browser-report)');
+    missing('playwright-core is missing in tests/browser-report: run tools/install-npm-deps.sh');
   }
   const pages = fs.readdirSync(dir).filter((f) => f.endsWith('.html')).sort();
   if (pages.length === 0) {

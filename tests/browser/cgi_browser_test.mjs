@@ -4,7 +4,16 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
+
+// The browser driver is installed per checkout (tools/install-npm-deps.sh,
+// which the CMake configure step runs when npm is there).
+let chromium;
+try {
+  ({ chromium } = await import('playwright-core'));
+} catch (e) {
+  console.error('playwright-core is missing in tests/browser: run tools/install-npm-deps.sh (' + e.message + ')');
+  process.exit(1);
+}
 
 const base = process.env.WEB_URL;
 const state = process.env.WEB_STATE;

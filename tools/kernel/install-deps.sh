@@ -11,6 +11,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../apt-lib.sh
 . "$here/../apt-lib.sh"
+. "$here/../step-lib.sh"
+name_failed_steps
 deb_dir=${UP_KERNEL_DEB_DIR:-/var/cache/up-kernel-tier}
 
 PACKAGES=(
