@@ -10,6 +10,10 @@
 #
 # Usage: tools/demo.sh [WORK_DIR]      (default: a fresh folder under /tmp)
 set -euo pipefail
+case ${1:-} in
+-h | --help) echo "usage: tools/demo.sh [WORK_DIR]   (default: a fresh folder under /tmp)"; exit 0 ;;
+-*) echo "demo.sh: unknown option '$1' (usage: tools/demo.sh [WORK_DIR])" >&2; exit 2 ;;
+esac
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tools/modem-desc.sh"
 build=${DEMO_BUILD_DIR:-$top/build}

@@ -29,15 +29,19 @@ while [ $# -gt 0 ]; do
     --seconds) seconds=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --targets) targets=$2; shift 2 ;;
-    *) echo "usage: $0 [--runs N | --seconds S] [--build DIR] [--targets \"t1 t2\"]" >&2; exit 2 ;;
+    -h | --help) echo "usage: $0 [--runs N | --seconds S] [--build DIR] [--targets \"t1 t2\"]"; exit 0 ;;
+    *) echo "$0: unknown argument '$1' (usage: $0 [--runs N | --seconds S] [--build DIR] [--targets \"t1 t2\"])" >&2; exit 2 ;;
     esac
 done
 case "$runs$seconds" in
 *[!0-9]*) echo "--runs and --seconds take a number" >&2; exit 2 ;;
 esac
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DUP_FUZZ=ON -DUP_BUILD_TESTS=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+. tools/step-lib.sh
+name_failed_steps
+mkdir -p "$build"
+CC=clang CXX=clang++ run_step "configuring the fuzz build" "$build/configure.log" \
+    cmake -S . -B "$build" -G Ninja -DUP_FUZZ=ON -DUP_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j2 --target fuzz_targets
 build=$(cd "$build" && pwd)
 # Every seed must run clean before any fuzzing.

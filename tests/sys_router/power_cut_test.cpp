@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "sample_every.h"
 #include "upgrade_fixture.h"
 
 using namespace sysrouter;
@@ -111,6 +112,7 @@ cut_figures run_cuts(const char *label, const std::string &package, bool file_mo
                      Check check)
 {
     cut_figures f;
+    cuts = testkit::sampled_count(cuts);
     const std::string file_pkg = file_mode ? package : "";
     // One uncut run gives the span in which the cuts fall.
     long span_ms;
