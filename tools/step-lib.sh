@@ -12,6 +12,7 @@ run_step() {
     if [ "$rc" -ne 0 ]; then
         grep -v '^\[[0-9]*/[0-9]*\] ' "$log" | tail -n 80 >&2
         echo "${0##*/}: step failed: $name (status $rc; whole output in $log)" >&2
+        _step_named=1
     fi
     return "$rc"
 }
@@ -20,5 +21,6 @@ run_step() {
 # prints the command and its line first, so the last line says which step
 # failed (the command's own message comes before it).
 name_failed_steps() {
-    trap 'echo "${0##*/}: step failed (status $?) at line $LINENO: $BASH_COMMAND" >&2' ERR
+    # A run_step that failed has named its step already.
+    trap 'rc=$?; [ -n "${_step_named:-}" ] || echo "${0##*/}: step failed (status $rc) at line $LINENO: $BASH_COMMAND" >&2' ERR
 }

@@ -127,7 +127,11 @@ check "a failed step returns its status" [ "$rc" -eq 1 ]
 check "the compiler's message is shown" grep -q "app/b.cpp:12:5: error: 'foo' was not declared" "$work/err"
 check "ninja's progress lines are not" bash -c "! grep -q 'Building CXX object' '$work/err'"
 check "the step is named with its log" grep -q "step failed: building (cmake --build) (status 1; whole output in $work/build.log)" "$work/err"
-# Under set -e, the ERR trap names a failing command that is not a run_step.
+# Under set -e, a failed run_step is named once; the ERR trap names a failing
+# command that is not a run_step.
+bash -c ". '$top/tools/step-lib.sh'; set -e; name_failed_steps; run_step build '$work/b.log' '$work/fake-build'" 2>"$work/err"
+check "a failed run_step ends the script" [ $? -eq 1 ]
+check "a failed run_step is named once" [ "$(grep -c 'step failed' "$work/err")" -eq 1 ]
 bash -c ". '$top/tools/step-lib.sh'; set -e; name_failed_steps; true; false; echo not reached" 2>"$work/err"
 check "a failing command is named" grep -q 'step failed (status 1) at line 1: false' "$work/err"
 
