@@ -90,9 +90,10 @@ TEST(UpgradeLock, EveryFlashOrModemActionWaitsItsTurn)
     ASSERT_EQ(r.run({"sh", "-c",
                      "mkdir -m 755 /var/run/imgrenew && flock /var/run/imgrenew/lock sh -c '"
                      "for a in up get \"set 5\" \"uboot 1\" \"kernel 1\" 1 nv_get nv_set set_ftm set_online "
-                     "set_digftm nv_normal; do imgrenew $a; echo \"$a $?\"; done; "
-                     "imgrenew test; echo \"test $?\"; imgrenew set 5 extra; echo \"usage $?\"' "
-                     "> /2ndfile/statuses; imgrenew get; echo \"get afterwards $?\" >> /2ndfile/statuses"}),
+                     "set_digftm nv_normal; do imgrenew $a >/dev/null; echo \"$a $?\"; done; "
+                     "imgrenew test >/dev/null; echo \"test $?\"; imgrenew set 5 extra >/dev/null; "
+                     "echo \"usage $?\"' > /2ndfile/statuses; "
+                     "imgrenew get >/dev/null; echo \"get afterwards $?\" >> /2ndfile/statuses"}),
               0);
     EXPECT_EQ(simharness::read_file(r.state() + "/2ndfile/statuses"),
               "up 1\nget 1\nset 5 1\nuboot 1 1\nkernel 1 1\n1 1\nnv_get 1\nnv_set 1\nset_ftm 1\nset_online 1\n"

@@ -101,7 +101,8 @@ TEST(Policy, WithoutAPolicyFileAnOlderPackageInstallsAsBefore)
     ASSERT_EQ(r.run({"imgrenew", "up"}, file_mode(v5.path)), 0);
     ASSERT_EQ(r.run({"imgrenew", "up"}, file_mode(v4.path)), 0);
     EXPECT_TRUE(sysrouter::partition_holds(r, 2, v4.kernel));
-    EXPECT_EQ(syslog_count(r, "policy"), 0u) << r.out("syslog.log");
+    EXPECT_EQ(syslog_count(r, "policy /etc/imgrenew/policy"), 0u) << r.out("syslog.log");
+    EXPECT_EQ(syslog_count(r, "refused by policy"), 0u);
     sysrouter::expect_successful_bus(r.bus());
     EXPECT_EQ(r.second_fs_file(k_recorded), "4\n");
 }
@@ -137,8 +138,9 @@ TEST_P(SignatureRequired, RefusesAnUnsignedPackageOnARouterWithoutAReadableKey)
     policy_router p(GetParam().policy);
     sim_router &r = *p.r;
     ASSERT_TRUE(r.ok());
-    if (GetParam().empty_key_folder)
+    if (GetParam().empty_key_folder) {
         ASSERT_EQ(mkdir((r.state() + "/keys").c_str(), 0755), 0);
+    }
     small_package pkg(5, 0, 8);
     ASSERT_EQ(r.run({"imgrenew", "up"}, file_mode(pkg.path)), 0);
     EXPECT_EQ(syslog_count(r, GetParam().log_line), 1u) << r.out("syslog.log");
