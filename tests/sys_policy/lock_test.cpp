@@ -17,7 +17,7 @@ TEST(UpgradeLock, OfTwoUpgradesAtOnceTheSecondIsRefusedAndTouchesNothing)
                      "imgrenew up & "
                      "while [ ! -e /tmp/cp ]; do sleep 0.01; done; "
                      "imgrenew up; echo $? > /2ndfile/second_status; wait"},
-                    file_mode(pkg.path, 5)),
+                    file_mode(pkg.path, 2)),
               0);
     EXPECT_EQ(simharness::read_file(r.state() + "/2ndfile/second_status"), "1\n");
     EXPECT_EQ(syslog_count(r, "another imgrenew run holds /var/run/imgrenew/lock: up refused, nothing done"), 1u)
