@@ -10,6 +10,7 @@
 #include "nv_items_io.h"
 #include "up_actions.h"
 #include "up_api.h"
+#include "up_lock.h"
 #include "up_progress.h"
 #include "up_progress_hook.h"
 
@@ -101,6 +102,8 @@ int main(int argc, char *argv[])
     whole_packlen = 0;
     had_write = 0;
 
+    if (up_action_lock(argc, argv) != 0)
+        return UP_EXIT_LOCKED;
     if (up_init() != 0) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]init fail\n\n");
         return -1;

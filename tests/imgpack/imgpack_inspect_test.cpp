@@ -155,15 +155,18 @@ TEST(ImgpackInspect, ModemRecordBesideRouterRecordsMeetsTheErasedStateWord)
     put_text(d / "both.desc", "record version version_info.txt 0 version_info.txt\nrecord kernel zImage 0 zImage\n"
                               "modem m.bin c.desc\n");
     put_text(d / "modem.desc", "record version version_info.txt 0 version_info.txt\nmodem m.bin c.desc\n");
-    const char *warning =
-        "warning: the package has a modem record: on a freshly erased package partition the state word reads as "
+    // How imgrenew reads an erased state word, not a fault of the package: a
+    // note, and a sound package still ends with result: ok and status 0.
+    const char *note =
+        "\nnote: the package has a modem record: on a freshly erased package partition the state word reads as "
         "60 and imgrenew up skips the bootloader, kernel, rootfs and 2ndfs records; for a full install load it with "
-        "`routersim load-package STATE PKG --full-install`, or run `imgrenew set 0` on the router first\n";
+        "`routersim load-package STATE PKG --full-install`, or run `imgrenew set 0` on the router first\n"
+        "result: ok\n";
     struct {
         const char *desc;
         int rc;
-        bool warned;
-    } cases[] = {{"router.desc", 0, false}, {"both.desc", 3, true}, {"modem.desc", 0, false}};
+        bool noted;
+    } cases[] = {{"router.desc", 0, false}, {"both.desc", 0, true}, {"modem.desc", 0, false}};
     for (auto &c : cases) {
         SCOPED_TRACE(c.desc);
         std::vector<uint8_t> pkg;
@@ -176,6 +179,7 @@ TEST(ImgpackInspect, ModemRecordBesideRouterRecordsMeetsTheErasedStateWord)
         int rc = -5;
         std::string text = inspect_text(pkg, &rc);
         EXPECT_EQ(rc, c.rc) << text;
-        EXPECT_EQ(text.find(warning) != std::string::npos, c.warned) << text;
+        EXPECT_EQ(text.find(note) != std::string::npos, c.noted) << text;
+        EXPECT_EQ(text.find("warning"), std::string::npos) << text;
     }
 }

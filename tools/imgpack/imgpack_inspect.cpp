@@ -223,18 +223,25 @@ int imgpack_inspect_bytes(const std::vector<uint8_t> &pkg, FILE *out)
         fprintf(out, "error: no version record: imgrenew up fails after the last record\n");
         ++problems;
     }
-    bool reaches_state = size > IMGPACK_STATE_BLOCK && (h.packlen <= 0 || (uint64_t)h.packlen > IMGPACK_STATE_BLOCK);
-    if (reaches_state)
-        fprintf(out, "note: the package reaches the state block at 0x4200000 of the package partition\n");
+    // Loaded raw into the package partition, the file (the package and any
+    // signature trailer after packlen) must end before the state block: the
+    // first state write erases that block.
+    bool reaches_state = size > IMGPACK_STATE_BLOCK;
+    if (reaches_state) {
+        fprintf(out, "warning: the package%s ends at %llu bytes, past the state block at 0x4200000 of the package "
+                     "partition: loaded there, its end is erased by the first state write\n",
+                h.packlen > 0 && (uint64_t)h.packlen < size ? " with its trailer" : "", (unsigned long long)size);
+        ++warnings;
+    }
     if (has_modem && has_router && !reaches_state) {
         // The first read of an erased state word (a freshly erased package
         // partition) turns it into 60 when the package carries a modem
-        // record: the router steps count as done.
-        fprintf(out, "warning: the package has a modem record: on a freshly erased package partition the state "
+        // record: the router steps count as done. How imgrenew reads the
+        // state, not a fault of the package.
+        fprintf(out, "note: the package has a modem record: on a freshly erased package partition the state "
                      "word reads as 60 and imgrenew up skips the bootloader, kernel, rootfs and 2ndfs records; for a "
                      "full install load it with `routersim load-package STATE PKG --full-install`, or run "
                      "`imgrenew set 0` on the router first\n");
-        ++warnings;
     }
     return inspect_result(problems, warnings, "result: imgrenew up would fail on this package", out);
 }

@@ -9,31 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "imgpack.h"
 #include "imgpack_modem.h"
+#include "imgpack_seckey.h"
 #include "up_bytes.h"
 #include "up_fd.h"
 #include "up_package.h"
 
 namespace {
-
-// minisign's secret-key line: algorithms, key derivation parameters, then
-// key id, secret key and a BLAKE2b-256 checksum of them.
-constexpr size_t SK_KDF_ALG = 2;
-constexpr size_t SK_CHK_ALG = 4;
-constexpr size_t SK_KEY_ID = 54;
-constexpr size_t SK_KEY = 62;
-constexpr size_t SK_CHK = 126;
-constexpr size_t SK_SIZE = 158;
-
-void secret_key_check(const uint8_t *raw, uint8_t chk[32])
-{
-    crypto_generichash_state st;
-    crypto_generichash_init(&st, nullptr, 0, 32);
-    crypto_generichash_update(&st, raw, 2);
-    crypto_generichash_update(&st, raw + SK_KEY_ID, UP_SIG_KEY_ID_SIZE);
-    crypto_generichash_update(&st, raw + SK_KEY, UP_SIG_SECRET_KEY_SIZE);
-    crypto_generichash_final(&st, chk, 32);
-}
 
 std::string text_of(const std::vector<uint8_t> &bytes)
 {
@@ -82,6 +65,20 @@ void hash_bytes(const uint8_t *data, size_t n, uint8_t hash[UP_SIG_HASH_SIZE])
     up_sig_hash_end(&h, hash);
 }
 
+// Loaded raw into the package partition, a package and its trailer must end
+// before the state block: the first state write erases that block. 0, or -1
+// (told on stderr).
+int check_state_block(const char *path, uint64_t end)
+{
+    if (end <= IMGPACK_STATE_BLOCK)
+        return 0;
+    fprintf(stderr,
+            "imgpack: %s: the package and its signature trailer would end at %llu bytes, past the state block at "
+            "0x%llx of the package partition\n",
+            path, (unsigned long long)end, (unsigned long long)IMGPACK_STATE_BLOCK);
+    return -1;
+}
+
 // Rewrites the package file as its packlen bytes and the trailer for text.
 int write_trailer(const char *path, const std::vector<uint8_t> &pkg, uint32_t packlen, const std::string &text)
 {
@@ -90,6 +87,8 @@ int write_trailer(const char *path, const std::vector<uint8_t> &pkg, uint32_t pa
                 (unsigned long long)text.size(), (unsigned long)UP_SIG_TEXT_MAX);
         return -1;
     }
+    if (check_state_block(path, (uint64_t)packlen + UP_SIG_TRAILER_HEAD_SIZE + text.size()) != 0)
+        return -1;
     uint8_t head[UP_SIG_TRAILER_HEAD_SIZE];
     up_sig_make_trailer_head((uint32_t)text.size(), head);
     std::string out(reinterpret_cast<const char *>(pkg.data()), packlen);
@@ -125,57 +124,6 @@ const char *base_name(const char *path)
 
 } // namespace
 
-int imgpack_parse_secret_key(const std::string &text, up_sig_secret_key *key, std::string *err)
-{
-    size_t nl = text.find('\n');
-    if (text.compare(0, 19, "untrusted comment: ") != 0 || nl == std::string::npos) {
-        *err = "not a minisign secret key file";
-        return -1;
-    }
-    std::string line = text.substr(nl + 1);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    uint8_t raw[SK_SIZE];
-    size_t got = 0;
-    if (sodium_base642bin(raw, sizeof raw, line.data(), line.size(), nullptr, &got, nullptr,
-                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
-        got != SK_SIZE || raw[0] != 'E' || raw[1] != 'd' || raw[SK_CHK_ALG] != 'B' || raw[SK_CHK_ALG + 1] != '2') {
-        *err = "not a minisign secret key file";
-        return -1;
-    }
-    if (raw[SK_KDF_ALG] != 0 || raw[SK_KDF_ALG + 1] != 0) {
-        *err = "the secret key is password-protected; use one made by imgpack keygen or minisign -G -W";
-        return -1;
-    }
-    uint8_t chk[32];
-    secret_key_check(raw, chk);
-    if (sodium_memcmp(chk, raw + SK_CHK, sizeof chk) != 0) {
-        *err = "the secret key's checksum does not match: the file is damaged";
-        return -1;
-    }
-    memcpy(key->key_id.data(), raw + SK_KEY_ID, UP_SIG_KEY_ID_SIZE);
-    memcpy(key->key.data(), raw + SK_KEY, UP_SIG_SECRET_KEY_SIZE);
-    sodium_memzero(raw, sizeof raw);
-    return 0;
-}
-
-std::string imgpack_secret_key_text(const up_sig_secret_key &key)
-{
-    uint8_t raw[SK_SIZE] = {};
-    raw[0] = 'E';
-    raw[1] = 'd';
-    raw[SK_CHK_ALG] = 'B';
-    raw[SK_CHK_ALG + 1] = '2';
-    memcpy(raw + SK_KEY_ID, key.key_id.data(), UP_SIG_KEY_ID_SIZE);
-    memcpy(raw + SK_KEY, key.key.data(), UP_SIG_SECRET_KEY_SIZE);
-    secret_key_check(raw, raw + SK_CHK);
-    std::string b64(sodium_base64_ENCODED_LEN(SK_SIZE, sodium_base64_VARIANT_ORIGINAL), '\0');
-    sodium_bin2base64(&b64[0], b64.size(), raw, SK_SIZE, sodium_base64_VARIANT_ORIGINAL);
-    sodium_memzero(raw, sizeof raw);
-    b64.resize(strlen(b64.c_str()));
-    return "untrusted comment: imgpack secret key\n" + b64 + "\n";
-}
-
 int imgpack_keygen(const char *public_path, const char *secret_path)
 {
     up_sig_public_key pub{};
@@ -205,15 +153,17 @@ int imgpack_sign(const char *package_path, const char *secret_path, const char *
     std::vector<uint8_t> pkg;
     if (read_bytes(secret_path, &key_bytes) != 0 || read_bytes(package_path, &pkg) != 0)
         return 1;
+    // The package is judged before a password is asked for.
+    uint32_t packlen = 0;
+    if (signed_length(package_path, pkg, &packlen) != 0 ||
+        check_state_block(package_path, (uint64_t)packlen + UP_SIG_TRAILER_HEAD_SIZE) != 0)
+        return 1;
     up_sig_secret_key sec{};
     std::string err;
-    if (imgpack_parse_secret_key(text_of(key_bytes), &sec, &err) != 0) {
+    if (imgpack_parse_secret_key(text_of(key_bytes), imgpack_read_password, &sec, &err) != 0) {
         fprintf(stderr, "imgpack: %s: %s\n", secret_path, err.c_str());
         return 1;
     }
-    uint32_t packlen = 0;
-    if (signed_length(package_path, pkg, &packlen) != 0)
-        return 1;
     std::string trusted;
     if (comment != nullptr) {
         trusted = comment;

@@ -27,7 +27,3 @@ int imgpack_attach(const char *package_path, const char *sig_path);
 // comment and the verdict to out. 0 when the signature verifies, 1 otherwise.
 int imgpack_inspect_signature(const std::vector<uint8_t> &package, const char *public_path, FILE *out);
 int imgpack_inspect_signature_file(const char *package_path, const char *public_path, FILE *out);
-
-// Secret-key files in minisign's unencrypted format. 0, or -1 with *err.
-int imgpack_parse_secret_key(const std::string &text, up_sig_secret_key *key, std::string *err);
-std::string imgpack_secret_key_text(const up_sig_secret_key &key);

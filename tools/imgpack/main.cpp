@@ -54,7 +54,8 @@ const char usage_text[] =
     "\n"
     "keygen writes a new key pair in minisign's formats (the secret key\n"
     "unencrypted). sign appends a signature of the package's packlen bytes after\n"
-    "them (replacing an earlier one); attach appends one made by\n"
+    "them (replacing an earlier one), with imgpack's secret key or the minisign\n"
+    "tool's (with or without a password); attach appends one made by\n"
     "`minisign -S -m PACKAGE`. inspect --key also checks the signature against\n"
     "PUBLIC and exits 1 when it does not verify. See docs/signing.md.\n";
 
@@ -94,8 +95,8 @@ const command commands[] = {
      "verifies with the minisign public key PUBLIC.\n"
      "Exit status: 0 result: ok; 1 the installation would fail (or, with --key,\n"
      "the signature does not verify); 2 usage; 3 result: warning (whole-package\n"
-     "CRC differs, a modem partition table the programmer refuses, a modem record\n"
-     "that makes an erased state word skip the router records).\n"},
+     "CRC differs, a modem partition table the programmer refuses, a package that\n"
+     "reaches the state block at 0x4200000 of the package partition).\n"},
     {"keygen", {"PUBLIC", "SECRET"}, 2, {},
      "usage: imgpack keygen PUBLIC SECRET\n"
      "Writes a new Ed25519 key pair in minisign's file formats (the secret key\n"
@@ -104,11 +105,17 @@ const command commands[] = {
      "usage: imgpack sign PACKAGE --key SECRET [--comment TEXT]\n"
      "Signs the package's packlen bytes with the minisign secret key SECRET and\n"
      "appends the signature trailer after them (replacing an earlier one); TEXT\n"
-     "becomes the trusted comment. Exit status: 0 signed, 1 failed, 2 usage.\n"},
+     "becomes the trusted comment. SECRET may be imgpack keygen's key or one made\n"
+     "by minisign -G, unencrypted (-W) or with a password: the password is asked\n"
+     "for on the terminal, or read as the first line of standard input.\n"
+     "A package whose trailer would reach the state block at 0x4200000 of the\n"
+     "package partition is refused. Exit status: 0 signed, 1 failed, 2 usage.\n"},
     {"attach", {"PACKAGE", "SIGFILE"}, 2, {},
      "usage: imgpack attach PACKAGE SIGFILE\n"
      "Appends a signature made by `minisign -S -m PACKAGE` as the package's\n"
-     "signature trailer. Exit status: 0 attached, 1 failed, 2 usage.\n"},
+     "signature trailer; refused when the trailer would reach the state block at\n"
+     "0x4200000 of the package partition. Exit status: 0 attached, 1 failed,\n"
+     "2 usage.\n"},
 };
 
 bool is_help(const char *arg)

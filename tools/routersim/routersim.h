@@ -20,10 +20,13 @@ struct sim_init_options {
     uint64_t mtd_size[SIM_MTD_MAX];     // 0: no such partition
     std::vector<sim_bad_block> bad_blocks;
     std::vector<std::string> keys;      // public-key files for the router's /etc/imgrenew/keys
+    std::string policy;                 // the router's /etc/imgrenew/policy; empty: none
 };
 
 // The router's public keys live in STATE/keys, shown to it as this folder.
 #define SIM_KEY_DIR "/etc/imgrenew/keys"
+// The router's upgrade policy lives in STATE/policy, shown to it as this file.
+#define SIM_POLICY_FILE "/etc/imgrenew/policy"
 
 struct sim_run_options {
     std::string state;

@@ -140,6 +140,14 @@ const option_row<sim_init_options> INIT_OPTIONS[] = {
          o->keys.push_back(v);
          return true;
      }},
+    {"--policy", "FILE", "install FILE as the router's upgrade policy /etc/imgrenew/policy",
+     [](sim_init_options *o, const char *v, const char **want) {
+         *want = "one file, given once";
+         if (v[0] == '\0' || !o->policy.empty())
+             return false;
+         o->policy = v;
+         return true;
+     }},
 };
 
 int help_init()

@@ -63,13 +63,17 @@ static void add_usr_bin(std::vector<std::string> &a)
     add(a, {"--remount-ro", "/usr/bin"});
 }
 
-// The host's /etc, read-only. A router given public keys gets its own
-// /etc/imgrenew/keys: the host's /etc cannot take a mount point inside it,
-// so /etc is then a folder of the private root holding the host's entries.
+// The host's /etc, read-only. A router given public keys or a policy gets
+// its own /etc/imgrenew/keys and /etc/imgrenew/policy: the host's /etc cannot
+// take a mount point inside it, so /etc is then a folder of the private root
+// holding the host's entries.
 void add_etc(std::vector<std::string> &a, const std::string &state)
 {
     const std::string keys = state + "/keys";
-    DIR *d = access(keys.c_str(), F_OK) == 0 ? opendir("/etc") : nullptr;
+    const std::string policy = state + "/policy";
+    const bool has_keys = access(keys.c_str(), F_OK) == 0;
+    const bool has_policy = access(policy.c_str(), F_OK) == 0;
+    DIR *d = has_keys || has_policy ? opendir("/etc") : nullptr;
     if (d == nullptr) {
         add(a, {"--ro-bind", "/etc", "/etc"});
         return;
@@ -93,7 +97,10 @@ void add_etc(std::vector<std::string> &a, const std::string &state)
         }
     }
     closedir(d);
-    add(a, {"--ro-bind", keys, SIM_KEY_DIR});
+    if (has_keys)
+        add(a, {"--ro-bind", keys, SIM_KEY_DIR});
+    if (has_policy)
+        add(a, {"--ro-bind", policy, SIM_POLICY_FILE});
 }
 
 std::vector<std::string> bwrap_command(const sandbox_layout &l)

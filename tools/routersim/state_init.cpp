@@ -217,6 +217,25 @@ int copy_keys(const std::string &state, const sim_init_options &opt)
     return 0;
 }
 
+// Copies the policy file into STATE/policy as it is: imgrenew judges its
+// content (a malformed one is a case worth running).
+int copy_policy(const std::string &state, const sim_init_options &opt)
+{
+    if (opt.policy.empty())
+        return 0;
+    FILE *f = fopen(opt.policy.c_str(), "re");
+    char buf[65537];
+    size_t n = f != nullptr ? fread(buf, 1, sizeof buf, f) : 0;
+    bool ok = f != nullptr && ferror(f) == 0 && n < sizeof buf;
+    if (f != nullptr)
+        fclose(f);
+    if (!ok) {
+        fprintf(stderr, "routersim: %s: not a readable file of at most 64 KiB\n", opt.policy.c_str());
+        return -1;
+    }
+    return write_text(state + "/policy", std::string(buf, n));
+}
+
 constexpr size_t PACKAGE_HEAD_BYTES = 28;
 constexpr size_t PACKAGE_RECORD_BYTES = 84;
 constexpr uint32_t MODEM_RECORD_ID = 7;
@@ -298,7 +317,7 @@ int sim_init_state(const std::string &state, const sim_init_options &opt)
         fprintf(stderr, "routersim: cannot record the bad blocks\n");
         return -1;
     }
-    if (copy_keys(state, opt) != 0)
+    if (copy_keys(state, opt) != 0 || copy_policy(state, opt) != 0)
         return -1;
     for (const char *sub : {"version", "nv", "webpage", "lcdui", "log"}) {
         if (make_dirs(state + "/2ndfile/" + sub) != 0)

@@ -1,10 +1,10 @@
-// The `up` action: pick the package location, install, then hand over to the
-// completion step, which asks for the reboot.
+// The `up` action (package location, install, completion); the action lock.
 #include <cstdio>
 #include <sys/stat.h>
 
 #include "kq_ipc.h"
 #include "kq_log.h"
+#include "kq_os.h"
 #include "up_actions.h"
 #include "up_api.h"
 
@@ -41,8 +41,52 @@ int up_action_upgrade(void)
         up_process_fail_to_recover(1);
     } else {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]&&&&&&&&&&&&&&&update system success and will to reboot\n\n");
+        // Recorded before the reboot request: the next downgrade test
+        // compares against this package.
+        up_policy_record_installed();
         up_process_fail_to_recover(0);
     }
     ipc_msg_fin();
     return 0;
+}
+
+namespace {
+
+bool word_is(const char *word, const char *action)
+{
+    return kq_strcasecmp(word, action) == 0;
+}
+
+// The command lines that reach an action: every single word but "test"
+// (each of the others reads or writes flash, or talks to the modem), and
+// "set", "uboot" and "kernel" with a value. Other lines only log the usage
+// or do nothing.
+bool action_needs_lock(int argc, char *argv[])
+{
+    if (argc == 2)
+        return !word_is(argv[1], "test");
+    if (argc == 3)
+        return word_is(argv[1], "set") || word_is(argv[1], "uboot") || word_is(argv[1], "kernel");
+    return false;
+}
+
+} // namespace
+
+int up_action_lock(int argc, char *argv[])
+{
+    if (!action_needs_lock(argc, argv))
+        return 0;
+    const char *why = "";
+    up_lock_result r = up_lock_take(UP_LOCK_DIR, UP_LOCK_NAME, &why);
+    if (r == UP_LOCK_TAKEN)
+        return 0;
+    // Refused before the bus is joined: the log is opened for this line only.
+    log_init(KQ_LOG_IDENT_UP);
+    if (r == UP_LOCK_BUSY)
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]another imgrenew run holds %s/%s: %.32s refused, nothing done\n\n",
+               UP_LOCK_DIR, UP_LOCK_NAME, argv[1]);
+    else
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot take the lock %s/%s (%s): %.32s refused, nothing done\n\n",
+               UP_LOCK_DIR, UP_LOCK_NAME, why, argv[1]);
+    return -1;
 }

@@ -3,8 +3,18 @@
 
 #include <cstdint>
 
+#include "up_lock.h"
+#include "up_policy.h"
+
 // Joins the message bus as the upgrade tool and opens its log. 0 or -1.
 int up_init(void);
+
+// Every action that writes flash or talks to the modem runs alone: takes the
+// upgrade lock (up_lock.h) for the command line's action, before the bus is
+// joined. 0 when the action may run (lock taken, or the command line reaches
+// no such action); -1 when another run holds the lock or it cannot be
+// trusted (logged; nothing was touched): exit with UP_EXIT_LOCKED.
+int up_action_lock(int argc, char *argv[]);
 
 // The `up` action: chooses the package location, installs, then asks for the
 // reboot. Returns the process exit status (0, or -1 for a missing package

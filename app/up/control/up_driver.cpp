@@ -16,6 +16,7 @@
 #include "up_fd.h"
 #include "up_package_auth.h"
 #include "up_partition.h"
+#include "up_policy.h"
 #include "up_progress.h"
 #include "up_records.h"
 #include "up_tmp_file.h"
@@ -279,6 +280,8 @@ int up_upgrade_all(void)
         up_report_progress_to_lcd(UPGRADE_FILED, 10);
         return -1;
     }
+    if (up_policy_admit_package(&head) != 0)
+        return -1;
 
     // The count comes from the package: it is checked against the package's
     // size before it sizes an allocation, and the whole table is checked
