@@ -3,6 +3,7 @@
 #include "campaign.h"
 
 #include "flash_ops.h"
+#include "json_io.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -84,52 +85,31 @@ std::string csv_field(const std::string &s)
     return q + "\"";
 }
 
-std::string json_string(const std::string &s)
+// A point's object: every column as a string member, whatever their order;
+// a number member stands for its digits. Unknown members are ignored.
+bool from_object(const json_value &j, point_result *r)
 {
-    std::string q = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += (char)c;
-        } else if (c < 0x20) {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", c);
-            q += buf;
-        } else {
-            q += (char)c;
-        }
+    if (!j.is_object())
+        return false;
+    std::vector<std::string> f(COLUMN_COUNT);
+    for (size_t i = 0; i < COLUMN_COUNT; ++i) {
+        const json_value *m = json_member(j, COLUMNS[i]);
+        if (m == nullptr)
+            return false;
+        if (m->is_string())
+            f[i] = m->get_ref<const std::string &>();
+        else if (m->is_number_unsigned())
+            f[i] = std::to_string(m->get<uint64_t>());
+        else
+            return false;
     }
-    return q + "\"";
+    return from_fields(f, r);
 }
 
-// A JSON string at s[*at] (the opening quote); only the escapes json_string makes.
-bool parse_json_string(const std::string &s, size_t *at, std::string *out)
+// "name": value as the result files write a member.
+std::string member(const char *name, const std::string &value)
 {
-    if (*at >= s.size() || s[*at] != '"')
-        return false;
-    out->clear();
-    for (size_t i = *at + 1; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '"') {
-            *at = i + 1;
-            return true;
-        }
-        if (c == '\\') {
-            if (++i >= s.size())
-                return false;
-            if (s[i] == 'u') {
-                if (i + 4 >= s.size())
-                    return false;
-                *out += (char)strtoul(s.substr(i + 1, 4).c_str(), nullptr, 16);
-                i += 4;
-            } else {
-                *out += s[i];
-            }
-            continue;
-        }
-        *out += c;
-    }
-    return false;
+    return json_line(json_value(name)) + ": " + json_line(json_value(value));
 }
 
 }  // namespace
@@ -180,31 +160,16 @@ bool campaign_parse_csv_line(const std::string &line, point_result *r)
 std::string campaign_json_line(const point_result &r)
 {
     std::vector<std::string> f = fields_of(r);
-    std::string j = "{";
+    json_value j = json_value::object();
     for (size_t i = 0; i < COLUMN_COUNT; ++i)
-        j += (i ? ", " : "") + json_string(COLUMNS[i]) + ": " + json_string(f[i]);
-    return j + "}";
+        j[COLUMNS[i]] = f[i];
+    return json_line(j);
 }
 
 bool campaign_parse_json_line(const std::string &line, point_result *r)
 {
-    size_t at = line.find('{');
-    if (at == std::string::npos)
-        return false;
-    std::vector<std::string> f(COLUMN_COUNT);
-    ++at;
-    for (size_t i = 0; i < COLUMN_COUNT; ++i) {
-        std::string key;
-        while (at < line.size() && (line[at] == ' ' || line[at] == ','))
-            ++at;
-        if (!parse_json_string(line, &at, &key) || key != COLUMNS[i])
-            return false;
-        while (at < line.size() && (line[at] == ' ' || line[at] == ':'))
-            ++at;
-        if (!parse_json_string(line, &at, &f[i]))
-            return false;
-    }
-    return from_fields(f, r);
+    json_value j;
+    return json_parse(line, &j) && from_object(j, r);
 }
 
 int campaign_write_results(const std::string &file, bool json, const std::vector<point_result> &results,
@@ -212,7 +177,8 @@ int campaign_write_results(const std::string &file, bool json, const std::vector
 {
     std::string text;
     if (json) {
-        text = "{\"campaign\": " + json_string(about) + ",\n\"points\": [\n";
+        // One point per line, so that a file can be read (and grepped) by line.
+        text = "{" + member("campaign", about) + ",\n" + json_line(json_value("points")) + ": [\n";
         for (size_t i = 0; i < results.size(); ++i)
             text += campaign_json_line(results[i]) + (i + 1 < results.size() ? ",\n" : "\n");
         text += "]}\n";
@@ -227,26 +193,35 @@ int campaign_write_results(const std::string &file, bool json, const std::vector
 int campaign_read_results(const std::string &file, std::vector<point_result> *out)
 {
     std::string text = campaign_read(file);
-    if (text.empty())
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
         return -1;
-    bool json = text[0] == '{';
+    if (text[first] == '{') {
+        // The whole file is one object; its layout is the writer's business.
+        json_value j;
+        const json_value *points = nullptr;
+        if (!json_parse(text, &j) || (points = json_member(j, "points")) == nullptr || !points->is_array())
+            return -1;
+        std::vector<point_result> got;
+        for (const json_value &p : *points) {
+            point_result r;
+            if (!from_object(p, &r))
+                return -1;
+            got.push_back(r);
+        }
+        out->insert(out->end(), got.begin(), got.end());
+        return 0;
+    }
     size_t start = 0;
     while (start < text.size()) {
         size_t nl = text.find('\n', start);
         std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         start = nl == std::string::npos ? text.size() : nl + 1;
         point_result r;
-        if (json) {
-            if (line.compare(0, 10, "{\"point\": ") != 0)
-                continue;
-            if (!campaign_parse_json_line(line, &r))
-                return -1;
-        } else {
-            if (line.empty() || line.compare(0, 6, "point,") == 0)
-                continue;
-            if (!campaign_parse_csv_line(line, &r))
-                return -1;
-        }
+        if (line.empty() || line.compare(0, 6, "point,") == 0)
+            continue;
+        if (!campaign_parse_csv_line(line, &r))
+            return -1;
         out->push_back(r);
     }
     return 0;
