@@ -30,7 +30,7 @@ run() {
 json_check() {
     python3 -c 'import json, sys
 j = json.load(open(sys.argv[1]))
-sys.exit(0 if eval(sys.argv[2]) else 1)' "$2" "$3" || { fail "$1: $2 is not JSON with $3"; head -c 2000 "$2" >&2; }
+sys.exit(0 if eval(sys.argv[2]) else 1)' "$2" "$3" || { fail "$1: $2 is not JSON with $3"; head -c 2000 "$2" | cat -v >&2; }
 }
 
 run json-ok 0 "$probe" --benchmark_filter=BM_ProbeRuns --benchmark_format=json
@@ -45,7 +45,7 @@ grep -q 'bench_flags_probe: 1 benchmark run(s) reported an error' "$work/json-er
 
 run csv 0 "$probe" --benchmark_filter=BM_ProbeRuns --benchmark_format=csv
 head -n 1 "$work/csv.out" | grep -q '^name,iterations,real_time,cpu_time,time_unit,' ||
-    fail "csv: no CSV header: $(head -c 200 "$work/csv.out")"
+    fail "csv: no CSV header: $(head -c 200 "$work/csv.out" | cat -v)"
 grep -q '^"BM_ProbeRuns/iterations:10",10,' "$work/csv.out" || fail "csv: no row of BM_ProbeRuns"
 
 # The console on the terminal, JSON in the file.
