@@ -201,6 +201,45 @@ TEST(CampaignResults, JsonFilesAreReadWhateverTheirLayout)
     }
 }
 
+// A CSV table's columns are found by its header, as a spreadsheet may have
+// moved them or added one.
+TEST(CampaignResults, CsvColumnsAreFoundByTheirHeader)
+{
+    scratch_dir dir;
+    put_text(dir.path + "/moved.csv",
+             "ops,point,result,op,mode,phase,cut_op,note,second_op,second_mode,second_phase,second_cut_op,check,"
+             "detail,kept\r\n"
+             "1463,41,fail,21,torn,state word write,write /dev/mtd6 0x4200000 0x20000,looked at,0,,,,version,"
+             "\"version file is \"\"1.0\"\", not \"\"2.0\"\"\",/tmp/k\r\n");
+    std::vector<point_result> got;
+    ASSERT_EQ(campaign_read_results(dir.path + "/moved.csv", &got), 0);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].pt.index, 41u);
+    EXPECT_EQ(got[0].pt.op, 21u);
+    EXPECT_EQ(got[0].ops, 1463u);
+    EXPECT_EQ(got[0].phase, "state word write");
+    EXPECT_EQ(got[0].cut_op, "write /dev/mtd6 0x4200000 0x20000");
+    EXPECT_EQ(got[0].detail, "version file is \"1.0\", not \"2.0\"");
+    EXPECT_EQ(got[0].kept, "/tmp/k");
+    EXPECT_FALSE(got[0].passed);
+
+    const char *refused[] = {
+        // no "kept" column
+        "point,op,mode,phase,cut_op,second_op,second_mode,second_phase,second_cut_op,result,check,detail,ops\n"
+        "41,21,torn,x,y,0,,,,pass,,,5\n",
+        // a row one field short of its header
+        "point,op,mode,phase,cut_op,second_op,second_mode,second_phase,second_cut_op,result,check,detail,kept,ops\n"
+        "41,21,torn,x,y,0,,,,pass,,,5\n",
+        // a column named twice
+        "point,op,op,mode,phase,cut_op,second_op,second_mode,second_phase,second_cut_op,result,check,detail,kept,ops\n",
+    };
+    for (const char *text : refused) {
+        put_text(dir.path + "/bad.csv", text);
+        std::vector<point_result> none;
+        EXPECT_EQ(campaign_read_results(dir.path + "/bad.csv", &none), -1) << text;
+    }
+}
+
 TEST(CampaignResults, MergeOfShardsSumsThemAndRefusesOverlaps)
 {
     scratch_dir dir;

@@ -6,6 +6,7 @@
 #include "json_io.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,6 +86,54 @@ std::string csv_field(const std::string &s)
     return q + "\"";
 }
 
+// The fields of a CSV line: quoted fields may hold commas and doubled quotes.
+bool split_csv(const std::string &line, std::vector<std::string> *out)
+{
+    std::vector<std::string> &f = *out;
+    f.assign(1, std::string());
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                f.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                f.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            f.emplace_back();
+        } else if (c != '\n' && c != '\r') {
+            f.back() += c;
+        }
+    }
+    return !quoted;
+}
+
+// Where each column is in a header line's fields; false when one is missing
+// or named twice.
+bool column_order(const std::vector<std::string> &header, std::vector<size_t> *at)
+{
+    at->assign(COLUMN_COUNT, SIZE_MAX);
+    for (size_t i = 0; i < header.size(); ++i) {
+        for (size_t c = 0; c < COLUMN_COUNT; ++c) {
+            if (header[i] != COLUMNS[c])
+                continue;
+            if ((*at)[c] != SIZE_MAX)
+                return false;
+            (*at)[c] = i;
+        }
+    }
+    for (size_t a : *at)
+        if (a == SIZE_MAX)
+            return false;
+    return true;
+}
+
 // A point's object: every column as a string member, whatever their order;
 // a number member stands for its digits. Unknown members are ignored.
 bool from_object(const json_value &j, point_result *r)
@@ -133,28 +182,8 @@ std::string campaign_csv_line(const point_result &r)
 
 bool campaign_parse_csv_line(const std::string &line, point_result *r)
 {
-    std::vector<std::string> f(1);
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                f.back() += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                f.back() += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            f.emplace_back();
-        } else if (c != '\n' && c != '\r') {
-            f.back() += c;
-        }
-    }
-    return !quoted && from_fields(f, r);
+    std::vector<std::string> f;
+    return split_csv(line, &f) && from_fields(f, r);
 }
 
 std::string campaign_json_line(const point_result &r)
@@ -212,18 +241,43 @@ int campaign_read_results(const std::string &file, std::vector<point_result> *ou
         out->insert(out->end(), got.begin(), got.end());
         return 0;
     }
+    // Columns are found by the header's names, so a table whose columns were
+    // moved about (or that has more) reads the same. Rows before any header
+    // are in the written order.
+    std::vector<size_t> at(COLUMN_COUNT);
+    for (size_t c = 0; c < COLUMN_COUNT; ++c)
+        at[c] = c;
+    size_t width = COLUMN_COUNT;
+    std::vector<point_result> got;
     size_t start = 0;
     while (start < text.size()) {
         size_t nl = text.find('\n', start);
         std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         start = nl == std::string::npos ? text.size() : nl + 1;
-        point_result r;
-        if (line.empty() || line.compare(0, 6, "point,") == 0)
+        std::vector<std::string> f;
+        if (line.empty() || line == "\r")
             continue;
-        if (!campaign_parse_csv_line(line, &r))
+        if (!split_csv(line, &f))
             return -1;
-        out->push_back(r);
+        // A header names every column (a row cannot: its point is a number).
+        std::vector<size_t> header_at;
+        if (column_order(f, &header_at)) {
+            at = header_at;
+            width = f.size();
+            continue;
+        }
+        // A row has as many fields as its header.
+        if (f.size() != width)
+            return -1;
+        std::vector<std::string> row(COLUMN_COUNT);
+        for (size_t c = 0; c < COLUMN_COUNT; ++c)
+            row[c] = f[at[c]];
+        point_result r;
+        if (!from_fields(row, &r))
+            return -1;
+        got.push_back(r);
     }
+    out->insert(out->end(), got.begin(), got.end());
     return 0;
 }
 
