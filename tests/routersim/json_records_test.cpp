@@ -4,6 +4,7 @@
 #include "json_io.h"
 #include "report.h"
 #include "routersim.h"
+#include "scratch_dir.h"
 #include "simharness.h"
 
 #include <gtest/gtest.h>
@@ -184,4 +185,36 @@ TEST(ReportBus, ProgressAndRebootComeFromTheLinesMembers)
     EXPECT_EQ(pic.reboot_ms, 40.0);
     picture_result(logs, &pic);
     EXPECT_EQ(pic.result, "installed; reboot requested");
+}
+
+// The report reads bus.jsonl from a run's folder: every line whole, even one
+// that carries a long display payload in hex, so that it still parses.
+TEST(ReportBus, LongLinesOfARunFolderAreReadWhole)
+{
+    scratch_dir dir;
+    std::string out = dir.path + "/out";
+    ASSERT_EQ(simharness::run_program({"mkdir", "-p", out}), 0);
+    auto put = [](const std::string &path, const std::string &text) {
+        ASSERT_TRUE(simharness::write_file(path, std::vector<uint8_t>(text.begin(), text.end())));
+    };
+    put(out + "/run.info", "start_ns=1000000000\nend_ns=1500000000\nend=exit\ntime_scale=1\n");
+    put(out + "/status", "0\n");
+    put(out + "/syslog.log", "");
+    // 6000 payload bytes: 12000 hex digits before the decoded words.
+    std::string long_line = "{\"module\": 12, \"msg_type\": 0, \"msg_id\": 270532612, \"length\": 6000, "
+                            "\"session_id\": 3, \"payload_hex\": \"0100000032000000" + std::string(11984, '0') +
+                            "\", \"payload\": {\"operation\": 1, \"progress\": 50}}";
+    put(out + "/bus.jsonl", long_line + "\n{\"module\":0,\"msg_id\":268435460,\"payload\":{\"sys_state\":4}}\n");
+    put(out + "/stamps.log", "1100000000 bus\n1200000000 bus\n");
+    run_logs logs;
+    std::string err;
+    ASSERT_TRUE(read_run_logs(dir.path, &logs, &err)) << err;
+    ASSERT_EQ(logs.bus.size(), 2u);
+    EXPECT_EQ(logs.bus[0].text.size(), long_line.size());
+    run_picture pic;
+    picture_router(logs, &pic);
+    ASSERT_EQ(pic.progress.size(), 1u);
+    EXPECT_EQ(pic.progress[0].ms, 100.0);
+    EXPECT_EQ(pic.progress[0].progress, 50);
+    EXPECT_EQ(pic.reboot_ms, 200.0);
 }
