@@ -3,8 +3,9 @@
 // the least a stop-and-wait loop can do on the same kind of port and modem
 // (write one prebuilt stream-write frame, read its 9-byte answer).
 //
-// Run: build/bin/bench_stream [--benchmark_repetitions=N]. Real time, no
-// time scale: what is measured is the port round trip.
+// Run: build/bin/bench_stream [--benchmark_repetitions=N] [--benchmark_format=json]
+// (any of the library's flags). Real time, no time scale: what is measured
+// is the port round trip.
 #include <benchmark/benchmark.h>
 
 #include <cerrno>

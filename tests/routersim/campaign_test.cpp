@@ -114,6 +114,132 @@ TEST(CampaignResults, CsvAndJsonLinesKeepEveryField)
     EXPECT_FALSE(campaign_parse_csv_line("41,21,torn", &bad));
 }
 
+namespace {
+
+void put_text(const std::string &path, const std::string &text);
+
+}  // namespace
+
+TEST(CampaignResults, JsonFileKeepsItsLayoutAndEveryByteOfTheText)
+{
+    scratch_dir dir;
+    point_result r = failed_point();
+    r.detail = "say \"hi\" C:\\dir\\\ttab\nline\x01 caf\xc3\xa9";
+    ASSERT_EQ(campaign_write_results(dir.path + "/r.json", true, {r}, "pkg \"a\", shard 1/1"), 0);
+    EXPECT_EQ(simharness::read_file(dir.path + "/r.json"),
+              "{\"campaign\": \"pkg \\\"a\\\", shard 1/1\",\n\"points\": [\n"
+              "{\"point\": \"41\", \"op\": \"21\", \"mode\": \"torn\", \"phase\": \"state word write\", "
+              "\"cut_op\": \"write /dev/mtd6 0x4200000 0x20000\", \"second_op\": \"7\", \"second_mode\": \"none\", "
+              "\"second_phase\": \"kernel erase\", \"second_cut_op\": \"erase /dev/mtd2 0x0 0x20000\", "
+              "\"result\": \"fail\", \"check\": \"version\", "
+              "\"detail\": \"say \\\"hi\\\" C:\\\\dir\\\\\\ttab\\nline\\u0001 caf\xc3\xa9\", "
+              "\"kept\": \"/tmp/k/point-41\", \"ops\": \"1463\"}\n]}\n");
+    std::vector<point_result> back;
+    ASSERT_EQ(campaign_read_results(dir.path + "/r.json", &back), 0);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].detail, r.detail);
+    EXPECT_EQ(back[0].kept, "/tmp/k/point-41");
+    EXPECT_EQ(back[0].ops, 1463u);
+}
+
+// A result file passed through a JSON tool (indented, keys sorted, numbers
+// as numbers, non-ASCII as \u escapes, or all on one line) holds the same
+// points; a file that is not whole is refused, never read as no points.
+TEST(CampaignResults, JsonFilesAreReadWhateverTheirLayout)
+{
+    scratch_dir dir;
+    const std::string indented =
+        "{\n  \"points\": [\n    {\n      \"check\": \"version\",\n      \"cut_op\": \"write /dev/mtd6 0x4200000 "
+        "0x20000\",\n      \"detail\": \"caf\\u00e9 \\\"x\\\"\",\n      \"kept\": \"\",\n      \"mode\": \"torn\",\n"
+        "      \"op\": 21,\n      \"ops\": 1463,\n      \"phase\": \"state word write\",\n      \"point\": 41,\n"
+        "      \"result\": \"fail\",\n      \"second_cut_op\": \"\",\n      \"second_mode\": \"\",\n"
+        "      \"second_op\": \"0\",\n      \"second_phase\": \"\",\n      \"extra\": [1, 2]\n    }\n  ],\n"
+        "  \"campaign\": \"shard 2/2\"\n}\n";
+    const std::string one_line =
+        "{\"campaign\":\"shard 1/2\",\"points\":[{\"point\":\"40\",\"op\":\"21\",\"mode\":\"none\",\"phase\":"
+        "\"state word write\",\"cut_op\":\"\",\"second_op\":\"0\",\"second_mode\":\"\",\"second_phase\":\"\","
+        "\"second_cut_op\":\"\",\"result\":\"pass\",\"check\":\"\",\"detail\":\"\",\"kept\":\"\",\"ops\":\"1463\"}]}";
+    put_text(dir.path + "/indented.json", indented);
+    put_text(dir.path + "/one-line.json", one_line);
+    std::vector<point_result> got;
+    ASSERT_EQ(campaign_read_results(dir.path + "/indented.json", &got), 0);
+    ASSERT_EQ(campaign_read_results(dir.path + "/one-line.json", &got), 0);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].pt.index, 41u);
+    EXPECT_EQ(got[0].pt.op, 21u);
+    EXPECT_EQ(got[0].pt.mode, (uint32_t)flashemu::CUT_TORN);
+    EXPECT_FALSE(got[0].passed);
+    EXPECT_EQ(got[0].detail, "caf\xc3\xa9 \"x\"");
+    EXPECT_EQ(got[0].ops, 1463u);
+    EXPECT_EQ(got[1].pt.index, 40u);
+    EXPECT_TRUE(got[1].passed);
+
+    std::string out;
+    std::string routersim = simharness::bin_path("routersim");
+    EXPECT_EQ(simharness::run_program({routersim, "campaign-merge", dir.path + "/indented.json",
+                                       dir.path + "/one-line.json"}, {}, &out), 1);
+    EXPECT_NE(out.find("campaign FAILED: 2 points, 1 failed"), std::string::npos) << out;
+
+    const char *refused[] = {
+        // cut short
+        "{\"campaign\": \"x\",\n\"points\": [\n{\"point\": \"40\", \"op\": \"21\"",
+        // a member missing, a number that is no count, a point that is not an object
+        "{\"points\": [{\"point\": \"40\", \"op\": \"21\", \"mode\": \"torn\"}]}",
+        "{\"points\": [{\"point\": -40, \"op\": \"21\", \"mode\": \"torn\", \"phase\": \"\", \"cut_op\": \"\", "
+        "\"second_op\": \"0\", \"second_mode\": \"\", \"second_phase\": \"\", \"second_cut_op\": \"\", "
+        "\"result\": \"pass\", \"check\": \"\", \"detail\": \"\", \"kept\": \"\", \"ops\": \"5\"}]}",
+        "{\"points\": [\"40,21,torn\"]}",
+        // no points at all, or something after the object
+        "{\"campaign\": \"x\"}",
+        "{\"points\": []} {\"points\": []}",
+    };
+    for (const char *text : refused) {
+        put_text(dir.path + "/bad.json", text);
+        std::vector<point_result> none;
+        EXPECT_EQ(campaign_read_results(dir.path + "/bad.json", &none), -1) << text;
+        EXPECT_TRUE(none.empty()) << text;
+    }
+}
+
+// A CSV table's columns are found by its header, as a spreadsheet may have
+// moved them or added one.
+TEST(CampaignResults, CsvColumnsAreFoundByTheirHeader)
+{
+    scratch_dir dir;
+    put_text(dir.path + "/moved.csv",
+             "ops,point,result,op,mode,phase,cut_op,note,second_op,second_mode,second_phase,second_cut_op,check,"
+             "detail,kept\r\n"
+             "1463,41,fail,21,torn,state word write,write /dev/mtd6 0x4200000 0x20000,looked at,0,,,,version,"
+             "\"version file is \"\"1.0\"\", not \"\"2.0\"\"\",/tmp/k\r\n");
+    std::vector<point_result> got;
+    ASSERT_EQ(campaign_read_results(dir.path + "/moved.csv", &got), 0);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].pt.index, 41u);
+    EXPECT_EQ(got[0].pt.op, 21u);
+    EXPECT_EQ(got[0].ops, 1463u);
+    EXPECT_EQ(got[0].phase, "state word write");
+    EXPECT_EQ(got[0].cut_op, "write /dev/mtd6 0x4200000 0x20000");
+    EXPECT_EQ(got[0].detail, "version file is \"1.0\", not \"2.0\"");
+    EXPECT_EQ(got[0].kept, "/tmp/k");
+    EXPECT_FALSE(got[0].passed);
+
+    const char *refused[] = {
+        // no "kept" column
+        "point,op,mode,phase,cut_op,second_op,second_mode,second_phase,second_cut_op,result,check,detail,ops\n"
+        "41,21,torn,x,y,0,,,,pass,,,5\n",
+        // a row one field short of its header
+        "point,op,mode,phase,cut_op,second_op,second_mode,second_phase,second_cut_op,result,check,detail,kept,ops\n"
+        "41,21,torn,x,y,0,,,,pass,,,5\n",
+        // a column named twice
+        "point,op,op,mode,phase,cut_op,second_op,second_mode,second_phase,second_cut_op,result,check,detail,kept,ops\n",
+    };
+    for (const char *text : refused) {
+        put_text(dir.path + "/bad.csv", text);
+        std::vector<point_result> none;
+        EXPECT_EQ(campaign_read_results(dir.path + "/bad.csv", &none), -1) << text;
+    }
+}
+
 TEST(CampaignResults, MergeOfShardsSumsThemAndRefusesOverlaps)
 {
     scratch_dir dir;
@@ -263,6 +389,25 @@ TEST(CampaignChecks, EachCheckNamesWhatIsWrong)
          "package-erased", "mtd6 is not erased at 0x100"},
         {"no reboot request", [](const std::string &s) { put_text(s + "/out/bus.jsonl", ""); }, "reboot",
          "no bus message"},
+        {"the reboot request written without spaces",
+         [](const std::string &s) {
+             put_text(s + "/out/bus.jsonl", "{\"module\":0,\"msg_type\":0,\"msg_id\":268435460,\"length\":16,"
+                                            "\"session_id\":0,\"payload_hex\":\"04000000000000000000000000000000\","
+                                            "\"payload\":{\"sys_state\":4,\"temp_level\":0,\"batt_level\":0,"
+                                            "\"sys_work_mode\":0}}\n");
+         },
+         "", ""},
+        {"the reboot request with its keys in another order",
+         [](const std::string &s) {
+             put_text(s + "/out/bus.jsonl", "{\"payload\": {\"sys_state\": 4}, \"msg_id\": 268435460, \"module\": 0}\n");
+         },
+         "", ""},
+        {"a power-off request after the reboot request",
+         [](const std::string &s) {
+             put_text(s + "/out/bus.jsonl", std::string(REBOOT_LINE) +
+                                                "{\"module\": 0, \"msg_id\": 268435460, \"payload\": {\"sys_state\": 5}}\n");
+         },
+         "reboot", "the last bus message is {\"module\": 0, \"msg_id\": 268435460, \"payload\": {\"sys_state\": 5}}"},
         {"a page written twice",
          [](const std::string &s) { put_text(s + "/out/flash-faults.log", "/dev/mtd3 page 0x00020000: 12 bytes\n"); },
          "flash-faults", "the rerun wrote over unerased flash: /dev/mtd3 page 0x00020000: 12 bytes"},

@@ -1,6 +1,8 @@
 // The system-test harness around routersim.
 #include "simharness.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,88 +25,33 @@ std::string number_text(double v)
     return buf;
 }
 
-size_t skip_space(const std::string &s, size_t i)
+// Members of an object under prefix: strings as their text, other scalars
+// as the library writes them, nested objects as "outer.inner".
+bool flatten(const nlohmann::json &v, const std::string &prefix, std::map<std::string, std::string> *out)
 {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
-        ++i;
-    return i;
-}
-
-// A JSON string starting at s[i] == '"'; our writer escapes nothing but \" and \\.
-bool parse_string(const std::string &s, size_t *i, std::string *out)
-{
-    if (*i >= s.size() || s[*i] != '"')
+    if (!v.is_object())
         return false;
-    out->clear();
-    for (size_t k = *i + 1; k < s.size(); ++k) {
-        if (s[k] == '\\' && k + 1 < s.size()) {
-            out->push_back(s[++k]);
-        } else if (s[k] == '"') {
-            *i = k + 1;
-            return true;
-        } else {
-            out->push_back(s[k]);
-        }
-    }
-    return false;
-}
-
-bool parse_object(const std::string &s, size_t *i, const std::string &prefix, std::map<std::string, std::string> *out)
-{
-    size_t k = skip_space(s, *i);
-    if (k >= s.size() || s[k] != '{')
-        return false;
-    k = skip_space(s, k + 1);
-    if (k < s.size() && s[k] == '}') {
-        *i = k + 1;
-        return true;
-    }
-    for (;;) {
-        std::string key;
-        if (!parse_string(s, &k, &key))
+    for (auto it = v.begin(); it != v.end(); ++it) {
+        const nlohmann::json &m = it.value();
+        if (m.is_object()) {
+            if (!flatten(m, prefix + it.key() + ".", out))
+                return false;
+        } else if (m.is_array()) {
             return false;
-        k = skip_space(s, k);
-        if (k >= s.size() || s[k] != ':')
-            return false;
-        k = skip_space(s, k + 1);
-        if (k < s.size() && s[k] == '{') {
-            if (!parse_object(s, &k, prefix + key + ".", out))
-                return false;
-        } else if (k < s.size() && s[k] == '"') {
-            std::string v;
-            if (!parse_string(s, &k, &v))
-                return false;
-            (*out)[prefix + key] = v;
         } else {
-            size_t end = s.find_first_of(",}", k);
-            if (end == std::string::npos)
-                return false;
-            std::string v = s.substr(k, end - k);
-            while (!v.empty() && v.back() == ' ')
-                v.pop_back();
-            (*out)[prefix + key] = v;
-            k = end;
+            (*out)[prefix + it.key()] = m.is_string() ? m.get<std::string>() : m.dump();
         }
-        k = skip_space(s, k);
-        if (k < s.size() && s[k] == ',') {
-            k = skip_space(s, k + 1);
-            continue;
-        }
-        if (k < s.size() && s[k] == '}') {
-            *i = k + 1;
-            return true;
-        }
-        return false;
     }
+    return true;
 }
 
 }  // namespace
 
 bool parse_flat_json(const std::string &line, std::map<std::string, std::string> *out)
 {
-    size_t i = 0;
     out->clear();
-    return parse_object(line, &i, "", out);
+    nlohmann::json v = nlohmann::json::parse(line, nullptr, false);
+    return !v.is_discarded() && flatten(v, "", out);
 }
 
 std::string bin_path(const std::string &name)

@@ -47,9 +47,10 @@ struct bus_message {
     std::map<std::string, long long> payload;
 };
 
-// Parses one flat JSON object as routersim writes it; nested objects come
+// Parses one JSON object such as a line of bus.jsonl; nested objects come
 // back as "outer.inner" keys. Values are returned as their text (strings
-// without quotes). False on text it does not understand.
+// without quotes, numbers as written). False on anything but one JSON
+// object without arrays.
 bool parse_flat_json(const std::string &line, std::map<std::string, std::string> *out);
 
 // Path of a program or library of the build.

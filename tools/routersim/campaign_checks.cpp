@@ -135,8 +135,8 @@ bool check_reboot(const std::string &state, std::string *detail)
     while (!bus.empty() && bus.back() == '\n')
         bus.pop_back();
     std::string last = bus.substr(bus.rfind('\n') == std::string::npos ? 0 : bus.rfind('\n') + 1);
-    if (last.find("{\"module\": 0,") == 0 && last.find("\"msg_id\": 268435460,") != std::string::npos &&
-        last.find("\"sys_state\": 4,") != std::string::npos)
+    bus_record rec;
+    if (bus_record_from_json(last, &rec) && rec.reboot_request)
         return true;
     *detail = last.empty() ? "no bus message" : "the last bus message is " + last.substr(0, 120);
     return false;

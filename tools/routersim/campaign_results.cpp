@@ -3,8 +3,10 @@
 #include "campaign.h"
 
 #include "flash_ops.h"
+#include "json_io.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,52 +86,79 @@ std::string csv_field(const std::string &s)
     return q + "\"";
 }
 
-std::string json_string(const std::string &s)
+// The fields of a CSV line: quoted fields may hold commas and doubled quotes.
+bool split_csv(const std::string &line, std::vector<std::string> *out)
 {
-    std::string q = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += (char)c;
-        } else if (c < 0x20) {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", c);
-            q += buf;
-        } else {
-            q += (char)c;
+    std::vector<std::string> &f = *out;
+    f.assign(1, std::string());
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                f.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                f.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            f.emplace_back();
+        } else if (c != '\n' && c != '\r') {
+            f.back() += c;
         }
     }
-    return q + "\"";
+    return !quoted;
 }
 
-// A JSON string at s[*at] (the opening quote); only the escapes json_string makes.
-bool parse_json_string(const std::string &s, size_t *at, std::string *out)
+// Where each column is in a header line's fields; false when one is missing
+// or named twice.
+bool column_order(const std::vector<std::string> &header, std::vector<size_t> *at)
 {
-    if (*at >= s.size() || s[*at] != '"')
-        return false;
-    out->clear();
-    for (size_t i = *at + 1; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '"') {
-            *at = i + 1;
-            return true;
-        }
-        if (c == '\\') {
-            if (++i >= s.size())
+    at->assign(COLUMN_COUNT, SIZE_MAX);
+    for (size_t i = 0; i < header.size(); ++i) {
+        for (size_t c = 0; c < COLUMN_COUNT; ++c) {
+            if (header[i] != COLUMNS[c])
+                continue;
+            if ((*at)[c] != SIZE_MAX)
                 return false;
-            if (s[i] == 'u') {
-                if (i + 4 >= s.size())
-                    return false;
-                *out += (char)strtoul(s.substr(i + 1, 4).c_str(), nullptr, 16);
-                i += 4;
-            } else {
-                *out += s[i];
-            }
-            continue;
+            (*at)[c] = i;
         }
-        *out += c;
     }
-    return false;
+    for (size_t a : *at)
+        if (a == SIZE_MAX)
+            return false;
+    return true;
+}
+
+// A point's object: every column as a string member, whatever their order;
+// a number member stands for its digits. Unknown members are ignored.
+bool from_object(const json_value &j, point_result *r)
+{
+    if (!j.is_object())
+        return false;
+    std::vector<std::string> f(COLUMN_COUNT);
+    for (size_t i = 0; i < COLUMN_COUNT; ++i) {
+        const json_value *m = json_member(j, COLUMNS[i]);
+        if (m == nullptr)
+            return false;
+        if (m->is_string())
+            f[i] = m->get_ref<const std::string &>();
+        else if (m->is_number_unsigned())
+            f[i] = std::to_string(m->get<uint64_t>());
+        else
+            return false;
+    }
+    return from_fields(f, r);
+}
+
+// "name": value as the result files write a member.
+std::string member(const char *name, const std::string &value)
+{
+    return json_line(json_value(name)) + ": " + json_line(json_value(value));
 }
 
 }  // namespace
@@ -153,58 +182,23 @@ std::string campaign_csv_line(const point_result &r)
 
 bool campaign_parse_csv_line(const std::string &line, point_result *r)
 {
-    std::vector<std::string> f(1);
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                f.back() += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                f.back() += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            f.emplace_back();
-        } else if (c != '\n' && c != '\r') {
-            f.back() += c;
-        }
-    }
-    return !quoted && from_fields(f, r);
+    std::vector<std::string> f;
+    return split_csv(line, &f) && from_fields(f, r);
 }
 
 std::string campaign_json_line(const point_result &r)
 {
     std::vector<std::string> f = fields_of(r);
-    std::string j = "{";
+    json_value j = json_value::object();
     for (size_t i = 0; i < COLUMN_COUNT; ++i)
-        j += (i ? ", " : "") + json_string(COLUMNS[i]) + ": " + json_string(f[i]);
-    return j + "}";
+        j[COLUMNS[i]] = f[i];
+    return json_line(j);
 }
 
 bool campaign_parse_json_line(const std::string &line, point_result *r)
 {
-    size_t at = line.find('{');
-    if (at == std::string::npos)
-        return false;
-    std::vector<std::string> f(COLUMN_COUNT);
-    ++at;
-    for (size_t i = 0; i < COLUMN_COUNT; ++i) {
-        std::string key;
-        while (at < line.size() && (line[at] == ' ' || line[at] == ','))
-            ++at;
-        if (!parse_json_string(line, &at, &key) || key != COLUMNS[i])
-            return false;
-        while (at < line.size() && (line[at] == ' ' || line[at] == ':'))
-            ++at;
-        if (!parse_json_string(line, &at, &f[i]))
-            return false;
-    }
-    return from_fields(f, r);
+    json_value j;
+    return json_parse(line, &j) && from_object(j, r);
 }
 
 int campaign_write_results(const std::string &file, bool json, const std::vector<point_result> &results,
@@ -212,7 +206,8 @@ int campaign_write_results(const std::string &file, bool json, const std::vector
 {
     std::string text;
     if (json) {
-        text = "{\"campaign\": " + json_string(about) + ",\n\"points\": [\n";
+        // One point per line, so that a file can be read (and grepped) by line.
+        text = "{" + member("campaign", about) + ",\n" + json_line(json_value("points")) + ": [\n";
         for (size_t i = 0; i < results.size(); ++i)
             text += campaign_json_line(results[i]) + (i + 1 < results.size() ? ",\n" : "\n");
         text += "]}\n";
@@ -227,28 +222,62 @@ int campaign_write_results(const std::string &file, bool json, const std::vector
 int campaign_read_results(const std::string &file, std::vector<point_result> *out)
 {
     std::string text = campaign_read(file);
-    if (text.empty())
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
         return -1;
-    bool json = text[0] == '{';
+    if (text[first] == '{') {
+        // The whole file is one object; its layout is the writer's business.
+        json_value j;
+        const json_value *points = nullptr;
+        if (!json_parse(text, &j) || (points = json_member(j, "points")) == nullptr || !points->is_array())
+            return -1;
+        std::vector<point_result> got;
+        for (const json_value &p : *points) {
+            point_result r;
+            if (!from_object(p, &r))
+                return -1;
+            got.push_back(r);
+        }
+        out->insert(out->end(), got.begin(), got.end());
+        return 0;
+    }
+    // Columns are found by the header's names, so a table whose columns were
+    // moved about (or that has more) reads the same. Rows before any header
+    // are in the written order.
+    std::vector<size_t> at(COLUMN_COUNT);
+    for (size_t c = 0; c < COLUMN_COUNT; ++c)
+        at[c] = c;
+    size_t width = COLUMN_COUNT;
+    std::vector<point_result> got;
     size_t start = 0;
     while (start < text.size()) {
         size_t nl = text.find('\n', start);
         std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         start = nl == std::string::npos ? text.size() : nl + 1;
-        point_result r;
-        if (json) {
-            if (line.compare(0, 10, "{\"point\": ") != 0)
-                continue;
-            if (!campaign_parse_json_line(line, &r))
-                return -1;
-        } else {
-            if (line.empty() || line.compare(0, 6, "point,") == 0)
-                continue;
-            if (!campaign_parse_csv_line(line, &r))
-                return -1;
+        std::vector<std::string> f;
+        if (line.empty() || line == "\r")
+            continue;
+        if (!split_csv(line, &f))
+            return -1;
+        // A header names every column (a row cannot: its point is a number).
+        std::vector<size_t> header_at;
+        if (column_order(f, &header_at)) {
+            at = header_at;
+            width = f.size();
+            continue;
         }
-        out->push_back(r);
+        // A row has as many fields as its header.
+        if (f.size() != width)
+            return -1;
+        std::vector<std::string> row(COLUMN_COUNT);
+        for (size_t c = 0; c < COLUMN_COUNT; ++c)
+            row[c] = f[at[c]];
+        point_result r;
+        if (!from_fields(row, &r))
+            return -1;
+        got.push_back(r);
     }
+    out->insert(out->end(), got.begin(), got.end());
     return 0;
 }
 

@@ -16,8 +16,11 @@ namespace {
 // much of any one, so a runaway log cannot exhaust memory.
 constexpr size_t MAX_LOG_BYTES = 64u << 20;
 constexpr size_t MAX_LINE = 8192;
+// A bus line carries its datagram (up to 64 KiB) in hex: kept whole, so that
+// its JSON still parses.
+constexpr size_t MAX_BUS_LINE = 2 * 65536 + 1024;
 
-bool read_lines(const std::string &path, std::vector<std::string> *lines)
+bool read_lines(const std::string &path, std::vector<std::string> *lines, size_t max_line = MAX_LINE)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -26,8 +29,8 @@ bool read_lines(const std::string &path, std::vector<std::string> *lines)
     size_t total = 0;
     while (std::getline(in, line) && total < MAX_LOG_BYTES) {
         total += line.size() + 1;
-        if (line.size() > MAX_LINE)
-            line.resize(MAX_LINE);
+        if (line.size() > max_line)
+            line.resize(max_line);
         lines->push_back(line);
     }
     return true;
@@ -152,7 +155,7 @@ bool read_run_logs(const std::string &state, run_logs *logs, std::string *err)
     std::vector<std::string> stamps, syslog, bus;
     read_lines(out + "/stamps.log", &stamps);
     read_lines(out + "/syslog.log", &syslog);
-    read_lines(out + "/bus.jsonl", &bus);
+    read_lines(out + "/bus.jsonl", &bus, MAX_BUS_LINE);
     size_t si = 0, bi = 0;
     for (const std::string &s : stamps) {
         size_t sp = s.find(' ');

@@ -136,14 +136,13 @@ void record_phases(const std::vector<timed_line> &sys, size_t first, size_t last
 void progress_and_bus(const run_logs &logs, run_picture *pic)
 {
     for (const timed_line &l : logs.bus) {
-        const std::string &j = l.text;
-        if (has(j, "\"module\": 12") && has(j, "\"operation\": ")) {
-            progress_point p{l.ms, (long)number_after(j, "\"operation\": "), (long)number_after(j, "\"progress\": ")};
-            pic->progress.push_back(p);
-        } else if (has(j, "\"module\": 0") && has(j, "\"msg_id\": 268435460") && has(j, "\"sys_state\": 4,") &&
-                   pic->reboot_ms < 0) {
+        bus_record rec;
+        if (!bus_record_from_json(l.text, &rec))
+            continue;
+        if (rec.operation >= 0)
+            pic->progress.push_back({l.ms, rec.operation, rec.progress});
+        else if (rec.reboot_request && pic->reboot_ms < 0)
             pic->reboot_ms = l.ms;
-        }
     }
 }
 
@@ -365,13 +364,8 @@ void picture_result(const run_logs &logs, run_picture *pic)
         watch_message(&w, l.text);
     for (const timed_line &l : logs.bus) {
         bus_record rec;
-        const std::string &j = l.text;
-        if (has(j, "\"module\": 12") && has(j, "\"operation\": ")) {
-            rec.operation = (long)number_after(j, "\"operation\": ");
-            rec.progress = (long)number_after(j, "\"progress\": ");
-        }
-        rec.reboot_request = has(j, "\"module\": 0") && has(j, "\"msg_id\": 268435460") && has(j, "\"sys_state\": 4,");
-        watch_bus(&w, rec);
+        if (bus_record_from_json(l.text, &rec))
+            watch_bus(&w, rec);
     }
     int code = 0;
     std::string verdict = run_verdict(w, {logs.status, logs.end, logs.kill_after_ms, logs.timeout_s, logs.cut_where}, &code);

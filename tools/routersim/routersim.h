@@ -104,6 +104,9 @@ struct bus_record {
     long progress = -1;
 };
 bus_record bus_message_json(int module, const uint8_t *data, size_t len);
+// A line of bus.jsonl read back: its object parsed, whatever its spacing and
+// key order. False when the line is not such an object.
+bool bus_record_from_json(const std::string &line, bus_record *rec);
 
 // run_watch.cpp: what the run's syslog and bus say while it runs (the record
 // being installed, the display's progress, a failure and its reason), shown
