@@ -86,7 +86,14 @@ int main(int argc, char **argv)
     pkg.shrink_to_fit();
 
     unique_fd fd(open((base + "/package.bin").c_str(), O_RDONLY | O_CLOEXEC));
-    double crc_s = 1e9, sig_s = 1e9;
+    // The hash the signature format prescribes, alone, the way the check
+    // read the package before the digest pass: 8 KiB pieces into
+    // BLAKE2b-512. No check over these bytes can cost less.
+    auto hash_chunk = [](void *ctx, const uint8_t *data, size_t n) {
+        up_sig_hash_add(static_cast<up_sig_hasher *>(ctx), data, n);
+        return 0;
+    };
+    double crc_s = 1e9, sig_s = 1e9, hash_s = 1e9;
     bool ok = fd.ok();
     for (int round = 0; round < 5 && ok; ++round) {
         // The CRC pass as the container check made it before any digests.
@@ -99,6 +106,13 @@ int main(int argc, char **argv)
         up_auth_result r{};
         ok = ok && up_authenticate_package(fd.get(), packlen, key_dir.c_str(), &r) == 0 && r.status == UP_SIG_OK;
         sig_s = std::min(sig_s, cpu_seconds() - t0);
+        up_package_forget();
+        t0 = cpu_seconds();
+        up_sig_hasher hh;
+        up_sig_hash_start(&hh);
+        ok = ok && up_package_stream(fd.get(), 0, packlen, hash_chunk, &hh) == 0;
+        up_sig_hash_end(&hh, hash.data());
+        hash_s = std::min(hash_s, cpu_seconds() - t0);
     }
     unlink((key_dir + "/bench.pub").c_str());
     rmdir(key_dir.c_str());
@@ -108,7 +122,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "bench_signature: the check failed\n");
         return 1;
     }
-    printf("package %ld MiB: file CRC %.3f s (%.0f MB/s), signature check %.3f s (%.0f MB/s), ratio %.2f\n", mib,
-           crc_s, packlen / crc_s / 1e6, sig_s, packlen / sig_s / 1e6, sig_s / crc_s);
+    printf("package %ld MiB: file CRC %.3f s (%.0f MB/s), signature check %.3f s (%.0f MB/s), ratio %.2f; "
+           "BLAKE2b-512 alone %.3f s, ratio %.2f\n",
+           mib, crc_s, packlen / crc_s / 1e6, sig_s, packlen / sig_s / 1e6, sig_s / crc_s, hash_s, hash_s / crc_s);
     return 0;
 }
