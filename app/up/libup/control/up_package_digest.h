@@ -9,8 +9,9 @@
 //
 // The tags are Poly1305 with a one-time key per block derived from a random
 // key made for this run: whoever rewrites the package cannot know the key, so
-// a changed block passes only with probability about 2^-106, and the tags
-// cost a fraction of the hash. Nothing of this is stored; no format changes.
+// a changed block passes with a probability of at most 2^-90 (Poly1305's
+// bound for 128 KiB), and the tags cost a fraction of the hash. Nothing of
+// this is stored; no format changes.
 #pragma once
 
 #include <array>
