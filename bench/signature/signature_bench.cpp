@@ -1,11 +1,15 @@
-// Time of the package signature check (one BLAKE2b-512 pass over the
-// package through the package reader, then two Ed25519 checks) against the
-// file CRC-32 over the same bytes through the same reader, on a package of
-// N MiB (default 30) in a scratch file. One run each, interleaved: CRC,
-// check, CRC, check; the second pair is reported.
+// Time of the package signature check (the one pass over the package that
+// imgrenew up makes: 128 KiB blocks into BLAKE2b-512 and a Poly1305 tag per
+// block, then two Ed25519 checks) against the file CRC-32 over the same
+// bytes through the same reader, on a package of N MiB (default 30) in a
+// scratch file. Five runs each, interleaved: CRC, check, CRC, check, ...;
+// the fastest of each is reported, in processor time of this process (read
+// system calls included), so that other programs on a loaded machine do not
+// count against either side.
 //
 // Usage: bench_signature [MIB]
-#include <chrono>
+#include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -21,9 +25,11 @@
 
 namespace {
 
-double seconds_since(std::chrono::steady_clock::time_point t0)
+double cpu_seconds()
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
 bool write_all(const std::string &path, const std::string &bytes)
@@ -80,17 +86,33 @@ int main(int argc, char **argv)
     pkg.shrink_to_fit();
 
     unique_fd fd(open((base + "/package.bin").c_str(), O_RDONLY | O_CLOEXEC));
-    double crc_s = 0, sig_s = 0;
+    // The hash the signature format prescribes, alone, the way the check
+    // read the package before the digest pass: 8 KiB pieces into
+    // BLAKE2b-512. No check over these bytes can cost less.
+    auto hash_chunk = [](void *ctx, const uint8_t *data, size_t n) {
+        up_sig_hash_add(static_cast<up_sig_hasher *>(ctx), data, n);
+        return 0;
+    };
+    double crc_s = 1e9, sig_s = 1e9, hash_s = 1e9;
     bool ok = fd.ok();
-    for (int round = 0; round < 2 && ok; ++round) {
-        auto t0 = std::chrono::steady_clock::now();
+    for (int round = 0; round < 5 && ok; ++round) {
+        // The CRC pass as the container check made it before any digests.
+        up_package_forget();
+        double t0 = cpu_seconds();
         uint32_t crc = 0;
         ok = up_package_crc32(fd.get(), 0, packlen, &crc) == 0;
-        crc_s = seconds_since(t0);
-        t0 = std::chrono::steady_clock::now();
+        crc_s = std::min(crc_s, cpu_seconds() - t0);
+        t0 = cpu_seconds();
         up_auth_result r{};
         ok = ok && up_authenticate_package(fd.get(), packlen, key_dir.c_str(), &r) == 0 && r.status == UP_SIG_OK;
-        sig_s = seconds_since(t0);
+        sig_s = std::min(sig_s, cpu_seconds() - t0);
+        up_package_forget();
+        t0 = cpu_seconds();
+        up_sig_hasher hh;
+        up_sig_hash_start(&hh);
+        ok = ok && up_package_stream(fd.get(), 0, packlen, hash_chunk, &hh) == 0;
+        up_sig_hash_end(&hh, hash.data());
+        hash_s = std::min(hash_s, cpu_seconds() - t0);
     }
     unlink((key_dir + "/bench.pub").c_str());
     rmdir(key_dir.c_str());
@@ -100,7 +122,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "bench_signature: the check failed\n");
         return 1;
     }
-    printf("package %ld MiB: file CRC %.3f s (%.0f MB/s), signature check %.3f s (%.0f MB/s), ratio %.2f\n", mib,
-           crc_s, packlen / crc_s / 1e6, sig_s, packlen / sig_s / 1e6, sig_s / crc_s);
+    printf("package %ld MiB: file CRC %.3f s (%.0f MB/s), signature check %.3f s (%.0f MB/s), ratio %.2f; "
+           "BLAKE2b-512 alone %.3f s, ratio %.2f\n",
+           mib, crc_s, packlen / crc_s / 1e6, sig_s, packlen / sig_s / 1e6, sig_s / crc_s, hash_s, hash_s / crc_s);
     return 0;
 }

@@ -131,7 +131,8 @@ TEST(BadBlocks, AStateBlockThatIsBadKeepsNoStateAndInstallsEverything)
 TEST(BadBlocks, ARecordPushedIntoTheStateBlockByABadBlockIsRefused)
 {
     // Ends 16 bytes before 0x4200000 as a package offset; with block 0 bad
-    // its last block lies in the state block on the device.
+    // its last block lies in the state block on the device. The package
+    // (packlen 0x4300000) reaches it too, and is refused for that first.
     raw_package pkg;
     patch_le32(pkg.path, 20, 0x4300000);
     patch_le32(pkg.path, record_field(2, 0), 0x4200000 - 16 - 0x1000);
@@ -141,7 +142,8 @@ TEST(BadBlocks, ARecordPushedIntoTheStateBlockByABadBlockIsRefused)
     ASSERT_EQ(r.load_package(pkg.path), 0);
     ASSERT_EQ(r.run({"imgrenew", "up"}, fast()), 0);
     expect_failed_bus(r.bus());
-    EXPECT_TRUE(r.syslog_contains("record ends at 69206000, past the state block on the device"));
+    EXPECT_TRUE(r.syslog_contains("package and its signature end at package offset 0x4300000, past the state "
+                                  "block at 0x4200000 of the package partition: refused"));
     EXPECT_TRUE(r.flash_erased(2, 0, 0x300000));
     EXPECT_TRUE(r.flash_erased(3, 0, 0x2000000));
 }

@@ -14,6 +14,7 @@
 #include "test_files.h"
 #include "up_bytes.h"
 #include "up_package.h"
+#include "up_pkg_sig.h"
 
 namespace sysrouter {
 
@@ -177,6 +178,27 @@ inline void patch_le32(const std::string &path, size_t offset, uint32_t value)
     std::vector<uint8_t> bytes(text.begin(), text.end());
     put_le32(bytes.data() + offset, value);
     simharness::write_file(path, bytes);
+}
+
+// Records, as a run of this package does before its first state bit, that
+// the state word belongs to the package at path: /2ndfile/update_state_package
+// holds "UPSTPKG1", packlen, four zero bytes and the BLAKE2b-512 of the
+// package's packlen bytes.
+inline void record_state_package(const sim_router &r, const std::string &path)
+{
+    std::string text = simharness::read_file(path);
+    ASSERT_GE(text.size(), PACKAGE_HEAD_SIZE);
+    const uint32_t packlen = get_le32(reinterpret_cast<const uint8_t *>(text.data()) + 20);
+    ASSERT_LE(packlen, text.size());
+    ASSERT_EQ(up_sig_init(), 0);
+    up_sig_hasher h;
+    up_sig_hash_start(&h);
+    up_sig_hash_add(&h, reinterpret_cast<const uint8_t *>(text.data()), packlen);
+    std::vector<uint8_t> record = {'U', 'P', 'S', 'T', 'P', 'K', 'G', '1', 0, 0, 0, 0, 0, 0, 0, 0};
+    put_le32(record.data() + 8, packlen);
+    record.resize(80);
+    up_sig_hash_end(&h, record.data() + 16);
+    ASSERT_TRUE(simharness::write_file(r.state() + "/2ndfile/update_state_package", record));
 }
 
 inline size_t record_field(size_t index, size_t field_offset)

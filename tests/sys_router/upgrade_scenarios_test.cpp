@@ -42,12 +42,13 @@ void expect_router_partitions_untouched(const sim_router &r)
     EXPECT_TRUE(partition_untouched(r, 4, 0x1000000)) << "second file system partition written";
 }
 
-// Loads the package, sets the step state an interrupted run left, and runs
-// imgrenew up. Call through ASSERT_NO_FATAL_FAILURE.
+// Loads the package, sets the step state an interrupted run of it left (the
+// state word and the record of its package), and runs imgrenew up. Call through ASSERT_NO_FATAL_FAILURE.
 void resume_from(sim_router &r, const full_package &pkg, const char *state)
 {
     ASSERT_EQ(r.load_package(pkg.path), 0);
     ASSERT_EQ(r.run({"imgrenew", "set", state}, fast()), 0);
+    ASSERT_NO_FATAL_FAILURE(record_state_package(r, pkg.path));
     ASSERT_EQ(r.run(up_then_probe(), fast()), 0);
     EXPECT_EQ(r.status(), "0");
     // A set step bit means a run of this package installed the component

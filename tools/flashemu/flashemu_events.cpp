@@ -43,4 +43,25 @@ void log_flash_event(const mtd_device &dev, const char *kind, uint64_t offset, u
     errno = saved;
 }
 
+void log_flash_read(const mtd_device &dev, uint64_t offset, uint64_t length)
+{
+    const char *path = getenv("FLASHEMU_READ_LOG");
+    if (path == nullptr || *path == '\0' || length == 0)
+        return;
+    int saved = errno;
+    char line[256];
+    int n = snprintf(line, sizeof line, "%s 0x%llx 0x%llx\n", dev.path, (unsigned long long)offset,
+                     (unsigned long long)length);
+    if (n > 0) {
+        if (n >= (int)sizeof line)
+            n = (int)sizeof line - 1;
+        int lfd = (int)syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (lfd >= 0) {
+            (void)syscall(SYS_write, lfd, line, (size_t)n);
+            syscall(SYS_close, lfd);
+        }
+    }
+    errno = saved;
+}
+
 }  // namespace flashemu

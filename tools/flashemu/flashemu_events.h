@@ -15,4 +15,11 @@ namespace flashemu {
 // simulated router puts on syslog and bus messages. Keeps errno.
 void log_flash_event(const mtd_device &dev, const char *kind, uint64_t offset, uint64_t length);
 
+// Appends "<device> 0x<offset> 0x<length>" to FLASHEMU_READ_LOG when it is
+// set: one line per read call that returned bytes from an emulated
+// partition, so a test can count what a program read of the package. Reads
+// of a partition through mmap or by a statically linked program are not
+// seen. Keeps errno.
+void log_flash_read(const mtd_device &dev, uint64_t offset, uint64_t length);
+
 }  // namespace flashemu

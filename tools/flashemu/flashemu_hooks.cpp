@@ -3,11 +3,13 @@
 // Everything that is not an emulated partition goes straight to the next
 // definition (the C library, or libfaketime when it is preloaded too).
 #include "flashemu_devices.h"
+#include "flashemu_events.h"
 #include "flashemu_nand.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/sendfile.h>
@@ -41,6 +43,12 @@ using dup2_fn = int (*)(int, int);
 using dup3_fn = int (*)(int, int, int);
 using fcntl_fn = int (*)(int, int, ...);
 using ioctl_fn = int (*)(int, unsigned long, ...);
+using read_fn = ssize_t (*)(int, void *, size_t);
+using pread_fn = ssize_t (*)(int, void *, size_t, off_t);
+using pread64_fn = ssize_t (*)(int, void *, size_t, off64_t);
+using read_chk_fn = ssize_t (*)(int, void *, size_t, size_t);
+using pread_chk_fn = ssize_t (*)(int, void *, size_t, off_t, size_t);
+using pread64_chk_fn = ssize_t (*)(int, void *, size_t, off64_t, size_t);
 using write_fn = ssize_t (*)(int, const void *, size_t);
 using pwrite_fn = ssize_t (*)(int, const void *, size_t, off_t);
 using pwrite64_fn = ssize_t (*)(int, const void *, size_t, off64_t);
@@ -198,6 +206,65 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
         return nand_ioctl(*dev, fd, request, arg);
     NEXT(ioctl, ioctl_fn);
     return next_ioctl(fd, request, arg);
+}
+
+// Reads of a partition are plain reads; with FLASHEMU_READ_LOG set each one
+// is logged so a test can count the bytes a program read.
+static ssize_t logged_read(int fd, ssize_t got, off64_t at)
+{
+    if (got > 0)
+        if (const mtd_device *dev = device_of_fd(fd))
+            log_flash_read(*dev, (uint64_t)at, (uint64_t)got);
+    return got;
+}
+
+static off64_t position_of(int fd)
+{
+    if (getenv("FLASHEMU_READ_LOG") == nullptr || device_of_fd(fd) == nullptr)
+        return 0;
+    int saved = errno;
+    off64_t at = lseek64(fd, 0, SEEK_CUR);
+    errno = saved;
+    return at;
+}
+
+__attribute__((visibility("default"))) ssize_t read(int fd, void *buf, size_t len)
+{
+    NEXT(read, read_fn);
+    off64_t at = position_of(fd);
+    return logged_read(fd, next_read(fd, buf, len), at);
+}
+
+__attribute__((visibility("default"))) ssize_t __read_chk(int fd, void *buf, size_t len, size_t buflen)
+{
+    NEXT(__read_chk, read_chk_fn);
+    off64_t at = position_of(fd);
+    return logged_read(fd, next___read_chk(fd, buf, len, buflen), at);
+}
+
+__attribute__((visibility("default"))) ssize_t pread(int fd, void *buf, size_t len, off_t off)
+{
+    NEXT(pread, pread_fn);
+    return logged_read(fd, next_pread(fd, buf, len, off), off);
+}
+
+__attribute__((visibility("default"))) ssize_t pread64(int fd, void *buf, size_t len, off64_t off)
+{
+    NEXT(pread64, pread64_fn);
+    return logged_read(fd, next_pread64(fd, buf, len, off), off);
+}
+
+__attribute__((visibility("default"))) ssize_t __pread_chk(int fd, void *buf, size_t len, off_t off, size_t buflen)
+{
+    NEXT(__pread_chk, pread_chk_fn);
+    return logged_read(fd, next___pread_chk(fd, buf, len, off, buflen), off);
+}
+
+__attribute__((visibility("default"))) ssize_t __pread64_chk(int fd, void *buf, size_t len, off64_t off,
+                                                             size_t buflen)
+{
+    NEXT(__pread64_chk, pread64_chk_fn);
+    return logged_read(fd, next___pread64_chk(fd, buf, len, off, buflen), off);
 }
 
 __attribute__((visibility("default"))) ssize_t write(int fd, const void *buf, size_t len)

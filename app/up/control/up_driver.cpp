@@ -2,6 +2,8 @@
 // records, the version file install, and the end of a successful run.
 #include "up_driver.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -15,10 +17,13 @@
 #include "up_extract.h"
 #include "up_fd.h"
 #include "up_package_auth.h"
+#include "up_package_digest.h"
+#include "up_package_io.h"
 #include "up_partition.h"
 #include "up_policy.h"
 #include "up_progress.h"
 #include "up_records.h"
+#include "up_state_owner.h"
 #include "up_tmp_file.h"
 #include "up_version_merge.h"
 #include "up_wait.h"
@@ -259,6 +264,7 @@ int up_upgrade_all(void)
     if (copy_tools_to_tmp() != 0)
         return -1;
     up_driver_reset();
+    up_package_forget();
 
     unique_fd fd(open(image_name, O_RDONLY));
     if (!fd.ok()) {
@@ -272,11 +278,16 @@ int up_upgrade_all(void)
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]check head before upgrade error\n\n");
         return -1;
     }
+    if (up_check_package_end(&head, fd.get()) != 0) {
+        up_report_progress_to_lcd(UPGRADE_FILED, 10);
+        return -1;
+    }
 
     // A router that holds a public key installs only a package signed by one
-    // of its keys: checked before the table is trusted or anything touched.
-    up_auth_result auth;
-    if (up_authenticate_package(fd.get(), (uint32_t)head.packlen, UP_KEY_DIR, &auth) != 0) {
+    // of its keys: the trailer and its key are checked before the table is
+    // read, the signature once the pass below has hashed the package.
+    up_auth_check auth;
+    if (up_auth_begin(fd.get(), (uint32_t)head.packlen, UP_KEY_DIR, &auth) != 0) {
         up_report_progress_to_lcd(UPGRADE_FILED, 10);
         return -1;
     }
@@ -290,10 +301,27 @@ int up_upgrade_all(void)
     std::unique_ptr<package_record_t[]> list;
     if (up_check_record_count(&head, fd.get()) == 0)
         list.reset(new (std::nothrow) package_record_t[count > 0 ? count : 1]());
-    if (!list || up_process_package_record_list(&head, fd.get(), list.get()) != 0 ||
+    if (!list || up_process_package_record_list(&head, fd.get(), list.get()) != 0) {
+        up_report_progress_to_lcd(UPGRADE_FILED, 10);
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]check head before upgrade error\n\n");
+        return -1;
+    }
+
+    // From here on every read of the package is checked against the pass's
+    // digests: what is installed is what was verified.
+    std::array<uint8_t, UP_PACKAGE_HASH_SIZE> hash{};
+    if (up_verify_package(fd.get(), &head, list.get(), &auth, hash.data()) != 0 ||
         up_check_record_table(&head, fd.get(), list.get()) != 0) {
         up_report_progress_to_lcd(UPGRADE_FILED, 10);
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]check head before upgrade error\n\n");
+        return -1;
+    }
+
+    // The resume state is this package's before its first bit is written.
+    up_state_owner owner{(uint32_t)head.packlen, {}};
+    std::copy(hash.begin(), hash.end(), owner.hash.begin());
+    if (up_claim_upgrade_state(UP_STATE_OWNER_FILE, owner) != 0) {
+        up_report_progress_to_lcd(UPGRADE_FILED, 10);
         return -1;
     }
 

@@ -39,6 +39,21 @@ int up_set_step_flag(int step_id);
 int up_check_record_table(const package_signature_t *p_pack_head_attr, int i_flash_fd,
                           const package_record_t *p_pack_record_list);
 
+// In partition mode the package and its signature trailer must end before
+// the state block: the first state write would otherwise erase their tail.
+// 0, or -1 (logged, naming the state block).
+int up_check_package_end(const package_signature_t *p_pack_head_attr, int i_flash_fd);
+
+// The one pass over the package before anything is installed: reads it whole
+// once (every block must be readable), keeps its block digests so that every
+// later read is checked against what was read here, gives the signature
+// check its hash, and checks that the header and table in memory are the
+// bytes read. 0, or -1 (logged): nothing may be installed.
+struct up_auth_check;
+int up_verify_package(int i_flash_fd, const package_signature_t *p_pack_head_attr,
+                      const package_record_t *p_pack_record_list, up_auth_check *auth,
+                      uint8_t hash[64]);
+
 // Puts the driver's run-wide variables back to their start values.
 void up_driver_reset(void);
 

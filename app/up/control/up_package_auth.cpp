@@ -1,6 +1,6 @@
 // The signature check of the package: the trailer after packlen, the keys
-// of the router, one pass of BLAKE2b-512 over the package through the
-// package reader, and the two Ed25519 checks.
+// of the router, and, once the digest pass has hashed the package, the two
+// Ed25519 checks.
 #include "up_package_auth.h"
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 
 #include "kq_log.h"
 #include "up_fd.h"
+#include "up_package_digest.h"
 #include "up_package_io.h"
 
 namespace {
@@ -130,12 +131,6 @@ up_sig_status read_trailer(int fd, uint32_t packlen, up_sig_file *sig)
     return s;
 }
 
-int hash_chunk(void *ctx, const uint8_t *data, size_t n)
-{
-    up_sig_hash_add(static_cast<up_sig_hasher *>(ctx), data, n);
-    return 0;
-}
-
 // The trusted comment as it may go into a log line: control bytes shown as '?'.
 std::string printable(const up_sig_file &sig)
 {
@@ -146,7 +141,10 @@ std::string printable(const up_sig_file &sig)
     return out;
 }
 
-up_sig_status check(int fd, uint32_t packlen, const key_ring &ring, up_auth_result *result, up_sig_file *sig)
+// What can be decided before the package's bytes are hashed: the trailer
+// and the key it names. UP_SIG_OK when the hash alone decides.
+up_sig_status check_trailer(int fd, uint32_t packlen, const key_ring &ring, up_auth_result *result,
+                            up_sig_file *sig, const up_sig_public_key **key)
 {
     up_sig_status s = read_trailer(fd, packlen, sig);
     if (s != UP_SIG_OK && s != UP_SIG_LEGACY)
@@ -154,47 +152,72 @@ up_sig_status check(int fd, uint32_t packlen, const key_ring &ring, up_auth_resu
     result->key_id = sig->line.key_id;
     if (s == UP_SIG_LEGACY)
         return s;
-    const up_sig_public_key *key = find_key(ring, sig->line.key_id);
-    if (key == nullptr)
+    *key = find_key(ring, sig->line.key_id);
+    if (*key == nullptr)
         return UP_SIG_UNKNOWN_KEY;
     if (up_sig_init() != 0)
         return UP_SIG_IO;
-    up_sig_hasher hasher;
-    up_sig_hash_start(&hasher);
-    if (up_package_stream(fd, 0, packlen, hash_chunk, &hasher) != 0)
-        return UP_SIG_IO;
-    std::array<uint8_t, UP_SIG_HASH_SIZE> hash{};
-    up_sig_hash_end(&hasher, hash.data());
-    return up_sig_verify(*sig, *key, hash.data());
+    return UP_SIG_OK;
+}
+
+int log_verdict(const up_auth_result &result, const up_sig_file &sig)
+{
+    if (result.status == UP_SIG_OK) {
+        UP_LOG(KQ_LOG_INFO, "[%s:%d]package signature verified, key id %s, trusted comment: %s\n\n",
+               up_sig_key_id_text(result.key_id).c_str(), printable(sig).c_str());
+        return 0;
+    }
+    if (result.status == UP_SIG_UNKNOWN_KEY || result.status == UP_SIG_LEGACY)
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]package signature check failed: %s (key id %s)\n\n",
+               up_sig_status_text(result.status), up_sig_key_id_text(result.key_id).c_str());
+    else if (result.status == UP_SIG_IO)
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]package signature check failed: %s, errno %d\n\n",
+               up_sig_status_text(result.status), errno);
+    else
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]package signature check failed: %s\n\n", up_sig_status_text(result.status));
+    return -1;
 }
 
 } // namespace
 
-int up_authenticate_package(int fd, uint32_t packlen, const char *key_dir, up_auth_result *result)
+int up_auth_begin(int fd, uint32_t packlen, const char *key_dir, up_auth_check *check)
 {
-    *result = up_auth_result{};
+    *check = up_auth_check{};
     key_ring ring;
     load_keys(key_dir, &ring);
     if (ring.files == 0) {
         UP_LOG(KQ_LOG_INFO, "[%s:%d]package not authenticated: no public key in %s\n\n", key_dir);
-        result->status = UP_SIG_OK;
+        check->result.status = UP_SIG_OK;
         return 0;
     }
-    result->keys_present = true;
-    up_sig_file sig{};
-    result->status = check(fd, packlen, ring, result, &sig);
-    if (result->status == UP_SIG_OK) {
-        UP_LOG(KQ_LOG_INFO, "[%s:%d]package signature verified, key id %s, trusted comment: %s\n\n",
-               up_sig_key_id_text(result->key_id).c_str(), printable(sig).c_str());
-        return 0;
+    check->result.keys_present = true;
+    const up_sig_public_key *key = nullptr;
+    check->result.status = check_trailer(fd, packlen, ring, &check->result, &check->sig, &key);
+    if (check->result.status != UP_SIG_OK)
+        return log_verdict(check->result, check->sig);
+    check->key = *key;
+    check->needs_hash = true;
+    return 0;
+}
+
+int up_auth_end(up_auth_check *check, const uint8_t hash[UP_SIG_HASH_SIZE])
+{
+    if (!check->needs_hash)
+        return check->result.status == UP_SIG_OK ? 0 : -1;
+    check->needs_hash = false;
+    check->result.status = hash == nullptr ? UP_SIG_IO : up_sig_verify(check->sig, check->key, hash);
+    return log_verdict(check->result, check->sig);
+}
+
+int up_authenticate_package(int fd, uint32_t packlen, const char *key_dir, up_auth_result *result)
+{
+    up_auth_check check;
+    int rc = up_auth_begin(fd, packlen, key_dir, &check);
+    if (rc == 0 && check.needs_hash) {
+        std::array<uint8_t, UP_SIG_HASH_SIZE> hash{};
+        bool read = up_package_digest_pass(fd, packlen, nullptr, 0, hash.data()) == 0;
+        rc = up_auth_end(&check, read ? hash.data() : nullptr);
     }
-    if (result->status == UP_SIG_UNKNOWN_KEY || result->status == UP_SIG_LEGACY)
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]package signature check failed: %s (key id %s)\n\n",
-               up_sig_status_text(result->status), up_sig_key_id_text(result->key_id).c_str());
-    else if (result->status == UP_SIG_IO)
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]package signature check failed: %s, errno %d\n\n",
-               up_sig_status_text(result->status), errno);
-    else
-        UP_LOG(KQ_LOG_ERROR, "[%s:%d]package signature check failed: %s\n\n", up_sig_status_text(result->status));
-    return -1;
+    *result = check.result;
+    return rc;
 }

@@ -1,11 +1,11 @@
 // Copies one record out of the package into a file, and unpacks a compressed
 // record into the unpack folder.
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <vector>
 
 #include "kq_log.h"
 #include "up_api.h"
@@ -16,13 +16,15 @@
 
 namespace {
 
-constexpr size_t k_copy_block = 0x20000;   // one erase block: the copy buffer
+// The package reader hands out whole verified blocks from its own buffer,
+// so small pieces here cost no extra reads of the package.
+constexpr size_t k_copy_block = 0x4000;
 
 // Streams the record's bytes from the package into out and counts them in
 // total. 0, or -1 on a read or write error.
 int copy_record_data(int i_flash_fd, const package_record_t *rec, int out, uint32_t *total)
 {
-    std::vector<uint8_t> buf(k_copy_block);
+    std::array<uint8_t, k_copy_block> buf;
     uint32_t remain = rec->record_length;
     *total = 0;
     while (remain > 0) {

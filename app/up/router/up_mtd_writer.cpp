@@ -12,17 +12,13 @@
 #include "up_package_io.h"
 #include "up_partition.h"
 #include "up_record_bounds.h"
-
-namespace {
-
-std::array<uint8_t, UP_ERASE_BLOCK> s_block;
-
-} // namespace
+#include "up_scratch.h"
 
 int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record_t,
                            int mtd_fd, const flash_partition_tab_t *row)
 {
     const uint32_t length = p_pack_record_t->record_length;
+    up_erase_block_t &block = up_erase_block_scratch();
 
     // Everything that can be known before the erase is checked before it: an
     // empty record, a record the package does not hold whole, a record the
@@ -57,7 +53,7 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the module length is %ld\n\n", (long)remain);
         size_t want = remain < UP_ERASE_BLOCK ? remain : UP_ERASE_BLOCK;
         const uint64_t at = (uint64_t)p_pack_record_t->record_offset + (length - remain);
-        ssize_t got = up_package_pread(i_flash_fd, at, s_block.data(), want);
+        ssize_t got = up_package_pread(i_flash_fd, at, block.data(), want);
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]the read length is %ld\n\n", (long)got);
         if (got != (ssize_t)want) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]read file error \n\n");
@@ -65,14 +61,14 @@ int up_direct_write_to_mtd(int i_flash_fd, const package_record_t *p_pack_record
         }
         // Erased NAND reads 0xFF; padding with it leaves the tail of the last
         // block as if never written, and keeps every write whole pages.
-        memset(s_block.data() + got, 0xFF, s_block.size() - (size_t)got);
+        memset(block.data() + got, 0xFF, block.size() - (size_t)got);
         if (up_mtd_skip_bad(mtd_fd, &pos, end, UP_ERASE_BLOCK) != 0 || lseek(mtd_fd, (off_t)pos, SEEK_SET) < 0 ||
-            write_full(mtd_fd, s_block.data(), s_block.size()) != (ssize_t)s_block.size()) {
+            write_full(mtd_fd, block.data(), block.size()) != (ssize_t)block.size()) {
             UP_LOG(KQ_LOG_ERROR, "[%s:%d]write file error \n\n");
             return -1;
         }
         pos += UP_ERASE_BLOCK;
-        total += s_block.size();
+        total += block.size();
         remain -= (uint32_t)got;
         last_read = (size_t)got;
     }

@@ -13,6 +13,7 @@
 #include "up_api.h"
 #include "up_fd.h"
 #include "up_mtd_bad.h"
+#include "up_package_digest.h"
 
 namespace {
 
@@ -98,6 +99,13 @@ int up_package_device_offset(int fd, uint64_t offset, uint64_t *device_offset)
 
 ssize_t up_package_pread(int fd, uint64_t off, void *buf, size_t n)
 {
+    if (buf != nullptr && up_package_digest_applies(fd))
+        return up_package_digest_read(fd, off, buf, n);
+    return up_package_pread_raw(fd, off, buf, n);
+}
+
+ssize_t up_package_pread_raw(int fd, uint64_t off, void *buf, size_t n)
+{
     const package_device *d = nullptr;
     uint64_t extent = 0;
     if (buf == nullptr || learn_device(fd, &d) != 0 || up_package_capacity(fd, &extent) != 0) {
@@ -160,6 +168,12 @@ int up_package_crc32(int fd, uint64_t off, uint64_t len, uint32_t *crc)
     if (crc == nullptr)
         return -1;
     uint32_t value = 0xFFFFFFFFu;
+    if (up_package_digest_applies(fd)) {
+        if (up_package_digest_crc32(fd, off, len, &value) != 0)
+            return -1;
+        *crc = value;
+        return 0;
+    }
     auto add = [](void *ctx, const uint8_t *data, size_t n) {
         uint32_t *v = static_cast<uint32_t *>(ctx);
         *v = Crc32_ComputeBuf(*v, data, (uint32_t)n);
@@ -208,6 +222,7 @@ int up_package_bytes_before(int fd, uint64_t device_offset, uint64_t *bytes)
 
 void up_package_forget(void)
 {
+    up_package_digest_drop();
     s_dev = package_device{};
 }
 

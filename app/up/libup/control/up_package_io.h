@@ -24,7 +24,13 @@ struct package_span {
 // descriptor's file position is neither used nor moved. Returns n, or -1:
 // errno ERANGE when the bytes reach past the package (a file's size, or the
 // good blocks of the partition), EIO when the device gave fewer bytes.
+// Once the digest pass has read the package (up_package_digest.h), every
+// read of it is checked against the digests: ERANGE past the verified bytes,
+// EBADMSG for bytes that changed since.
 ssize_t up_package_pread(int fd, uint64_t off, void *buf, size_t n);
+
+// The same read without the digest check: for the digest pass itself.
+ssize_t up_package_pread_raw(int fd, uint64_t off, void *buf, size_t n);
 
 // Bytes per read of the streamed readers below.
 constexpr size_t UP_PACKAGE_CHUNK = 8192;
@@ -73,5 +79,6 @@ bool up_package_is_partition(int fd);
 // device_offset (itself for a file). 0, or -1 when it cannot be told.
 int up_package_bytes_before(int fd, uint64_t device_offset, uint64_t *bytes);
 
-// Drops what was learnt about the last package device (its bad blocks).
+// Drops what was learnt about the last package device (its bad blocks) and
+// the digests of its package.
 void up_package_forget(void);

@@ -10,6 +10,7 @@
 #include "up_bytes.h"
 #include "up_fd.h"
 #include "up_mtd_bad.h"
+#include "up_scratch.h"
 #include "up_state_io.h"
 
 namespace {
@@ -40,7 +41,8 @@ int up_state_read_at(int fd, off_t offset, int32_t *value)
 
 int up_state_write_at(int fd, off_t offset, int32_t value)
 {
-    std::array<uint8_t, UP_ERASE_BLOCK> block{};
+    up_erase_block_t &block = up_erase_block_scratch();
+    block.fill(0);
     if (!state_block_usable(fd, offset) || lseek(fd, offset, SEEK_SET) < 0)
         return -1;
     // A short read would have us write zeros over bytes we never saw; the
