@@ -155,14 +155,21 @@ bool flash_marker(const modem_t *m, char *path, size_t size)
 
 } // namespace
 
-void modem_flash_stored(modem_t *m)
+void modem_flash_stored(modem_t *m, const char *image)
 {
+    flash_wipe_policy wipe = flash_wipe_in_force(m);
+    // A modem that keeps its NV items in the EFS partition loses them when
+    // the EFS image is written, every time, and only then: a flash that
+    // leaves EFS alone keeps them.
+    if (wipe.at_efs && strcmp(image, "efs") == 0)
+        nv_flash_wipe(m, wipe.what);
     char path[1200];
     if (!flash_marker(m, path, sizeof path) || access(path, F_OK) == 0)
         return;
     // Writing the flash rewrites the file system that holds the NV items:
     // they are gone from this moment, not from the next start.
-    nv_flash_wipe(m);
+    if (!wipe.at_efs)
+        nv_flash_wipe(m, wipe.what);
     if (write_atomic(path, "") != 0)
         modem_log("cannot mark the flash as written: %s", strerror(errno));
 }

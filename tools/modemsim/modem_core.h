@@ -133,9 +133,10 @@ void modem_at_input(modem_t *m, const uint8_t *data, size_t len);
 // The normal firmware starts: function level 1; after a flash the running
 // version becomes the flashed one (firmware_identity.cpp).
 void modem_firmware_start(modem_t *m);
-// An image was stored: the first one since the firmware started wipes the
-// NV store at once and marks the flash as written, on disk.
-void modem_flash_stored(modem_t *m);
+// An image was stored: the first one since the firmware started marks the
+// flash as written, on disk, and wipes the NV store at once; with the wipe
+// "@efs" the store is wiped instead whenever an EFS image is stored.
+void modem_flash_stored(modem_t *m, const char *image);
 
 // NV service of the normal firmware (nv_responder.cpp): names NV frames for
 // the log and the fault rules (false for other frames), answers them (false
@@ -143,7 +144,13 @@ void modem_flash_stored(modem_t *m);
 bool nv_frame_describe(const uint8_t *p, size_t len, const char **kind, bool *has_item, uint32_t *item,
                        char *detail, size_t detail_size);
 bool nv_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *reply);
-void nv_flash_wipe(modem_t *m);
+// The wipe in force (the option, else MODEMSTATE/flash_wipe, else the default).
+struct flash_wipe_policy {
+    flash_wipe_t what = FLASH_WIPE_NV;
+    bool at_efs = false;
+};
+flash_wipe_policy flash_wipe_in_force(const modem_t *m);
+void nv_flash_wipe(modem_t *m, flash_wipe_t what);
 
 // MODEMSTATE/identity and MODEMSTATE/version (firmware_identity.cpp).
 int identity_load(modem_t *m);

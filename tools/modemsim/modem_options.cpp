@@ -76,7 +76,7 @@ void print_modem_usage(const char *prog)
     fprintf(stdout,
             "usage: %s MODEMSTATE --link-dir DIR [--sysfs DIR] [--start normal|download|programmer]\n"
             "       [--enum-delay MS] [--usb-bus N] [--diag-tty N] [--at-tty N] [--download-tty N]\n"
-            "       [--version TEXT] [--flash-version TEXT] [--flash-wipe none|nv|all]\n"
+            "       [--version TEXT] [--flash-version TEXT] [--flash-wipe none|nv|all[@efs]]\n"
             "       [--power-cut KIND:N]\n"
             "       [--faults-file PATH] [--fault RULE]...\n"
             "       %s --help\n"
@@ -128,7 +128,7 @@ int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, s
         } else if (strcmp(a, "--flash-version") == 0) {
             bad = copy_version(opts->flash_version, v);
         } else if (strcmp(a, "--flash-wipe") == 0) {
-            bad = parse_flash_wipe(v, &opts->flash_wipe);
+            bad = parse_flash_wipe(v, &opts->flash_wipe, &opts->wipe_at_efs);
             opts->flash_wipe_given = true;
         } else if (strcmp(a, "--power-cut") == 0) {
             power_cut probe;

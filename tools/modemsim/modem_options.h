@@ -37,6 +37,7 @@ struct modem_options {
     std::array<char, 128> version{};             // running firmware version at start (empty: kept)
     std::array<char, 128> flash_version{};       // version after a flash (empty: from the AMSS image)
     flash_wipe_t flash_wipe = FLASH_WIPE_NV;
+    bool wipe_at_efs = false;                    // wipe when an EFS image is stored, not at the first image
     bool flash_wipe_given = false;               // else MODEMSTATE/flash_wipe, if any, decides
     std::array<char, 64> power_cut{};            // --power-cut KIND:N (power_cut.h); empty: none
     int fault_count = 0;
@@ -46,8 +47,10 @@ struct modem_options {
 // Fills opts from argv. Returns 0, or -1 after writing a message into err.
 int parse_modem_options(int argc, char **argv, modem_options *opts, char *err, size_t err_size);
 
-// "none", "nv" or "all" (nv_responder.cpp). Returns 0, or -1 for any other text.
-int parse_flash_wipe(const char *text, flash_wipe_t *wipe);
+// "none", "nv" or "all", optionally followed by "@efs" (the wipe falls when
+// an EFS image is stored rather than at the first image) (nv_responder.cpp).
+// Returns 0, or -1 for any other text.
+int parse_flash_wipe(const char *text, flash_wipe_t *wipe, bool *at_efs);
 
 const char *modem_stage_name(modem_stage_t stage);
 

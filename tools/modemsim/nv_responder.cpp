@@ -7,6 +7,7 @@
 // answer of the normal firmware.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "exchange_log.h"
 #include "modem_core.h"
@@ -180,29 +181,6 @@ void rfnv_write(modem_t *m, const uint8_t *p, modem_reply *reply)
     reply_payload(reply, "rfnv-write-reply", a, sizeof a);
 }
 
-// The option when given; else MODEMSTATE/flash_wipe ("none", "nv" or "all",
-// one line), which a test or the simulated router can write before the run;
-// else the default.
-flash_wipe_t flash_wipe_in_force(const modem_t *m)
-{
-    if (m->opts.flash_wipe_given)
-        return m->opts.flash_wipe;
-    char path[1200];
-    char text[16] = {0};
-    if (state_path(path, sizeof path, m->opts.state_dir.data(), "flash_wipe") != 0)
-        return m->opts.flash_wipe;
-    FILE *f = fopen(path, "re");
-    if (f == nullptr)
-        return m->opts.flash_wipe;
-    bool got = fgets(text, sizeof text, f) != nullptr;
-    fclose(f);
-    text[strcspn(text, "\r\n")] = '\0';
-    flash_wipe_t wipe = m->opts.flash_wipe;
-    if (got && parse_flash_wipe(text, &wipe) != 0)
-        modem_log("flash_wipe file: \"%s\" is not none, nv or all; default used", text);
-    return wipe;
-}
-
 } // namespace
 
 bool nv_frame_describe(const uint8_t *p, size_t len, const char **kind, bool *has_item, uint32_t *item,
@@ -259,24 +237,59 @@ bool nv_respond(modem_t *m, const uint8_t *payload, size_t len, modem_reply *rep
     return true;
 }
 
-int parse_flash_wipe(const char *text, flash_wipe_t *wipe)
+int parse_flash_wipe(const char *text, flash_wipe_t *wipe, bool *at_efs)
 {
     if (text == nullptr)
         return -1;
-    if (strcmp(text, "none") == 0)
+    std::string_view t(text);
+    bool efs = false;
+    constexpr std::string_view AT_EFS = "@efs";
+    if (t.size() > AT_EFS.size() && t.substr(t.size() - AT_EFS.size()) == AT_EFS) {
+        efs = true;
+        t.remove_suffix(AT_EFS.size());
+    }
+    if (t == "none")
         *wipe = FLASH_WIPE_NONE;
-    else if (strcmp(text, "nv") == 0)
+    else if (t == "nv")
         *wipe = FLASH_WIPE_NV;
-    else if (strcmp(text, "all") == 0)
+    else if (t == "all")
         *wipe = FLASH_WIPE_ALL;
     else
         return -1;
+    *at_efs = efs;
     return 0;
 }
 
-void nv_flash_wipe(modem_t *m)
+// The option when given; else MODEMSTATE/flash_wipe ("none", "nv" or "all",
+// optionally with "@efs", one line), which a test or the simulated router
+// can write before the run; else the default.
+flash_wipe_policy flash_wipe_in_force(const modem_t *m)
 {
-    flash_wipe_t wipe = flash_wipe_in_force(m);
+    flash_wipe_policy p;
+    p.what = m->opts.flash_wipe;
+    p.at_efs = m->opts.wipe_at_efs;
+    if (m->opts.flash_wipe_given)
+        return p;
+    char path[1200];
+    char text[16] = {0};
+    if (state_path(path, sizeof path, m->opts.state_dir.data(), "flash_wipe") != 0)
+        return p;
+    FILE *f = fopen(path, "re");
+    if (f == nullptr)
+        return p;
+    bool got = fgets(text, sizeof text, f) != nullptr;
+    fclose(f);
+    text[strcspn(text, "\r\n")] = '\0';
+    flash_wipe_policy from_file = p;
+    if (got && parse_flash_wipe(text, &from_file.what, &from_file.at_efs) != 0) {
+        modem_log("flash_wipe file: \"%s\" is not none, nv or all (optionally @efs); default used", text);
+        return p;
+    }
+    return got ? from_file : p;
+}
+
+void nv_flash_wipe(modem_t *m, flash_wipe_t wipe)
+{
     if (wipe == FLASH_WIPE_NONE) {
         modem_log("firmware flashed, NV kept (--flash-wipe none)");
         return;

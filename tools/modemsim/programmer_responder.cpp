@@ -203,7 +203,7 @@ void on_close(modem_t *m, size_t len, modem_reply *reply)
         return;
     }
     modem_log("image %s stored, %u bytes", name, (unsigned)s.next_addr);
-    modem_flash_stored(m);
+    modem_flash_stored(m, name);
     uint8_t r[1] = {0x16};
     reply_set(reply, "close-reply", r, sizeof r);
 }
