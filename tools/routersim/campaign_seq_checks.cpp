@@ -173,7 +173,7 @@ std::string seq_value_missing(const seq_modem_values &start, const seq_modem_val
             continue;
         std::string where = !b.block ? "and no backup is on /2ndfile"
                             : !b.intact ? "and the backup is not intact: " + b.why
-                            : in_backup == b.values.end() ? "nor in the backup"
+                            : in_backup == b.values.end() ? "nor in the backup" + (b.why.empty() ? "" : " (" + b.why + ")")
                                                           : "and the backup holds another value";
         return v.first + " is not in the modem " + where;
     }
