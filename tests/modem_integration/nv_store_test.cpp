@@ -203,6 +203,42 @@ TEST(ModemNvStore, FlashWipesNvAndIdentityOnlyAsConfigured)
         }
         EXPECT_EQ(modem.log_count("NV wiped: 1 NV items, 1 RF NV items"), c.nv_kept ? 0 : 1);
     }
+    // With "@efs" only a stored EFS image wipes: a DSP1 image (type 0x0D)
+    // keeps every item, the EFS image after it wipes them, the identity too
+    // with "all@efs".
+    struct {
+        const char *wipe;
+        const char *file;
+        bool identity_kept;
+    } efs_cases[] = {{"nv@efs", nullptr, true}, {nullptr, "all@efs\n", false}};
+    for (auto &c : efs_cases) {
+        SCOPED_TRACE(std::string(c.wipe ? c.wipe : "-") + " " + (c.file ? c.file : "-"));
+        modem_harness modem;
+        make_state(modem);
+        if (c.file)
+            put_file(modem.state() + "/flash_wipe", std::vector<uint8_t>(c.file, c.file + strlen(c.file)));
+        put_file(nv_path(modem, 0), pattern(128, 3));
+        put_file(rfnv_path(modem, 21242), pattern(12, 5));
+        std::vector<std::string> args = {"--start", "programmer", "--enum-delay", "200"};
+        if (c.wipe) {
+            args.push_back("--flash-wipe");
+            args.push_back(c.wipe);
+        }
+        ASSERT_TRUE(modem.start(args));
+        bool kept_after_dsp1 = false;
+        ASSERT_TRUE(flash_images_and_reset(modem, {0x0D, 0x09}, [&](size_t) {
+            kept_after_dsp1 = file_bytes(nv_path(modem, 0)) == pattern(128, 3) &&
+                              file_bytes(rfnv_path(modem, 21242)) == pattern(12, 5) &&
+                              modem.log_count("NV wiped") == 0;
+        }));
+        EXPECT_TRUE(kept_after_dsp1);
+        EXPECT_FALSE(path_exists(nv_path(modem, 0)));
+        EXPECT_FALSE(path_exists(rfnv_path(modem, 21242)));
+        EXPECT_EQ(modem.log_count("NV wiped: 1 NV items, 1 RF NV items"), 1);
+        std::vector<uint8_t> id = file_bytes(modem.state() + "/identity");
+        std::string text(id.begin(), id.end());
+        EXPECT_EQ(text.find("imei=000000000000000\n") != std::string::npos, !c.identity_kept) << text;
+    }
     // A power cycle without a flash keeps everything.
     modem_harness modem;
     make_state(modem);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -57,24 +58,40 @@ inline void make_state(const modem_harness &m)
     mkdir((m.state() + "/rfnv").c_str(), 0755);
 }
 
-// Lets the programmer take a partition table and one EFS image, and reset: the firmware that then
-// starts is a flashed one. The modem must have been started in the
-// programmer stage.
-inline bool flash_efs_and_reset(const modem_harness &m)
+// Lets the programmer take a partition table and images, and reset: the
+// firmware that then starts is a flashed one. The modem must have been
+// started in the programmer stage. The images of the given types in one programmer session, then its reset;
+// after_close (may be empty) is called after each close but the last, with
+// the number of images stored so far.
+inline bool flash_images_and_reset(const modem_harness &m, const std::vector<uint8_t> &types,
+                                   const std::function<void(size_t)> &after_close = {})
 {
     int started = m.log_count("attach normal");
     int fd = raw_open(m.diag_port());
     if (fd < 0)
         return false;
-    std::vector<std::vector<uint8_t>> steps = {
-        hello_request(), {0x17, 0x01}, {0x19, 0x00, 0xAA, 0x73, 0xEE, 0x55}, {0x1B, 0x09}, stream_write_request(0, test_bytes(300, 9)), {0x15},
-        {0x0B, 0, 0, 0, 0, 0, 0, 0}};
+    std::vector<std::vector<uint8_t>> steps = {hello_request(), {0x17, 0x01}, {0x19, 0x00, 0xAA, 0x73, 0xEE, 0x55}};
+    for (uint8_t type : types) {
+        steps.push_back({0x1B, type});
+        steps.push_back(stream_write_request(0, test_bytes(300, 9)));
+        steps.push_back({0x15});
+    }
+    steps.push_back({0x0B, 0, 0, 0, 0, 0, 0, 0});
     bool ok = true;
     // Every step must be taken: a NAK (0x03) means nothing was flashed.
+    size_t closes = 0;
     for (auto &s : steps) {
         raw_reply r = ok ? nv_exchange(fd, s) : raw_reply{};
         ok = ok && r.got && !r.payload.empty() && r.payload[0] != 0x03;
+        if (ok && s.size() == 1 && s[0] == 0x15 && ++closes < types.size() && after_close)
+            after_close(closes);
     }
     close(fd);
     return ok && wait_until([&] { return m.log_count("attach normal") > started; }, NV_WAIT_MS);
+}
+
+// The same with one EFS image (type 0x09).
+inline bool flash_efs_and_reset(const modem_harness &m)
+{
+    return flash_images_and_reset(m, {0x09});
 }
