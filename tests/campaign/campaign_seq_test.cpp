@@ -188,7 +188,12 @@ TEST(SeqPlan, FaultRulesAndReplayNames)
     r.fault_item = 20207;
     EXPECT_EQ(seq_fault_rules(r), "status rfnv-read@20207 1-3 4\n");
     r.fault = seq_fault::refuse_writes;
+    r.fault_lasting = false;
     EXPECT_EQ(seq_fault_rules(r), "status nv-write * 4\nstatus rfnv-write * 6\nnak at-nwlset *\nnak at-disk *\n");
+    EXPECT_EQ(seq_run_text(r), "preserve, refused-writes");
+    r.fault_lasting = true;
+    EXPECT_EQ(seq_fault_rules(r), "drop nv-write *\ndrop rfnv-write *\ndrop at-nwlset *\ndrop at-disk *\n");
+    EXPECT_EQ(seq_run_text(r), "preserve, ignored-writes");
     r.fault = seq_fault::silent;
     r.fault_item = 31;
     EXPECT_EQ(seq_fault_rules(r), "silent nv 31\n");

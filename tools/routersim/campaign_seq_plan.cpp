@@ -113,6 +113,9 @@ seq_plan seq_generate(uint64_t seed, uint64_t index, const std::vector<uint64_t>
             r.fault_item = rfnv_items.empty() ? 0 : rfnv_items[below(gen, rfnv_items.size())];
             r.fault_lasting = below(gen, 2) == 1;
             break;
+        case seq_fault::refuse_writes:
+            r.fault_lasting = below(gen, 2) == 1;   // ignored (no answer) rather than refused
+            break;
         case seq_fault::silent:
             r.fault_item = 1 + below(gen, 2 * 330);
             break;
@@ -159,6 +162,9 @@ std::string seq_run_text(const seq_run &r)
     case seq_fault::failed_image:
         s += ", failed-image " + r.fault_image + (r.fault_lasting ? " every time" : " once");
         break;
+    case seq_fault::refuse_writes:
+        s += r.fault_lasting ? ", ignored-writes" : ", refused-writes";
+        break;
     default:
         s += std::string(", ") + seq_fault_name(r.fault);
         break;
@@ -183,8 +189,10 @@ std::string seq_fault_rules(const seq_run &r)
         break;
     case seq_fault::refuse_writes:
         // Reads are answered: the backup is made, and every write of the
-        // restore (NV, RF NV, SIM lock, indicator) is refused.
-        snprintf(buf, sizeof buf, "status nv-write * 4\nstatus rfnv-write * 6\nnak at-nwlset *\nnak at-disk *\n");
+        // restore (NV, RF NV, SIM lock, indicator) is refused, or ignored.
+        snprintf(buf, sizeof buf, "%s\n",
+                 r.fault_lasting ? "drop nv-write *\ndrop rfnv-write *\ndrop at-nwlset *\ndrop at-disk *"
+                                 : "status nv-write * 4\nstatus rfnv-write * 6\nnak at-nwlset *\nnak at-disk *");
         break;
     case seq_fault::silent:
         snprintf(buf, sizeof buf, "silent nv %" PRIu64 "\n", r.fault_item);
