@@ -543,8 +543,8 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
 {
     if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
         fputs(HELP, stdout);
-        fputs("\nSequences of runs with faults and cuts: routersim campaign --sequences N (--sequences --help)\n",
-              stdout);
+        fputs("\n", stdout);
+        campaign_seq_help(stdout);
         return 0;
     }
     // Sequences of runs are a campaign of their own (campaign_seq_cli.cpp).

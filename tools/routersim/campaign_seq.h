@@ -185,4 +185,5 @@ std::string seq_csv_line(const seq_result &r);
 uint64_t seq_summary(FILE *to, const std::vector<seq_result> &results, double wall_s);
 
 // campaign_seq_cli.cpp
+void campaign_seq_help(FILE *to);
 int campaign_seq_main(const sim_paths &paths, int argc, char **argv);

@@ -282,6 +282,11 @@ int write_results(const seq_options &o, const std::vector<seq_result> &results)
 
 }  // namespace
 
+void campaign_seq_help(FILE *to)
+{
+    fputs(HELP, to);
+}
+
 int campaign_seq_main(const sim_paths &paths, int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i)
