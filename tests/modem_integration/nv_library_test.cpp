@@ -154,6 +154,18 @@ TEST(ModemNvLibrary, BackupBlockFileAndRestoreBringBackEverythingAfterAFlash)
         EXPECT_EQ(file_bytes(rfnv_path(modem, h)), item_data(h, 20 + h % 50)) << h;
     EXPECT_FALSE(path_exists(rfnv_path(modem, 21239)));
     EXPECT_EQ(identity_text(modem), "sn=SN778899\nimei=861234567890123\ntestinf=RF:PASS1\nsimlock=1,46000\ninds=D2\n");
+    EXPECT_TRUE(nv_restore_confirmed());
+
+    // The same restore with the SIM-lock write refused, the last identity
+    // value written back: the NV items go back, the restore is not
+    // confirmed, so the backup may not be removed.
+    modem.write_faults("nak at-nwlset *\n");
+    unlink(nv_path(modem, 524).c_str());
+    efs_h_cfg again{};
+    ASSERT_EQ(get_nv_at_from_mem_block(bak.c_str(), &again, block.c_str()), 1);
+    EXPECT_EQ(mu_restore_nv(diag.get(), modem.at_port().c_str(), &again, bak.c_str()), -1);
+    EXPECT_FALSE(nv_restore_confirmed()) << "a restore whose identity was refused counts as confirmed";
+    EXPECT_EQ(file_bytes(nv_path(modem, 524)), item_data(524, 128));
 }
 
 TEST(ModemNvLibrary, NvFaultsMakeTheWritersFail)

@@ -116,7 +116,7 @@ TEST(ModemConfig, EfsKindIsAlwaysChosenForAnImageWithEfs)
     }
 }
 
-TEST(ModemConfig, IdentityFlagsAndBandsOnlyWhenRestoreIsAsked)
+TEST(ModemConfig, IdentityFlagsAndBandsWheneverNvIsPreserved)
 {
     const std::string identity = "[BackupRestore_AT]\nSN=1\nIMEI=1\nTESTINF=0\nSIMLOCK=1,ABC\n"
                                  "[Band]\nGSMBand=0x0f\nUMTSBand=ff00\nLTEBand=80000001\n";
@@ -129,14 +129,29 @@ TEST(ModemConfig, IdentityFlagsAndBandsOnlyWhenRestoreIsAsked)
     EXPECT_EQ(efs_config.UMTSBand, 0xff00u);
     EXPECT_EQ(efs_config.LTEBand, 0x80000001u);
 
+    // efs_include 1 preserves the NV items: the identity zones are read.
+    efs_config = efs_h_cfg{};
     ASSERT_EQ(configure("[About]\nmodem_version=V\nefs_include=1\n" + PORTS + identity), 0);
-    EXPECT_EQ(efs_config.SN, 0u) << "efs_include alone does not read the identity zones";
+    EXPECT_EQ(efs_config.SN, 1u) << "efs_include alone did not read the identity zones";
+    EXPECT_EQ(efs_config.IMEI, 1u);
+    EXPECT_EQ(efs_config.LTEBand, 0x80000001u);
+    // Neither: nothing is read.
+    efs_config = efs_h_cfg{};
+    ASSERT_EQ(configure("[About]\nmodem_version=V\nefs_include=0\nefs_restore=0\n" + PORTS + identity), 0);
+    EXPECT_EQ(efs_config.SN, 0u);
+    EXPECT_EQ(efs_config.GSMBand, 0u);
 
-    // A lone SIMLOCK value means no lock; a missing band stops the reading.
+    // A lone SIMLOCK value means no lock; a missing key leaves only its own
+    // item out: the keys after it are still read.
     EXPECT_EQ(configure("[About]\nmodem_version=V\nefs_include=0\nefs_restore=1\n" + PORTS +
-                        "[BackupRestore_AT]\nSN=0\nIMEI=0\nTESTINF=0\nSIMLOCK=1\n[Band]\nGSMBand=1\nUMTSBand=1\n"),
+                        "[BackupRestore_AT]\nIMEI=1\nTESTINF=1\nSIMLOCK=1\n[Band]\nGSMBand=1\nLTEBand=3\n"),
               -1);
+    EXPECT_EQ(efs_config.SN, 0u);
+    EXPECT_EQ(efs_config.IMEI, 1u);
+    EXPECT_EQ(efs_config.TESTINF, 1u);
     EXPECT_EQ(efs_config.SIMLOCK, 0u);
     EXPECT_STREQ(efs_config.strSIMLOCKList, "");
-    EXPECT_EQ(efs_config.UMTSBand, 1u);
+    EXPECT_EQ(efs_config.GSMBand, 1u);
+    EXPECT_EQ(efs_config.UMTSBand, 0u);
+    EXPECT_EQ(efs_config.LTEBand, 3u);
 }

@@ -322,9 +322,10 @@ TEST(NvIo, HighNvReadFailsWhenTheModemServesNoItem)
 
 TEST(NvIo, HighNvReadSkipsAnItemTheModemDoesNotHoldAndDropsAnOldTail)
 {
+    // 20208 is not set (status 5).
     scripted_modem modem([](const bytes &req) {
         uint16_t id = (uint16_t)(req[10] | req[11] << 8);
-        uint8_t status = id == 20208 ? 1 : 0;
+        uint8_t status = id == 20208 ? 5 : 0;
         return bytes{0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0, 0, 0x90, 0x00, status, 0,
                      (uint8_t)id, (uint8_t)(id >> 8), 1, 0, 0x77};
     });
@@ -333,7 +334,53 @@ TEST(NvIo, HighNvReadSkipsAnItemTheModemDoesNotHoldAndDropsAnOldTail)
     write_file(file, bytes(100, 0xAB));
     ASSERT_EQ(Read_High_NV_ITEM(modem.path(), file.c_str()), 0);
     bytes got = read_file(file);
-    ASSERT_EQ(got.size(), 5u * 5u) << "five items of 1 byte, the refused one left out, no old tail";
+    ASSERT_EQ(got.size(), 5u * 5u) << "five items of 1 byte, the one not set left out, no old tail";
     EXPECT_EQ(bytes(got.begin(), got.begin() + 5), (bytes{0xEF, 0x4E, 0x01, 0x00, 0x77}));
     EXPECT_EQ(got[5], 0xBF);   // 21183 (0x52BF), after the skipped 20208
+}
+
+TEST(NvIo, HighNvReadAsksAFailedItemAgainAndFailsOnAnItemItCannotKeep)
+{
+    // 20208 answers status 1 once, then its value: it is in the file.
+    int failures_left = 1;
+    scripted_modem once([&failures_left](const bytes &req) {
+        uint16_t id = (uint16_t)(req[10] | req[11] << 8);
+        uint8_t status = 0;
+        if (id == 20208 && failures_left > 0) {
+            failures_left--;
+            status = 1;
+        }
+        return bytes{0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0, 0, 0x90, 0x00, status, 0,
+                     (uint8_t)id, (uint8_t)(id >> 8), 1, 0, 0x66};
+    });
+    std::string file = temp_dir() + "/high_nv";
+    ASSERT_EQ(Read_High_NV_ITEM(once.path(), file.c_str()), 0);
+    bytes got = read_file(file);
+    ASSERT_EQ(got.size(), 6u * 5u);
+    EXPECT_EQ(bytes(got.begin() + 5, got.begin() + 10), (bytes{0xF0, 0x4E, 0x01, 0x00, 0x66}));
+
+    // Status 4 on every read of 20208: the read fails and leaves no file.
+    scripted_modem always([](const bytes &req) {
+        uint16_t id = (uint16_t)(req[10] | req[11] << 8);
+        uint8_t status = id == 20208 ? 4 : 0;
+        return bytes{0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0, 0, 0x90, 0x00, status, 0,
+                     (uint8_t)id, (uint8_t)(id >> 8), 1, 0, 0x66};
+    });
+    std::string failed = temp_dir() + "/high_nv";
+    EXPECT_EQ(Read_High_NV_ITEM(always.path(), failed.c_str()), -1);
+    EXPECT_NE(access(failed.c_str(), F_OK), 0);
+    EXPECT_NE(access((failed + ".new").c_str(), F_OK), 0);
+
+    // An item of 513 bytes does not fit a backup record: the read fails.
+    scripted_modem longer([](const bytes &req) {
+        uint16_t id = (uint16_t)(req[10] | req[11] << 8);
+        const size_t len = id == 21242 ? 513 : 1;
+        bytes a{0x4B, 0x0B, 0x24, 0x00, 0x5C, 0x02, 0, 0, (uint8_t)((16 + len) & 0xFF), (uint8_t)((16 + len) >> 8),
+                0, 0, (uint8_t)id, (uint8_t)(id >> 8), (uint8_t)(len & 0xFF), (uint8_t)(len >> 8)};
+        a.insert(a.end(), len, 0x55);
+        return a;
+    });
+    std::string too_long = temp_dir() + "/high_nv";
+    EXPECT_EQ(Read_High_NV_ITEM(longer.path(), too_long.c_str()), -1);
+    EXPECT_NE(access(too_long.c_str(), F_OK), 0);
 }

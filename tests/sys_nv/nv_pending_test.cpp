@@ -72,7 +72,7 @@ TEST(NvPending, RefusedContainerRestoresThePendingBackupBeforeTheStepEnds)
     expect_backup_gone(r);
 }
 
-TEST(NvPending, PackageWithoutPreservationRestoresThePendingBackupFirst)
+TEST(NvPending, PackageWithoutPreservationFlashesThenRestoresThePendingBackup)
 {
     modem_package pkg(NV_INI);
     sim_router r;
@@ -83,7 +83,11 @@ TEST(NvPending, PackageWithoutPreservationRestoresThePendingBackupFirst)
     modem_package plain("modem_version ZMR_V200\nefs_include 0\nefs_restore 0\nversion_check 1\n");
     pkg.dir.put("modem/flash_wipe", "none\n");
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, plain, on_modem_of(pkg)));
-    EXPECT_TRUE(r.syslog_contains("the modem NV backup of an earlier update was never restored: restoring it first"));
+    // The modem is half-flashed: the package completes it, every image,
+    // and the pending backup goes back after the flash.
+    EXPECT_TRUE(r.syslog_contains("an earlier modem update did not finish (its NV backup was not restored yet): "
+                                  "every image is flashed again"));
+    EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
     EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
     EXPECT_FALSE(r.syslog_contains("backup modem NV success")) << "this package asks for no backup";
     expect_nothing_lost(pkg, "package without preservation");
@@ -106,7 +110,7 @@ TEST(NvPending, WorkingFileThatCannotBeMadeFailsTheStepAndKeepsTheBackup)
     simharness::run_options o = with_modem(pkg, k_scale);
     o.tmp_dir = tmp.path;
     ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
-    EXPECT_TRUE(r.syslog_contains("modem NV had be backup during last modem update"));
+    EXPECT_TRUE(r.syslog_contains("an earlier modem update did not finish: the images it did not store are flashed"));
     EXPECT_FALSE(r.syslog_contains("damaged"));
     EXPECT_TRUE(r.syslog_contains("after update, resoter NV failed"));
     expect_backup_kept(r, "working file");

@@ -77,11 +77,13 @@ TEST(NvPreserve, UnconfirmedRecordFailsTheRestoreKeepsTheBackupAndTheRerunRestor
     run_with_unconfirmed_item(&r, pkg);
 
     // The fault is gone; the failed upgrade erased its package, which the
-    // router loads again. The backup left behind marks the earlier step as
-    // unfinished, so the rerun flashes again and restores it.
+    // router loads again. The modem journal says every image was stored:
+    // the rerun only restores the backup left behind.
     pkg.modem_faults("");
+    const size_t switches = pkg.modem_log_count("attach download");
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
-    EXPECT_TRUE(r.syslog_contains("its NV backup was not restored yet): every image is flashed again"));
+    EXPECT_TRUE(r.syslog_contains("an earlier modem update stored every image: its NV backup is restored"));
+    EXPECT_EQ(pkg.modem_log_count("attach download"), switches) << "the modem was flashed again";
     EXPECT_TRUE(r.syslog_contains("mu_restore_nv success."));
     expect_nothing_lost(pkg, "rerun");
     expect_backup_gone(r);
@@ -92,8 +94,9 @@ TEST(NvPreserve, PendingBackupOnAModemAtTheNewVersionIsFlashedAgainAndRestored)
 {
     // A modem at the new version with a wiped store, and a valid block file
     // left by an earlier step cut before its restore. Its version cannot be
-    // trusted (the cut may have fallen between its images): it is flashed
-    // again before the restore.
+    // trusted (the cut may have fallen between its images): without the
+    // modem journal that says which images were stored, it is flashed again
+    // before the restore.
     seeded_package pkg;
     sim_router r;
     run_with_unconfirmed_item(&r, pkg);
@@ -103,6 +106,7 @@ TEST(NvPreserve, PendingBackupOnAModemAtTheNewVersionIsFlashedAgainAndRestored)
     std::filesystem::create_directories(pkg.modem_state + "/rfnv");
     pkg.dir.put("modem/identity", "sn=\nimei=000000000000000\ntestinf=\nsimlock=0\ninds=\n");
     pkg.modem_faults("");
+    ASSERT_EQ(unlink((r.state() + "/2ndfile/modem_journal").c_str()), 0) << "no modem journal";
     ASSERT_TRUE(load_for_upgrade(r, pkg));
     const size_t switches = pkg.modem_log_count("attach download");
 
@@ -138,10 +142,11 @@ TEST(NvPreserve, DamagedBlockFileIsSetAsideAndTheModemBackedUpAfresh)
 TEST(NvPreserve, SerialNumberThatFailsOnceIsStillInTheBackupOfTheNextAttempt)
 {
     seeded_package pkg;
-    // The second AT+KQTSN (the first is the IMEI check before the backup)
-    // is the serial-number read: it gets ERROR, the first backup attempt
-    // fails, and the second must still ask for the serial number.
-    pkg.modem_faults("nak at-kqtsn 2\n");
+    // The third AT+KQTSN (the first two are the IMEI reads of the step and
+    // of the backup attempt) is the serial-number read: it gets ERROR, the
+    // first backup attempt fails, and the second must still ask for the
+    // serial number.
+    pkg.modem_faults("nak at-kqtsn 3\n");
     sim_router r;
     ASSERT_NO_FATAL_FAILURE(load_and_up(r, pkg, 40));
     EXPECT_EQ(pkg.modem_log_count("refused: fault"), 1u);

@@ -20,6 +20,7 @@
 #include "up_records.h"
 #include "up_tmp_file.h"
 #include "up_version_merge.h"
+#include "modem_upgrade.h"
 #include "up_wait.h"
 
 namespace {
@@ -199,6 +200,9 @@ int install_record(int fd, package_record_t *rec, int32_t i, int32_t n)
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]update modem image failed\n\n");
             return -1;
         }
+        // The modem runs the container's firmware, every value back: the
+        // version file takes the package's modem line.
+        up_set_step_flag(UP_STEP_MODEM_LINE);
         up_update_upgrade_status(i + 1, n, PACKAGE_MODEM_IMAGE);
         return 0;
     default:
@@ -243,14 +247,25 @@ int up_update_image(package_signature_t *p_pack_head_attr, int i_flash_fd,
     // Signed, as the table reader counts: a count of 0x80000000 or more read nothing.
     int32_t n = (int32_t)p_pack_head_attr->num_records;
     s_steps_mean_installed = true;
+    bool has_modem = false;
     for (int32_t i = 0; i < n; ++i)
-        if (p_pack_record_list[i].record_id == PACKAGE_MODEM_IMAGE)
+        if (p_pack_record_list[i].record_id == PACKAGE_MODEM_IMAGE) {
             s_steps_mean_installed = false;
+            has_modem = true;
+        }
     for (int32_t i = 0; i < n; ++i) {
         if (install_record(i_flash_fd, &p_pack_record_list[i], i, n) != 0)
             return -1;
     }
-    return install_version_file();
+    if (install_version_file() != 0)
+        return -1;
+    // A package without a modem record cannot finish a modem update an
+    // earlier run left open: the router is installed, the run is not.
+    if (!has_modem && up_modem_unfinished_check() != 0) {
+        up_report_progress_to_lcd(UPGRADE_FILED, 10);
+        return -1;
+    }
+    return 0;
 }
 
 int up_upgrade_all(void)

@@ -20,6 +20,9 @@ struct update_step_table {
 
 extern update_step_table up_update_step_table[UP_STEP_TABLE_ROWS];
 
+// The step id of the version file's modem line ("dfi_version").
+constexpr int UP_STEP_MODEM_LINE = 6;
+
 // 1: the merged version file is installed after the last record. Cleared when
 // the second file system is written as a raw image.
 extern int32_t need_up_version;

@@ -72,20 +72,25 @@ const hex_key IDENTITY_KEYS[] = {
     {"Band", "LTEBand", &efs_h_cfg::LTEBand, "LTEBand"},
 };
 
+// Every key is read on its own: a missing one leaves its item out (flag or
+// mask 0) and the others are still read, so an INI without one of them
+// still has the rest of the identity kept. -1 when any was missing.
 int read_identity(const char *ini_file)
 {
     ini_value v;
+    int status = 0;
     for (const hex_key &k : IDENTITY_KEYS) {
         if (!read_key(ini_file, k.zone, k.key, &v)) {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]get %s from ini file failed\n\n", k.label);
-            return -1;
+            v.fill('\0');
+            status = -1;
         }
         if (k.field == nullptr)
             read_simlock(v.data());
         else
             efs_config.*k.field = hex_value(v.data());
     }
-    return 0;
+    return status;
 }
 
 } // namespace
@@ -137,7 +142,9 @@ int get_file_info_config(const char *ini_file)
         return -1;
     }
 
-    if (file_info.efs_restore == 1 && read_identity(ini_file) != 0)
+    // The identity is kept whenever the NV items are: an EFS flash
+    // (efs_include 1) preserves them whatever efs_restore says.
+    if ((file_info.efs_restore == 1 || file_info.efs_enabled == 1) && read_identity(ini_file) != 0)
         return -1;
     return 0;
 }

@@ -77,7 +77,7 @@ int backup_attempt(void)
 
 // One restore attempt: 0 only when every item of the backup is back in the
 // modem.
-int restore_attempt(void)
+int restore_attempt(bool with_high)
 {
     check_usb_port();
     if (mu_change_mode(file_info.at_inface, FTM_MODE) < 0) {
@@ -101,7 +101,7 @@ int restore_attempt(void)
         up_sleep_ms(RESTORE_RETRY_MS);
         return -1;
     }
-    rc = mu_restore_nv(port.get(), file_info.at_inface, &efs_config, NV_BACKUP_FILE);
+    rc = mu_restore_nv_parts(port.get(), file_info.at_inface, &efs_config, NV_BACKUP_FILE, with_high);
     if (rc < 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call mu_restore_nv failed, ret=%ld\n", (long)rc);
         port.reset();
@@ -109,7 +109,10 @@ int restore_attempt(void)
         up_sleep_ms(RESTORE_RETRY_MS);
         return -1;
     }
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]mu_restore_nv success.\n\n");
+    if (with_high)
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]mu_restore_nv success.\n\n");
+    else
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]NV items and identity of the backup restored, its high-priority items left out\n\n");
     return 0;
 }
 
@@ -127,9 +130,9 @@ int up_modem_nv_pending_check(void)
     nv_restore_unconfirm();
     switch (nv_block_inspect(MODEM_NV_BLOCK_FILE, nullptr)) {
     case NV_BLOCK_NONE:
-        // A high-NV file without its block belongs to no backup: one that
-        // was cut before its block was written, or one whose removal was.
-        nv_stray_high_remove(MODEM_NV_BLOCK_FILE, MODEM_HIGH_NV_FILE);
+        // A high-NV file without its block is left alone here: it may be an
+        // operator's (imgrenew nv_get). Only the modem journal tells one of
+        // the step's own from it.
         return 0;
     case NV_BLOCK_OK:
         return 1;
@@ -183,13 +186,23 @@ int up_modem_restore_NV(void)
     // that failed must keep the backup for the next run. A high-NV file
     // that is not what the backup recorded (short, empty, missing) would
     // leave the RF calibration wiped: no attempt can mend that.
+    // A damaged high-NV file does not keep the NV items and the identity of
+    // an intact block from going back: they are restored, the high-NV
+    // items are named, and the backup is kept whole for a later run.
     int status = -1;
     nv_high_summary high;
-    if (nv_block_inspect(MODEM_NV_BLOCK_FILE, &high) != NV_BLOCK_OK)
+    if (nv_block_inspect(MODEM_NV_BLOCK_FILE, &high) != NV_BLOCK_OK) {
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]no usable modem NV backup %s to restore\n\n", MODEM_NV_BLOCK_FILE);
-    else if (nv_high_file_check(MODEM_HIGH_NV_FILE, high) == 0)
-        for (int attempt = 0; attempt < NV_ATTEMPTS && status != 0; attempt++)
-            status = restore_attempt();
+    } else {
+        const bool high_ok = nv_high_file_check(MODEM_HIGH_NV_FILE, high) == 0;
+        int parts = -1;
+        for (int attempt = 0; attempt < NV_ATTEMPTS && parts != 0; attempt++)
+            parts = restore_attempt(high_ok);
+        if (!high_ok)
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]the high-priority NV items of the backup were not restored: %s is damaged, the backup is kept\n\n",
+                   MODEM_HIGH_NV_FILE);
+        status = high_ok ? parts : -1;
+    }
     if (mu_change_mode(file_info.at_inface, ONLINE_MODE) < 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to online failed\n\n");
         return -1;
@@ -212,7 +225,8 @@ int up_modem_nv_backup_remove(void)
         UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s was not restored: it is kept\n\n", MODEM_NV_BLOCK_FILE);
         return -1;
     }
-    return nv_stray_high_remove(MODEM_NV_BLOCK_FILE, MODEM_HIGH_NV_FILE);
+    // A high-NV file without its block may be an operator's: kept.
+    return 0;
 }
 
 int up_modem_nv_restore_pending(void)

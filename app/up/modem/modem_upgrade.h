@@ -26,6 +26,12 @@ constexpr int MODEM_PORT_DETECTIONS = 100;
 #define MODEM_NV_BLOCK_FILE "/2ndfile/modem_nv"
 #define MODEM_HIGH_NV_FILE "/2ndfile/high_nv"
 
+// For a package without a modem record: 0 when no modem update is open;
+// otherwise a pending NV backup is restored into the modem when it answers
+// (and is the backup's modem), the unfinished modem is named in the log,
+// and the result is -1.
+int up_modem_unfinished_check(void);
+
 // 0 when the modem needs no update, -1 when it does. When only the EFS
 // differs, marks the six base images installed in check_point.
 int check_no_need_update(void);

@@ -46,7 +46,10 @@ int back_up_nv(const char *at_interface, const char *diag_interface, efs_h_cfg *
                BLOCK_FILE);
         return -1;
     }
-    nv_stray_high_remove(BLOCK_FILE, HIGH_NV_FILE);
+    // A high-NV file without a block is an operator's (imgrenew nv_get) or
+    // one of a backup cut short: never deleted, it is moved out of the way.
+    if (lstat(HIGH_NV_FILE, &st) == 0 && nv_high_set_aside(HIGH_NV_FILE) < 0)
+        return -1;
     int at_fd = OpenAndInitSerialCom(at_interface, 0);
     if (at_fd < 1) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open at port %s failed,at fd=%ld\n\n", at_interface, (long)at_fd);
@@ -90,6 +93,12 @@ int back_up_nv(const char *at_interface, const char *diag_interface, efs_h_cfg *
 int mu_restore_nv(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv,
                   const char *backup_file)
 {
+    return mu_restore_nv_parts(diag_fd, at_interface, cfg_nv, backup_file, true);
+}
+
+int mu_restore_nv_parts(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv, const char *backup_file,
+                        bool with_high)
+{
     // Only this attempt, when every record of it is confirmed, may allow
     // the backup's removal.
     nv_restore_unconfirm();
@@ -100,18 +109,26 @@ int mu_restore_nv(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv,
     }
     unique_fd at(at_fd);
     Sleep(SHORT_PAUSE_MS);
-    int rc = Write_High_NV_ITEM(diag_fd, HIGH_NV_FILE);
-    if (rc < 0) {
-        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call Write_High_NV_ITEM failed %ld.\n\n", (long)rc);
-        return -1;
+    // Each part is put back even when another could not be: what the modem
+    // took is back, what it did not stays in the backup for the next run.
+    bool whole = true;
+    int rc = 0;
+    if (with_high) {
+        rc = Write_High_NV_ITEM(diag_fd, HIGH_NV_FILE);
+        if (rc < 0) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call Write_High_NV_ITEM failed %ld.\n\n", (long)rc);
+            whole = false;
+        } else {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]high nv restored successful.\n\n");
+        }
     }
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]high nv restored successful.\n\n");
     rc = Write_NV_ITEM(diag_fd, backup_file);
     if (rc < 0) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]call Write_NV_ITEM failed %ld.\n\n", (long)rc);
-        return -1;
+        whole = false;
+    } else {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]nv restored successful.\n\n");
     }
-    UP_LOG(KQ_LOG_DEBUG, "[%s:%d]nv restored successful.\n\n");
     Sleep(SHORT_PAUSE_MS);
     unique_fd bak(open(backup_file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!bak.ok()) {
@@ -126,11 +143,19 @@ int mu_restore_nv(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv,
         return -1;
     }
     bak.reset();
-    if (RestoreInfo(at.get(), cfg_nv) < 0)
+    if (RestoreInfo(at.get(), cfg_nv) < 0) {
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]the identity of the NV backup was not restored\n\n");
         return -1;
+    }
+    if (!whole)
+        return -1;
+    at.reset();
+    if (!with_high) {
+        Sleep(SETTLE_PAUSE_MS);
+        return 0;
+    }
     // Every high-NV record, NV record and identity value was confirmed.
     nv_restore_confirm();
-    at.reset();
     Sleep(SETTLE_PAUSE_MS);
     return 0;
 }

@@ -163,7 +163,11 @@ int nv_block_set_aside(const char *mtd_block, const char *high_file)
     for (int n = 1; n <= SET_ASIDE_MAX; n++) {
         const std::string block_to = std::string(mtd_block) + ".damaged-" + std::to_string(n);
         const std::string high_to = std::string(high_file) + ".damaged-" + std::to_string(n);
-        if (exists(block_to) || exists(high_to))
+        // A high-NV file moved here by a set-aside that a power cut
+        // stopped before its block followed is that block's: the pair
+        // keeps the one number.
+        const bool high_went_first = !exists(high_file) && exists(high_to);
+        if (exists(block_to) || (exists(high_to) && !high_went_first))
             continue;
         // The high-NV file goes first: should power fail between the two
         // renames, the block still names the backup as pending.
@@ -180,6 +184,24 @@ int nv_block_set_aside(const char *mtd_block, const char *high_file)
         return n;
     }
     UP_LOG(KQ_LOG_ERROR, "[%s:%d]no free name to set %s aside\n\n", mtd_block);
+    return -1;
+}
+
+int nv_high_set_aside(const char *high_file)
+{
+    for (int n = 1; n <= SET_ASIDE_MAX; n++) {
+        const std::string to = std::string(high_file) + ".kept-" + std::to_string(n);
+        if (exists(to))
+            continue;
+        if (rename(high_file, to.c_str()) != 0) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]cannot set %s aside: %s\n\n", high_file, strerror(errno));
+            return -1;
+        }
+        nv_sync_parent_dir(high_file);
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]%s belongs to no NV backup: kept as %s\n\n", high_file, to.c_str());
+        return n;
+    }
+    UP_LOG(KQ_LOG_ERROR, "[%s:%d]no free name to set %s aside\n\n", high_file);
     return -1;
 }
 

@@ -27,6 +27,12 @@ int back_up_nv(const char *at_interface, const char *diag_interface, efs_h_cfg *
 // cfg_nv is replaced by the backup's header. 0, or -1.
 int mu_restore_nv(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv,
                   const char *backup_file);
+// The same, each part put back even when another fails; with_high false
+// leaves the high-priority items out (their file is damaged), and the
+// restore then never counts as confirmed. 0 when every part asked for was
+// put back.
+int mu_restore_nv_parts(int diag_fd, const char *at_interface, efs_h_cfg *cfg_nv, const char *backup_file,
+                        bool with_high);
 
 // Packs nv_file (and at_cfg when given) into the block file. 1, or -1; the
 // block file is replaced only by a complete new image.
@@ -62,6 +68,10 @@ enum nv_block_state {
 // Looks at the block file without unpacking it (no working file is made).
 // high (may be null) gets the recorded high-priority summary.
 nv_block_state nv_block_inspect(const char *mtd_block, nv_high_summary *high);
+// The identity record a whole block holds, without unpacking it. 1 with
+// *out filled, 0 for a block without one, -1 for a block that is missing or
+// not whole.
+int nv_block_identity(const char *mtd_block, efs_h_cfg *out);
 // Packs nv_file, at_cfg and the summary of high_file into a new block file.
 // 1, or -1; it never replaces an existing block (a pending backup is the
 // only copy of the modem's items), and it fails unless nv_file holds at
@@ -78,6 +88,10 @@ int nv_high_file_check(const char *high_file, const nv_high_summary &recorded);
 // "<block>.damaged-<n>" ("<high>.damaged-<n>"), n the first number not yet
 // used, so an operator can still read it. n, or -1.
 int nv_block_set_aside(const char *mtd_block, const char *high_file);
+// Moves a high-NV file that belongs to no block out of the way of a new
+// backup, to "<high>.kept-<n>", n the first number not yet used, so that
+// an operator's file (imgrenew nv_get) is never lost. n, or -1.
+int nv_high_set_aside(const char *high_file);
 // fsync of the folder that holds path, so a rename or removal in it
 // outlives a power cut. 0, or -1.
 int nv_sync_parent_dir(const char *path);

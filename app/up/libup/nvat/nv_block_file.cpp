@@ -241,3 +241,16 @@ nv_block_state nv_block_inspect(const char *mtd_block, nv_high_summary *high)
     }
     return NV_BLOCK_OK;
 }
+
+int nv_block_identity(const char *mtd_block, efs_h_cfg *out)
+{
+    image_ptr image(new uint8_t[NV_BLOCK_SIZE]());
+    ssize_t got = read_image(mtd_block, image.get());
+    if (got < 0 || !sizes_fit(image.get(), got))
+        return -1;
+    const int32_t nv_size = (int32_t)get_le32(image.get());
+    if (get_le32(image.get() + 4) == 0)
+        return 0;
+    efs_cfg_decode(image.get() + NV_BLOCK_HEAD_SIZE + nv_size, out);
+    return 1;
+}

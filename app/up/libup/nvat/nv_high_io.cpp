@@ -21,15 +21,18 @@ namespace {
 
 constexpr int HIGH_READ_EXCHANGES = 4;
 constexpr int HIGH_WRITE_ATTEMPTS = 5;
+constexpr int HIGH_STATUS_ATTEMPTS = 3;
 // A port that accepts nothing any more must not keep the writer sending.
 constexpr int HIGH_SEND_RETRIES = 20;
 constexpr uint32_t START_PAUSE_MS = 300;
 constexpr uint32_t READ_PAUSE_MS = 1000;
 
-// One RF-NV record read and written to file. An item the modem answers
-// with a failure status is skipped; 0 then, and for a stored record. -1 when
-// the modem gave no usable answer at all (silent, damaged answers, or not in
-// factory test mode): the backup would then lack calibration it should hold.
+// One RF-NV record read and written to file. 0 for a stored record and for
+// an item the modem does not hold ("not set"); 1 for any other failure
+// status (the caller asks again); -1 when the modem gave no usable answer at
+// all (silent, damaged answers, or not in factory test mode) or the item is
+// longer than a backup record holds: the backup would then lack calibration
+// it should hold.
 int read_high_item(int port, int file, const nv_items_stru_type &row)
 {
     static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
@@ -60,7 +63,18 @@ int read_high_item(int port, int file, const nv_items_stru_type &row)
     if (!rfnv_read_answer_record(ans.data(), n, &rec, &rec_len)) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d] backup rf_nv_items[i].nID = %u failed : %x--%x\n\n",
                (unsigned)row.nID, (unsigned)ans[9], (unsigned)ans[10]);
-        return 0;
+        const uint16_t status = n >= 12 ? get_le16(&ans[10]) : 0xFFFF;
+        // An item the modem does not hold is left out, as ever.
+        if (status == NV_STATUS_NOT_SET)
+            return 0;
+        // A value longer than the backup's records hold would be lost by
+        // the flash: the backup fails rather than leave it out.
+        if (status == 0 && n >= 16 && get_le16(&ans[14]) > RFNV_DATA_MAX) {
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]RF NV item %u holds %u bytes, more than a backup record holds (%u): the backup fails\n\n",
+                   (unsigned)row.nID, (unsigned)get_le16(&ans[14]), (unsigned)RFNV_DATA_MAX);
+            return -1;
+        }
+        return 1;
     }
     if (write_full(file, rec, rec_len) < 0)
         return -1;
@@ -94,7 +108,18 @@ int Read_High_NV_ITEM(const char *diagnose_interface, const char *backup_file)
     }
     Sleep(START_PAUSE_MS);
     for (int i = 0; i < 7 && qd4700_modem_high_nv[i].nID != NV_ITEM_END; i++) {
-        if (read_high_item(port.get(), file.get(), qd4700_modem_high_nv[i]) != 0) {
+        // A failure status other than "not set" is asked again, then fails
+        // the backup: the item is not left out without a word.
+        int rc = 1;
+        for (int attempt = 0; attempt < HIGH_STATUS_ATTEMPTS && rc == 1; attempt++) {
+            if (attempt > 0)
+                Sleep(READ_PAUSE_MS);
+            rc = read_high_item(port.get(), file.get(), qd4700_modem_high_nv[i]);
+        }
+        if (rc == 1)
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]RF NV item %d cannot be read: the backup fails\n\n",
+                   (int)qd4700_modem_high_nv[i].nID);
+        if (rc != 0) {
             unlink(tmp.c_str());
             return -1;
         }

@@ -22,6 +22,10 @@ constexpr long BACKUP_HEADER_SIZE = 548;
 // An item that needs this many exchanges ends the whole read.
 constexpr int READ_EXCHANGE_LIMIT = 99;
 constexpr int READ_SILENT_LIMIT = 3;
+// Reads of one item answered with a failure status other than "not set".
+constexpr int READ_FAILURE_LIMIT = 3;
+// NV records in a row the modem refuses: it takes no write at all.
+constexpr int WRITE_REFUSED_LIMIT = 5;
 constexpr int WRITE_ATTEMPTS = 5;
 constexpr uint32_t START_PAUSE_MS = 300;
 constexpr uint32_t RETRY_PAUSE_MS = 500;
@@ -51,6 +55,7 @@ int read_list(const char *diagnose_interface, const char *backup_file,
 
     static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
     static pkt_buffer_type pkt;
+    int failed_reads = 0;
     for (int i = 0; i < capacity && list[i].nID != NV_ITEM_END; i++) {
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]rf_nv_items[i].nID==%d\n\n", (int)list[i].nID);
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d]back up No %d-- %s\n\n", (int)list[i].nID,
@@ -86,12 +91,29 @@ int read_list(const char *diagnose_interface, const char *backup_file,
                 break;
         }
         std::array<uint8_t, NV_RECORD_SIZE> record{};
-        // An item the modem does not hold (non-zero status) is left out.
         if (!nv_read_answer_record(ans.data(), n, record.data())) {
-            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]NV item %d not kept: status %d\n\n", (int)list[i].nID,
-                   nv_answer_status(ans.data(), n));
-            continue;
+            const int status = nv_answer_status(ans.data(), n);
+            // An item the modem does not hold ("not set") is left out.
+            if (status == NV_STATUS_NOT_SET) {
+                UP_LOG(KQ_LOG_DEBUG, "[%s:%d]NV item %d not kept: status %d\n\n", (int)list[i].nID, status);
+                failed_reads = 0;
+                continue;
+            }
+            // Any other failure is asked again; an item the modem still
+            // cannot read fails the backup: the flash would wipe a value
+            // that exists nowhere else.
+            if (++failed_reads < READ_FAILURE_LIMIT) {
+                UP_LOG(KQ_LOG_DEBUG, "[%s:%d]NV item %d read failed with status %d, asked again\n\n",
+                       (int)list[i].nID, status);
+                Sleep(RETRY_PAUSE_MS);
+                i--;
+                continue;
+            }
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]NV item %d cannot be read (status %d): the backup fails\n\n",
+                   (int)list[i].nID, status);
+            return -1;
         }
+        failed_reads = 0;
         if (write_full(file.get(), record.data(), record.size()) < 0)
             return -1;
     }
@@ -140,6 +162,7 @@ int Write_NV_ITEM(int at_fd, const char *backup_file)
     static std::array<uint8_t, NV_ANSWER_BUF_SIZE> ans;
     static pkt_buffer_type pkt;
     long unconfirmed = 0;
+    int refused_in_row = 0;
     int silent = 0;
     for (long i = 0; i < count; i++) {
         std::array<uint8_t, 512> record{};
@@ -172,8 +195,20 @@ int Write_NV_ITEM(int at_fd, const char *backup_file)
             }
             nv_write_retry_pause(n, ans[0], &failures);
         }
-        if (!confirmed)
+        if (!confirmed) {
             unconfirmed++;
+            UP_LOG(KQ_LOG_ERROR, "[%s:%d]NV item %u was not restored: the modem refused it\n\n", (unsigned)id);
+            // A modem that refuses every write would hold the restore for
+            // its five attempts on every record: a few records in a row end
+            // it, as silence does, and the backup is kept.
+            if (++refused_in_row >= WRITE_REFUSED_LIMIT) {
+                UP_LOG(KQ_LOG_ERROR, "[%s:%d]the modem refused %d NV records in a row: the restore stops\n\n",
+                       refused_in_row);
+                return -1;
+            }
+        } else {
+            refused_in_row = 0;
+        }
         UP_LOG(KQ_LOG_DEBUG, "[%s:%d].\n");
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]\n\n");
