@@ -345,7 +345,7 @@ TEST(SeqResults, AResultRoundTripsThroughItsJsonLine)
     EXPECT_EQ(line, "{\"seed\":7,\"sequence\":12,\"result\":\"fail\",\"run\":3,\"check\":\"values\",\"detail\":\"nv/570 "
                     "is not in the modem and no backup is on /2ndfile\",\"wall_s\":12.5,\"kept\":\"\",\"runs\":[{\"run\":"
                     "\"preserve, cut at image 3\",\"rc\":11,\"status\":\"killed\",\"installed\":false,\"cut_reached\":true,"
-                    "\"simulated_s\":81.0}]}");
+                    "\"imei_released\":false,\"simulated_s\":81.0}]}");
     seq_result back;
     ASSERT_TRUE(seq_result_from_json(line, &back));
     EXPECT_EQ(seq_result_json(back), line);

@@ -158,6 +158,7 @@ struct seq_run_record {
     std::string status;                 // STATE/out/status
     bool installed = false;
     bool cut_reached = false;
+    bool imei_released = false;         // an INI without the IMEI key let the flash wipe it
     double simulated_s = 0;
 };
 

@@ -53,6 +53,7 @@ std::string seq_result_json(const seq_result &r)
                         {"status", x.status},
                         {"installed", x.installed},
                         {"cut_reached", x.cut_reached},
+                        {"imei_released", x.imei_released},
                         {"simulated_s", x.simulated_s}});
     j["runs"] = runs;
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -80,6 +81,7 @@ bool seq_result_from_json(const std::string &line, seq_result *r)
             rec.status = x.at("status").get<std::string>();
             rec.installed = x.at("installed").get<bool>();
             rec.cut_reached = x.at("cut_reached").get<bool>();
+            rec.imei_released = x.at("imei_released").get<bool>();
             rec.simulated_s = x.at("simulated_s").get<double>();
             r->runs.push_back(rec);
         }
@@ -113,7 +115,7 @@ std::string seq_csv_line(const seq_result &r)
 
 uint64_t seq_summary(FILE *to, const std::vector<seq_result> &results, double wall_s)
 {
-    uint64_t runs = 0, installed = 0, failed = 0, cuts = 0, reached = 0;
+    uint64_t runs = 0, installed = 0, failed = 0, cuts = 0, reached = 0, released = 0;
     double longest = 0;
     std::map<std::string, uint64_t> packages, faults, cut_kinds, checks;
     for (const seq_result &r : results) {
@@ -124,6 +126,7 @@ uint64_t seq_summary(FILE *to, const std::vector<seq_result> &results, double wa
             ++runs;
             installed += r.runs[i].installed ? 1 : 0;
             reached += r.runs[i].cut_reached ? 1 : 0;
+            released += r.runs[i].imei_released ? 1 : 0;
             longest = std::max(longest, r.runs[i].simulated_s);
             if (i >= r.plan.runs.size())
                 continue;   // the final clean run
@@ -149,6 +152,7 @@ uint64_t seq_summary(FILE *to, const std::vector<seq_result> &results, double wa
     line("packages", packages);
     line("faults", faults);
     fprintf(to, "cuts: %" PRIu64 " drawn, %" PRIu64 " reached\n", cuts, reached);
+    fprintf(to, "IMEI left out by an INI without its key and wiped: %" PRIu64 " runs\n", released);
     line("cuts by kind", cut_kinds);
     line("failed checks", checks);
     if (!results.empty())

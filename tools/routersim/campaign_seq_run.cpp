@@ -119,6 +119,10 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
     // The last container each modem was flashed from: what a later run
     // reported installed must have completed.
     const std::map<std::string, std::vector<uint8_t>> *target_a = nullptr, *target_b = nullptr;
+    // The values each modem is owed: its values at the start, less an IMEI
+    // that a package whose INI leaves the IMEI key out let the flash wipe
+    // (the INI's keys decide what is preserved, each on its own).
+    seq_modem_values owed_a = x.start_a, owed_b = x.start_b;
     seq_package loaded = seq_package::rerun;   // nothing loaded yet
     std::vector<seq_run> runs = plan.runs;
     seq_run final_run;                        // a clean preserving run
@@ -182,9 +186,15 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
         const auto *&target = b ? target_b : target_a;
         if (flash_of(modem) != flash_before && images != nullptr)
             target = images;
+        seq_modem_values &owed = b ? owed_b : owed_a;
+        if (pkg == seq_package::no_identity_keys && owed.values.count("identity imei") != 0 &&
+            seq_modem_now(modem).values["identity imei"] != owed.values["identity imei"]) {
+            owed.values.erase("identity imei");
+            rec.imei_released = true;
+        }
         seq_check_input in;
-        in.start_a = &x.start_a;
-        in.start_b = &x.start_b;
+        in.start_a = &owed_a;
+        in.start_b = &owed_b;
         in.modem_a = modem_a;
         in.modem_b = modem_b;
         in.second_fs = state + "/2ndfile";
@@ -199,7 +209,7 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
             check = "final";
             if (!o.installed)
                 detail = "the final clean run did not install (status " + status + ")";
-            else if (!(detail = seq_value_not_back(x.start_a, seq_modem_now(modem_a))).empty())
+            else if (!(detail = seq_value_not_back(owed_a, seq_modem_now(modem_a))).empty())
                 detail = "the modem: " + detail;
             else if (!(detail = seq_image_missing(modem_a, *seq_images_of(*x.in, seq_package::preserve))).empty())
                 ;
@@ -207,9 +217,10 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
                 detail = second_fs_difference(x.clean_second_fs, state);
             ok = detail.empty();
         }
-        say(x, "run %zu: %s: %s%s%s, %.0f simulated s%s%s\n", i + 1, rec.text.c_str(),
+        say(x, "run %zu: %s: %s%s%s, %.0f simulated s%s%s%s\n", i + 1, rec.text.c_str(),
             o.installed ? "installed" : "not installed", status.empty() ? "" : ", status ", status.c_str(),
             o.simulated_s, r.cut.kind.empty() ? "" : rec.cut_reached ? ", cut" : ", cut not reached",
+            rec.imei_released ? ", the IMEI left out by the INI" : "",
             ok ? "" : (": FAILED " + check + ": " + detail).c_str());
         res.runs.push_back(rec);
         if (!ok) {
