@@ -256,6 +256,12 @@ std::vector<seq_result> run_pool(const seq_exec &x, const seq_options &o, const 
                 keep_failed(o, &r, &kept);
             failed += r.passed ? 0 : 1;
             results.push_back(r);
+            // A line per sequence as it ends, so that a campaign stopped
+            // early still leaves what it found.
+            if (FILE *f = fopen((work + "/results.partial.jsonl").c_str(), "ae")) {
+                fprintf(f, "%s\n", seq_result_json(r).c_str());
+                fclose(f);
+            }
             if (!o.quiet && (tty || results.size() % 10 == 0 || results.size() == plans.size()))
                 fprintf(stderr, "%scampaign: %zu/%zu sequences, %" PRIu64 " failed%s", tty ? "\r" : "",
                         results.size(), plans.size(), failed, tty ? "" : "\n");
