@@ -143,6 +143,20 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
         }
         bool b = r.fault == seq_fault::other_modem;
         std::string modem = b ? modem_b : modem_a;
+        if (last && owed_a.values.count("identity imei") == 0) {
+            // An IMEI the INI let go is written back before the final run, as
+            // a service would: a modem without one is refused a preserving
+            // upgrade (its backup needs a plausible IMEI), and the final run
+            // must start from the values of the start.
+            std::string id = campaign_read(modem_a + "/identity");
+            size_t at = id.find("imei=");
+            size_t end = at == std::string::npos ? at : id.find('\n', at);
+            if (end != std::string::npos)
+                write_text(modem_a + "/identity",
+                           id.substr(0, at) + "imei=" + x.start_a.values.at("identity imei") + id.substr(end));
+            owed_a.values["identity imei"] = x.start_a.values.at("identity imei");
+            rec.text += " (the IMEI written back first)";
+        }
         std::string rules = seq_fault_rules(r);
         if (!rules.empty())
             write_text(modem + "/faults", rules);
