@@ -105,6 +105,35 @@ TEST(NvBackupGuard, HighFileMustBeWhatTheBlockRecorded)
     EXPECT_EQ(nv_high_file_check(high.c_str(), none), -1);
 }
 
+TEST(NvBackupGuard, HighFileOfTheRecordedLengthAndChecksumButOtherRecordsIsRefused)
+{
+    // Two records of 4 bytes (items 20207 and 20208), and one record of 12
+    // bytes whose last four bytes make the same CRC-32 over the same 16
+    // bytes: only the item count tells them apart.
+    const bytes two = {0xEF, 0x4E, 0x04, 0x00, 0x01, 0x02, 0x03, 0x04,
+                       0xF0, 0x4E, 0x04, 0x00, 0x05, 0x06, 0x07, 0x08};
+    const bytes one = {0xEF, 0x4E, 0x0C, 0x00, 0x01, 0x02, 0x03, 0x04,
+                       0xAA, 0xBB, 0xCC, 0xDD, 0x23, 0xEB, 0x2E, 0xF7};
+    const std::string dir = temp_dir();
+    const std::string nv = dir + "/nv_bak", high = dir + "/high_nv", blk = dir + "/modem_nv";
+    write_file(nv, bytes(548 + 130, 1));
+    write_file(high, two);
+    ASSERT_EQ(nv_block_pack(nv.c_str(), nullptr, high.c_str(), blk.c_str()), 1);
+    nv_high_summary rec;
+    ASSERT_EQ(nv_block_inspect(blk.c_str(), &rec), NV_BLOCK_OK);
+    EXPECT_EQ(rec.count, 2u);
+    EXPECT_EQ(rec.length, 16u);
+    EXPECT_EQ(rec.crc, 0x4EDC75A3u);
+
+    write_file(high, one);
+    nv_high_summary now;
+    ASSERT_EQ(nv_high_file_summary(high.c_str(), &now), 0);
+    EXPECT_EQ(now.count, 1u);
+    EXPECT_EQ(now.length, 16u);
+    EXPECT_EQ(now.crc, 0x4EDC75A3u);
+    EXPECT_EQ(nv_high_file_check(high.c_str(), rec), -1) << "one record taken for the two the backup recorded";
+}
+
 TEST(NvBackupGuard, BlockStatesAndSettingADamagedOneAside)
 {
     const std::string dir = temp_dir();
