@@ -26,6 +26,9 @@ txn_facts facts(txn_journal j, uint32_t phase, bool same_container, bool all_sto
                 bool preserve, bool answers, txn_imei imei, bool same_version)
 {
     txn_facts f;
+    // The journal of an open transaction says a backup belongs to it when
+    // one is pending (rows that differ set it themselves).
+    f.backup_expected = j == txn_journal::open && backup;
     f.journal = j;
     f.phase = phase;
     f.same_container = same_container;
@@ -36,6 +39,13 @@ txn_facts facts(txn_journal j, uint32_t phase, bool same_container, bool all_sto
     f.modem_answers = answers;
     f.imei = imei;
     f.same_version = same_version;
+    return f;
+}
+
+// The journal says a backup belongs to the transaction, and none is left.
+txn_facts lost_backup(txn_facts f)
+{
+    f.backup_expected = true;
     return f;
 }
 
@@ -73,13 +83,19 @@ const row ROWS[] = {
      txn_step::restore, false, true, false},
     {"restored and the backup gone: only the journal", facts(OPEN, RESTORED, true, true, false, true, true, true, SAME, false),
      txn_step::finish, false, false, false},
+    {"flashed, the backup restored by a run that could not complete it",
+     facts(OPEN, FLASHED, true, true, false, true, true, true, SAME, false), txn_step::finish, false, false, false},
+    {"flashed, the backup lost: the restore is tried and fails", lost_backup(facts(OPEN, FLASHED, true, true, false, true, true, true, SAME, false)),
+     txn_step::restore, false, true, false},
     {"a package of another container", facts(OPEN, FLASHED, false, false, true, true, true, true, SAME, true),
      txn_step::flash, false, true, false},
     {"another container, not preserving, backup pending", facts(OPEN, FLASHING, false, false, true, true, false, true, SAME, false),
      txn_step::flash, false, true, false},
     {"another container, open without a backup, preserving", facts(OPEN, FLASHING, false, false, false, true, true, true, SAME, false),
      txn_step::flash, true, true, false},
-    {"the backup lost (damaged) mid-flash: a fresh one first", facts(OPEN, FLASHING, true, false, false, true, true, true, SAME, false),
+    {"the backup lost (damaged) mid-flash: a fresh one first", lost_backup(facts(OPEN, FLASHING, true, false, false, true, true, true, SAME, false)),
+     txn_step::flash_rest, true, true, false},
+    {"the backup restored by a refused container's run: a fresh one first", facts(OPEN, FLASHING, true, false, false, true, true, true, SAME, false),
      txn_step::flash_rest, true, true, false},
     {"a damaged journal", facts(DAMAGED, 0, false, false, false, true, true, true, SAME, true),
      txn_step::flash, true, true, false},
@@ -124,9 +140,10 @@ TEST(ModemTxnDecide, NothingReportsSuccessWhileTheModemIsUnfinished)
     const txn_journal journals[] = {NONE, OPEN, DAMAGED};
     for (txn_journal j : journals)
         for (uint32_t phase = 1; phase <= 5; phase++)
-            for (int bits = 0; bits < 128; bits++) {
+            for (int bits = 0; bits < 256; bits++) {
                 txn_facts f = facts(j, phase, bits & 1, bits & 2, bits & 4, bits & 8, bits & 16, bits & 32,
                                     (bits & 64) ? OTHER : SAME, true);
+                f.backup_expected = bits & 128;
                 const bool open = f.backup_pending || j == DAMAGED || (j == OPEN && phase != BACKING_UP);
                 if (!open)
                     continue;
@@ -139,6 +156,10 @@ TEST(ModemTxnDecide, NothingReportsSuccessWhileTheModemIsUnfinished)
                 EXPECT_TRUE(completes || d.fail);
                 if (d.step == txn_step::flash || d.step == txn_step::flash_rest) {
                     EXPECT_TRUE(d.restore) << "a flash of an open transaction restores its backup";
+                }
+                // Only the removals are left only when no backup is left.
+                if (d.step == txn_step::finish) {
+                    EXPECT_FALSE(f.backup_pending);
                 }
             }
 }

@@ -318,14 +318,23 @@ TEST(NvJournal, AValueTheModemRefusesIsOnlyRestoredAgainAndARefusingModemEndsInB
     EXPECT_FALSE(installed(r)) << r.verdict();
     EXPECT_EQ(r.second_fs_file("modem_nv").size(), 262144u);
 
-    // A modem that refuses every write: the run ends within 15 minutes.
-    pkg.modem_faults("status nv-write * 4\nstatus rfnv-write * 6\n");
+    // A modem that refuses every write, then one that answers none: each
+    // run ends within 15 simulated minutes, the backup kept.
+    const char *identity_refused = "nak at-kqtsn *\nnak at-testinf2 *\nnak at-nwlset *\nnak at-disk *\n";
+    pkg.modem_faults(std::string("status nv-write * 4\nstatus rfnv-write * 6\n") + identity_refused);
     ASSERT_TRUE(load_for_upgrade(r, pkg));
     simharness::run_options o = on_modem(pkg);
     o.timeout_s = 900;
     ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
     EXPECT_EQ(r.verdict().rfind("result: failed", 0), 0u) << r.verdict();
     EXPECT_EQ(syslog_count(r, "the modem refused 5 NV records in a row: the restore stops"), 3u);
+    EXPECT_EQ(r.second_fs_file("modem_nv").size(), 262144u);
+    pkg.modem_faults("drop nv-write *\ndrop rfnv-write *\ndrop at-kqtsn *\ndrop at-testinf2 *\n"
+                     "drop at-nwlset *\ndrop at-disk *\n");
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, o), 0);
+    EXPECT_EQ(r.verdict().rfind("result: failed", 0), 0u) << r.verdict();
+    EXPECT_EQ(syslog_count(r, "no answer to the write of NV record 0: the modem is silent"), 3u);
     EXPECT_EQ(r.second_fs_file("modem_nv").size(), 262144u);
 
     // The firmware takes the value again: the transaction completes.
@@ -399,4 +408,35 @@ TEST(NvJournal, TheVersionFileTakesTheModemLineOnceTheModemIsFlashedAndRestored)
     ASSERT_TRUE(installed(r)) << r.verdict();
     const std::string v = r.second_fs_file("version/version_info.txt");
     EXPECT_EQ(v, "zImage-2.0\nrootfs.jffs2-2.0\ndfi_version-2.0\n");
+}
+
+TEST(NvJournal, CutDuringTheRestoreThenARefusedContainerThenThePackageEndsTheTransaction)
+{
+    modem_package pkg(NV_INI, "ZMR_V200");
+    pkg.modem_version("ZMR_V100");
+    seed_store(pkg);
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, cut_at(pkg, "nv-write:10")), 0);
+    ASSERT_EQ(r.status(), "killed");
+    ASSERT_TRUE(journal_open(r));
+
+    // The refused container's run puts the backup back and removes it; the
+    // journal stays: the transaction is not ended.
+    modem_package refused("modem_version ZMR_V200\nmagic 0x4D444F4E\n");
+    ASSERT_NO_FATAL_FAILURE(up(r, refused, pkg));
+    EXPECT_FALSE(installed(r)) << r.verdict();
+    expect_nothing_lost(pkg, "refused container");
+    expect_backup_gone(r);
+    EXPECT_TRUE(journal_open(r));
+
+    // Every image is stored and every value back: the package ends it
+    // without another flash or restore.
+    const size_t switches = pkg.modem_log_count("attach download");
+    ASSERT_NO_FATAL_FAILURE(up(r, pkg, pkg));
+    EXPECT_TRUE(installed(r)) << r.verdict();
+    EXPECT_TRUE(r.syslog_contains("modem update successful,please reset the comuter!"));
+    EXPECT_EQ(pkg.modem_log_count("attach download"), switches);
+    expect_nothing_lost(pkg, "ended");
+    EXPECT_FALSE(journal_open(r));
 }

@@ -43,11 +43,15 @@ txn_decision modem_txn_decide(const txn_facts &f)
         return d;
     }
     if (f.journal == txn_journal::open && f.same_container) {
-        if (f.phase == MJ_RESTORED && !f.backup_pending) {
+        const bool flashed = f.phase >= MJ_FLASHED || f.all_stored;
+        // Every image is stored and no backup is left to restore (it was
+        // restored, by this transaction's end or by a run that could not
+        // complete it): only the removals are left.
+        if (flashed && !f.backup_pending && (f.phase == MJ_RESTORED || !f.backup_expected)) {
             d.step = txn_step::finish;
             return d;
         }
-        d.step = (f.phase >= MJ_FLASHED || f.all_stored) ? txn_step::restore : txn_step::flash_rest;
+        d.step = flashed ? txn_step::restore : txn_step::flash_rest;
         // A backup lost since (set aside as damaged) is taken afresh before
         // anything more is sent: the modem may still hold its values.
         d.take_backup = d.step == txn_step::flash_rest && f.preserve && !f.backup_pending;

@@ -25,6 +25,7 @@ struct txn_facts {
     bool same_container = false;       // the journal is about this package's container
     bool all_stored = false;           // the journal says every image of that container is stored
     bool backup_pending = false;       // a whole NV backup block is on /2ndfile
+    bool backup_expected = false;      // the journal says a backup belongs to it, not yet restored
     bool container = false;            // the package carries a modem container that was accepted
     bool preserve = false;             // its INI asks for the NV items to be kept
     bool modem_answers = false;        // the modem's ports came up
@@ -39,7 +40,7 @@ enum class txn_step : uint8_t {
     flash,           // a new transaction: back up (when asked), journal, flash every image, restore
     flash_rest,      // an open transaction of this container: flash what is not stored yet, restore
     restore,         // an open transaction whose images are all stored: restore only
-    finish,          // the values are back, only the backup and journal removal is left
+    finish,          // every image stored and the values back: only the removals are left
     refuse_modem,    // another modem is attached: nothing is flashed or restored, the step fails
     unfinished,      // an open transaction and no usable container: restore a pending backup
                      // when the modem answers, then fail naming the unfinished modem

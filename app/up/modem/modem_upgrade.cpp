@@ -178,7 +178,7 @@ int closing_steps(int status, bool backup)
 {
     // A backup left by an earlier step is restored whatever this package's
     // INI asks: it is the only copy of the modem's items.
-    if (file_info.efs_restore == 1 || backup || up_modem_nv_backup_pending()) {
+    if (backup || up_modem_nv_backup_pending()) {
         up_sleep_ms(BEFORE_RESTORE_MS);
         if (up_modem_restore_NV() != 0) {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]after update, resoter NV failed\n\n");
@@ -259,6 +259,7 @@ int gather_facts(int container_rc, const fw_h_t &head, txn_facts *f)
     f->journal = modem_txn_journal_fact(g_txn);
     f->phase = g_txn.journal.phase;
     f->backup_pending = pending == 1;
+    f->backup_expected = modem_txn_backup_expected(g_txn, false);
     f->container = container_rc == 0;
     const bool open = f->backup_pending || g_txn.state != MJ_NONE;
     if (f->container) {
@@ -356,7 +357,10 @@ int flash_and_restore(const txn_decision &d, const package_span &rec, const fw_h
             }
         }
     }
-    return closing_steps(FUU_OK, backup || modem_txn_backup_expected(g_txn, up_modem_nv_backup_pending()));
+    // A step that preserves NV restores: without a whole backup the
+    // restore fails, and the step with it.
+    return closing_steps(FUU_OK, backup || file_info.efs_restore == 1 ||
+                                     modem_txn_backup_expected(g_txn, up_modem_nv_backup_pending()));
 }
 
 // No usable container while a transaction is open: a pending backup goes
@@ -365,10 +369,16 @@ int finish_unfinished(const txn_decision &d)
 {
     if (d.restore) {
         up_sleep_ms(BEFORE_RESTORE_MS);
-        if (up_modem_restore_NV() == 0)
-            up_modem_nv_backup_remove();
-        else
+        if (up_modem_restore_NV() == 0) {
+            // The values are back in the modem: the transaction has no
+            // backup left to restore, only images left to flash.
+            if (up_modem_nv_backup_remove() == 0 && g_txn.state == MJ_OK) {
+                g_txn.journal.flags &= ~MJ_FLAG_BACKUP;
+                modem_txn_put(&g_txn, g_txn.journal.phase);
+            }
+        } else {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]after update, resoter NV failed\n\n");
+        }
         set_online();
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]reset failed!\n\n");
