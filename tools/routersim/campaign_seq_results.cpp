@@ -152,7 +152,7 @@ uint64_t seq_summary(FILE *to, const std::vector<seq_result> &results, double wa
     line("packages", packages);
     line("faults", faults);
     fprintf(to, "cuts: %" PRIu64 " drawn, %" PRIu64 " reached\n", cuts, reached);
-    fprintf(to, "IMEI left out by an INI without its key and wiped: %" PRIu64 " runs\n", released);
+    fprintf(to, "IMEI let go by an INI without its key (wiped, or left out of a pending backup): %" PRIu64 " runs\n", released);
     line("cuts by kind", cut_kinds);
     line("failed checks", checks);
     if (!results.empty())

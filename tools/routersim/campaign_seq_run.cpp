@@ -101,6 +101,16 @@ std::string second_fs_difference(std::map<std::string, std::string> want, const 
     return "";
 }
 
+// Puts an IMEI into a modem folder's identity, as a service would.
+void write_imei(const std::string &modem, const std::string &imei)
+{
+    std::string id = campaign_read(modem + "/identity");
+    size_t at = id.find("imei=");
+    size_t end = at == std::string::npos ? at : id.find('\n', at);
+    if (end != std::string::npos)
+        write_text(modem + "/identity", id.substr(0, at) + "imei=" + imei + id.substr(end));
+}
+
 }  // namespace
 
 seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::string &slot)
@@ -143,18 +153,13 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
         }
         bool b = r.fault == seq_fault::other_modem;
         std::string modem = b ? modem_b : modem_a;
-        if (last && owed_a.values.count("identity imei") == 0) {
+        bool imei_gone = owed_a.values.count("identity imei") == 0;
+        if (last && imei_gone && !exists(state + "/2ndfile/modem_nv")) {
             // An IMEI the INI let go is written back before the final run, as
             // a service would: a modem without one is refused a preserving
-            // upgrade (its backup needs a plausible IMEI), and the final run
-            // must start from the values of the start.
-            std::string id = campaign_read(modem_a + "/identity");
-            size_t at = id.find("imei=");
-            size_t end = at == std::string::npos ? at : id.find('\n', at);
-            if (end != std::string::npos)
-                write_text(modem_a + "/identity",
-                           id.substr(0, at) + "imei=" + x.start_a.values.at("identity imei") + id.substr(end));
-            owed_a.values["identity imei"] = x.start_a.values.at("identity imei");
+            // upgrade (its backup needs a plausible IMEI). With a transaction
+            // still pending it is written back after the run, which ends it.
+            write_imei(modem_a, x.start_a.values.at("identity imei"));
             rec.text += " (the IMEI written back first)";
         }
         std::string rules = seq_fault_rules(r);
@@ -201,8 +206,13 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
         if (flash_of(modem) != flash_before && images != nullptr)
             target = images;
         seq_modem_values &owed = b ? owed_b : owed_a;
+        // The INI without the IMEI key lets the IMEI go: wiped by this run,
+        // or left out of the backup of a transaction it began (the backup is
+        // written once; a later package completes that transaction with it).
+        seq_backup after = seq_read_backup(state + "/2ndfile");
         if (pkg == seq_package::no_identity_keys && owed.values.count("identity imei") != 0 &&
-            seq_modem_now(modem).values["identity imei"] != owed.values["identity imei"]) {
+            (seq_modem_now(modem).values["identity imei"] != owed.values["identity imei"] ||
+             (!b && after.block && after.values["identity imei"] != owed.values["identity imei"]))) {
             owed.values.erase("identity imei");
             rec.imei_released = true;
         }
@@ -221,9 +231,11 @@ seq_result seq_run_sequence(const seq_exec &x, const seq_plan &plan, const std::
             // Everything as at the start: installed, every value and image,
             // and /2ndfile as a clean preserving run leaves it.
             check = "final";
+            if (imei_gone)
+                write_imei(modem_a, x.start_a.values.at("identity imei"));
             if (!o.installed)
                 detail = "the final clean run did not install (status " + status + ")";
-            else if (!(detail = seq_value_not_back(owed_a, seq_modem_now(modem_a))).empty())
+            else if (!(detail = seq_value_not_back(x.start_a, seq_modem_now(modem_a))).empty())
                 detail = "the modem: " + detail;
             else if (!(detail = seq_image_missing(modem_a, *seq_images_of(*x.in, seq_package::preserve))).empty())
                 ;
