@@ -1,6 +1,7 @@
 // routersim campaign and campaign-merge: the command lines, the choice of
 // points, the pool of workers, progress and the verdict.
 #include "campaign.h"
+#include "campaign_seq.h"
 
 #include "flash_ops.h"
 
@@ -542,8 +543,14 @@ int campaign_main(const sim_paths &paths, int argc, char **argv)
 {
     if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
         fputs(HELP, stdout);
+        fputs("\n", stdout);
+        campaign_seq_help(stdout);
         return 0;
     }
+    // Sequences of runs are a campaign of their own (campaign_seq_cli.cpp).
+    for (int i = 1; i < argc; ++i)
+        if (strcmp(argv[i], "--sequences") == 0 || strcmp(argv[i], "--replay") == 0)
+            return campaign_seq_main(paths, argc, argv);
     campaign_run_setup s;
     s.paths = paths;
     if (int rc = parse_options(argc, argv, &s.opt))
