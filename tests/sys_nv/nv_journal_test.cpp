@@ -438,3 +438,37 @@ TEST(NvJournal, CutDuringTheRestoreThenARefusedContainerThenThePackageEndsTheTra
     expect_nothing_lost(pkg, "ended");
     EXPECT_FALSE(journal_open(r));
 }
+
+TEST(NvJournal, AFlashWithoutPreservationCutOnOneModemIsNeverFinishedOnAnother)
+{
+    // A container that does not preserve NV, cut when the AMSS image is
+    // stored: no backup exists, only the journal names the modem.
+    const char *plain_ini = "modem_version ZMR_V200\nefs_include 0\nefs_restore 0\nversion_check 1\n";
+    modem_package pkg(plain_ini, "ZMR_V200");
+    pkg.modem_version("ZMR_V100");
+    seed_store(pkg);
+    sim_router r;
+    ASSERT_TRUE(load_for_upgrade(r, pkg));
+    ASSERT_EQ(r.run({"imgrenew", "up"}, cut_at(pkg, "image:3")), 0);
+    ASSERT_EQ(r.status(), "killed");
+    ASSERT_TRUE(journal_open(r));
+    ASSERT_FALSE(pkg.modem_has("flash/dsp1"));
+
+    // Another modem is attached: the rest of the images would leave it
+    // without DBL, OSBL and AMSS, reported installed.
+    modem_package other(plain_ini, "ZMR_V200");
+    other.modem_version("ZMR_V100");
+    other.dir.put("modem/identity", "sn=SN000111\nimei=869999999999999\ntestinf=RF:OTHER\nsimlock=0\ninds=\n");
+    ASSERT_NO_FATAL_FAILURE(up(r, pkg, other));
+    EXPECT_TRUE(r.syslog_contains("another modem is attached (IMEI 869999999999999, the modem NV backup is of IMEI "
+                                  "861234567890123): nothing is flashed or restored, the backup is kept"));
+    EXPECT_FALSE(installed(r)) << r.verdict();
+    EXPECT_TRUE(nothing_flashed(other));
+    EXPECT_TRUE(journal_open(r));
+
+    // Its own modem back: the transaction completes.
+    ASSERT_NO_FATAL_FAILURE(up(r, pkg, pkg));
+    EXPECT_TRUE(installed(r)) << r.verdict();
+    expect_modem_holds(pkg, false);
+    EXPECT_FALSE(journal_open(r));
+}

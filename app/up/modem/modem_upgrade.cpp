@@ -276,10 +276,11 @@ int gather_facts(int container_rc, const fw_h_t &head, txn_facts *f)
     f->modem_answers = wait_for_modem_ports() == 0;
     if (!f->modem_answers)
         return 0;
-    if (open || f->preserve) {
-        modem_txn_read_imei(&g_txn);
-        f->imei = modem_txn_compare_imei(g_txn, f->backup_pending);
-    }
+    // The IMEI is read whatever the INI asks: the journal names the modem its
+    // transaction is about, so that a transaction cut without a backup is not
+    // finished on another modem.
+    modem_txn_read_imei(&g_txn);
+    f->imei = modem_txn_compare_imei(g_txn, f->backup_pending);
     if (!open && f->container)
         f->same_version = check_no_need_update() == 0;
     return 0;
