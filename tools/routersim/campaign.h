@@ -108,6 +108,9 @@ bool campaign_modem_kind(const std::string &kind);
 std::string campaign_modem_images(const std::string &package, campaign_expect *e);
 // Every NV item, RF NV item and identity value of a modem. Empty string or a message.
 std::string campaign_modem_values(const std::string &modem_state, campaign_expect *e);
+// The names in a folder, hidden ones left out, sorted; empty when it cannot
+// be read.
+std::vector<std::string> campaign_dir_names(const std::string &dir);
 // The images MODEMSTATE/flash holds.
 std::vector<std::string> campaign_modem_stored(const std::string &modem_state);
 // "KIND COUNT" of MODEMSTATE/out/events, written by the modem when it stops.

@@ -43,19 +43,6 @@ uint32_t be32(const uint8_t *p)
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
-std::vector<std::string> names_in(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool is_file(const std::string &path)
 {
     struct stat st;
@@ -124,6 +111,19 @@ std::vector<uint64_t> drawn(uint64_t count, uint64_t k, uint64_t seed)
 
 }  // namespace
 
+std::vector<std::string> campaign_dir_names(const std::string &dir)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool campaign_modem_kind(const std::string &kind)
 {
     for (const char *k : EVERY_EVENT_KINDS)
@@ -174,7 +174,7 @@ std::string campaign_modem_values(const std::string &modem_state, campaign_expec
         return "it has no identity file";
     identity_values(campaign_read(identity), &e->modem_values);
     for (const char *store : {"nv", "rfnv"})
-        for (const std::string &item : names_in(modem_state + "/" + store))
+        for (const std::string &item : campaign_dir_names(modem_state + "/" + store))
             e->modem_values[std::string(store) + "/" + item] = campaign_read(modem_state + "/" + store + "/" + item);
     return "";
 }
@@ -227,7 +227,7 @@ std::string campaign_modem_phase(const std::string &kind)
 std::vector<std::string> campaign_modem_stored(const std::string &modem_state)
 {
     std::vector<std::string> stored;
-    for (const std::string &name : names_in(modem_state + "/flash"))
+    for (const std::string &name : campaign_dir_names(modem_state + "/flash"))
         if (is_file(modem_state + "/flash/" + name))
             stored.push_back(name);
     return stored;

@@ -60,18 +60,6 @@ std::string unquoted(const std::string &field)
     return t;
 }
 
-std::vector<std::string> names_in(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 // The high-NV file's records into b; false when it does not parse whole.
 bool read_high(const std::string &text, seq_backup *b, uint32_t *count)
 {
@@ -156,7 +144,7 @@ seq_modem_values seq_modem_now(const std::string &modem_state)
         v.values["identity " + line.substr(0, eq)] = line.substr(eq + 1);
     }
     for (const char *store : {"nv", "rfnv"})
-        for (const std::string &item : names_in(modem_state + "/" + store))
+        for (const std::string &item : campaign_dir_names(modem_state + "/" + store))
             if (item.find('.') == std::string::npos)
                 v.values[std::string(store) + "/" + item] = campaign_read(modem_state + "/" + store + "/" + item);
     return v;
