@@ -13,6 +13,25 @@
 
 namespace flashemu {
 
+namespace {
+
+// Appends the first n bytes of line (cut to fit its size) to the log at path,
+// through raw system calls: the hooks must not call into the hooked wrappers.
+void append_line(const char *path, const char *line, int n, size_t size)
+{
+    if (n <= 0)
+        return;
+    if (n >= (int)size)
+        n = (int)size - 1;
+    int lfd = (int)syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (lfd >= 0) {
+        (void)syscall(SYS_write, lfd, line, (size_t)n);
+        syscall(SYS_close, lfd);
+    }
+}
+
+}  // namespace
+
 void log_flash_event(const mtd_device &dev, const char *kind, uint64_t offset, uint64_t length)
 {
     const char *path = getenv("FLASHEMU_EVENT_LOG");
@@ -31,15 +50,7 @@ void log_flash_event(const mtd_device &dev, const char *kind, uint64_t offset, u
     int n = snprintf(line, sizeof line, "%lld%09ld %ld %s %s %s 0x%llx 0x%llx\n", (long long)ts.tv_sec,
                      (long)ts.tv_nsec, (long)syscall(SYS_getpid), comm, kind, dev.path,
                      (unsigned long long)offset, (unsigned long long)length);
-    if (n > 0) {
-        if (n >= (int)sizeof line)
-            n = (int)sizeof line - 1;
-        int lfd = (int)syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (lfd >= 0) {
-            (void)syscall(SYS_write, lfd, line, (size_t)n);
-            syscall(SYS_close, lfd);
-        }
-    }
+    append_line(path, line, n, sizeof line);
     errno = saved;
 }
 
@@ -52,15 +63,7 @@ void log_flash_read(const mtd_device &dev, uint64_t offset, uint64_t length)
     char line[256];
     int n = snprintf(line, sizeof line, "%s 0x%llx 0x%llx\n", dev.path, (unsigned long long)offset,
                      (unsigned long long)length);
-    if (n > 0) {
-        if (n >= (int)sizeof line)
-            n = (int)sizeof line - 1;
-        int lfd = (int)syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (lfd >= 0) {
-            (void)syscall(SYS_write, lfd, line, (size_t)n);
-            syscall(SYS_close, lfd);
-        }
-    }
+    append_line(path, line, n, sizeof line);
     errno = saved;
 }
 
