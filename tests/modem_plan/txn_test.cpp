@@ -163,3 +163,40 @@ TEST(ModemTxnDecide, NothingReportsSuccessWhileTheModemIsUnfinished)
                 }
             }
 }
+
+TEST(ModemTxnDecide, TheKeptHighFileOfALostBlockGoesBackOnlyIntoTheTransactionsAnsweringModem)
+{
+    struct high_row {
+        const char *name;
+        txn_facts facts;
+        txn_step step;
+        bool restore_high;
+    };
+    const auto kept = [](txn_facts f) {
+        f.backup_expected = true;
+        f.high_kept = true;
+        return f;
+    };
+    const high_row rows[] = {
+        {"flashed, the block set aside", kept(facts(OPEN, FLASHED, true, true, false, true, true, true, SAME, false)),
+         txn_step::restore, true},
+        {"mid-flash, the block set aside", kept(facts(OPEN, FLASHING, true, false, false, true, true, true, SAME, false)),
+         txn_step::flash_rest, true},
+        {"router-only package", kept(facts(OPEN, FLASHED, false, false, false, false, false, true, SAME, false)),
+         txn_step::unfinished, true},
+        {"another modem", kept(facts(OPEN, FLASHED, true, true, false, true, true, true, OTHER, false)),
+         txn_step::refuse_modem, false},
+        {"a silent modem", kept(facts(OPEN, FLASHED, false, false, false, false, false, false, SAME, false)),
+         txn_step::unfinished, false},
+        {"no modem answers the container", kept(facts(OPEN, FLASHED, true, true, false, true, true, false, SAME, false)),
+         txn_step::no_modem, false},
+        {"a whole block pending after all", kept(facts(OPEN, FLASHED, true, true, true, true, true, true, SAME, false)),
+         txn_step::restore, false},
+    };
+    for (const high_row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const txn_decision d = modem_txn_decide(r.facts);
+        EXPECT_EQ(std::string(modem_txn_step_name(d.step)), modem_txn_step_name(r.step));
+        EXPECT_EQ(d.restore_high, r.restore_high);
+    }
+}

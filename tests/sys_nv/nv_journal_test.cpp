@@ -166,6 +166,37 @@ TEST(NvJournal, CutAfterTheVersionImageThenADamagedBlockIsNeverReportedInstalled
     EXPECT_TRUE(journal_open(s.r));
     EXPECT_EQ(s.r.second_fs_file("modem_nv.damaged-1").size(), 262144u);
     EXPECT_EQ(s.r.second_fs_file("high_nv.damaged-1").size(), 896u);
+    // The high-NV file is the one the journal recorded: the RF calibration
+    // is back, the NV items and identity stay in the set-aside block.
+    EXPECT_TRUE(s.r.syslog_contains("the modem NV backup is lost or damaged: its high-priority NV items are restored "
+                                    "from /2ndfile/high_nv.damaged-1, its NV items and identity are not (kept in "
+                                    "/2ndfile/modem_nv.damaged-1)"));
+    const loss after = count_lost(s.pkg);
+    EXPECT_EQ(after.rf, 0);
+    EXPECT_EQ(after.nv, 330);
+    EXPECT_EQ(after.identity, 4);
+
+    // A later run finds the pair by the journal's record, and still fails.
+    for (const rf_item &item : RF_ITEMS)
+        ASSERT_EQ(unlink(rf_file(s.pkg, item.item).c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(up(s.r, s.pkg, s.pkg));
+    EXPECT_FALSE(installed(s.r)) << s.r.verdict();
+    EXPECT_EQ(count_lost(s.pkg).rf, 0);
+    EXPECT_TRUE(journal_open(s.r));
+    EXPECT_EQ(s.r.second_fs_file("high_nv.damaged-1").size(), 896u);
+
+    // One byte changed in the kept high-NV file: it is not the recorded
+    // one, and nothing of it goes into the modem.
+    std::string high = s.r.second_fs_file("high_nv.damaged-1");
+    high[10] = (char)(high[10] ^ 0x01);
+    ASSERT_TRUE(simharness::write_file(s.r.state() + "/2ndfile/high_nv.damaged-1", bytes(high.begin(), high.end())));
+    for (const rf_item &item : RF_ITEMS)
+        ASSERT_EQ(unlink(rf_file(s.pkg, item.item).c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(up(s.r, s.pkg, s.pkg));
+    EXPECT_FALSE(installed(s.r)) << s.r.verdict();
+    EXPECT_EQ(count_lost(s.pkg).rf, 6);
+    EXPECT_FALSE(s.r.syslog_contains("its high-priority NV items are restored"));
+    EXPECT_TRUE(journal_open(s.r));
 }
 
 TEST(NvJournal, AnItemReadFailingOnceIsAskedAgainAndOneFailingAlwaysFailsTheBackup)

@@ -10,6 +10,8 @@
 //   2. a backup is removed only after a restore that every record
 //      confirmed; a fresh backup never replaces it, and a damaged block is
 //      set aside under a new name, never deleted.
+#include <cstring>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,6 +215,38 @@ int up_modem_restore_NV(void)
     }
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]up_modem_restore_NV succed.\n\n");
     return 0;
+}
+
+int up_modem_restore_high_kept(const char *kept_high)
+{
+    // The NV items and identity are in the block the pair was set aside
+    // with ("<block>.damaged-<n>" beside "<high>.damaged-<n>").
+    std::string block = MODEM_NV_BLOCK_FILE;
+    const char *dot = strrchr(kept_high, '.');
+    if (dot != nullptr && strncmp(dot, ".damaged-", 9) == 0)
+        block += dot;
+    UP_LOG(KQ_LOG_ERROR, "[%s:%d]the modem NV backup is lost or damaged: its high-priority NV items are restored from %s, its NV items and identity are not (kept in %s)\n\n",
+           kept_high, block.c_str());
+    check_usb_port();
+    if (mu_change_mode(file_info.at_inface, FTM_MODE) < 0) {
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to ftm mode failed\n\n");
+        return -1;
+    }
+    int rc = -1;
+    for (int attempt = 0; attempt < NV_ATTEMPTS && rc != 0; attempt++) {
+        unique_fd port(fd_re_open(file_info.diagnose_inface, 1));
+        if (!port.ok()) {
+            UP_LOG(KQ_LOG_DEBUG, "[%s:%d]open diagnosetic port failed.\n\n");
+            up_sleep_ms(RESTORE_RETRY_MS);
+            continue;
+        }
+        rc = Write_High_NV_ITEM(port.get(), kept_high);
+    }
+    if (mu_change_mode(file_info.at_inface, ONLINE_MODE) < 0)
+        UP_LOG(KQ_LOG_DEBUG, "[%s:%d]change to online failed\n\n");
+    if (rc != 0)
+        UP_LOG(KQ_LOG_ERROR, "[%s:%d]the high-priority NV items of %s were not all restored\n\n", kept_high);
+    return rc;
 }
 
 int up_modem_nv_backup_remove(void)

@@ -19,6 +19,10 @@ txn_decision modem_txn_decide(const txn_facts &f)
         d.fail = true;
         return d;
     }
+    // A block lost or damaged takes the NV items and identity with it, but
+    // not the RF calibration of a high-NV file the journal recorded: it goes
+    // back into the transaction's modem before anything else is done.
+    d.restore_high = open && f.high_kept && !f.backup_pending && f.modem_answers;
     if (!f.container) {
         if (!open)
             return d;

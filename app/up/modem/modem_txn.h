@@ -26,6 +26,8 @@ struct txn_facts {
     bool all_stored = false;           // the journal says every image of that container is stored
     bool backup_pending = false;       // a whole NV backup block is on /2ndfile
     bool backup_expected = false;      // the journal says a backup belongs to it, not yet restored
+    bool high_kept = false;            // no whole block, but the high-NV file the journal recorded
+                                       // is kept (beside a block set aside as damaged)
     bool container = false;            // the package carries a modem container that was accepted
     bool preserve = false;             // its INI asks for the NV items to be kept
     bool modem_answers = false;        // the modem's ports came up
@@ -51,6 +53,8 @@ struct txn_decision {
     bool take_backup = false;     // a fresh backup before the flash
     bool restore = false;         // a restore after the flash (or alone)
     bool fail = false;            // the step ends failed whatever the rest does
+    bool restore_high = false;    // the kept high-NV file goes back first: the NV items and
+                                  // identity of a lost block are not restored, the calibration is
 };
 
 txn_decision modem_txn_decide(const txn_facts &f);

@@ -173,6 +173,19 @@ bool modem_txn_backup_expected(const modem_txn &t, bool backup_pending)
     return backup_pending || (t.state == MJ_OK && (t.journal.flags & MJ_FLAG_BACKUP) != 0);
 }
 
+bool modem_txn_high_kept(const modem_txn &t, bool backup_pending, std::string *path)
+{
+    if (backup_pending || t.state != MJ_OK || (t.journal.flags & MJ_FLAG_BACKUP) == 0 ||
+        t.journal.phase == MJ_RESTORED)
+        return false;
+    nv_high_summary recorded;
+    recorded.recorded = true;
+    recorded.count = t.journal.high_count;
+    recorded.length = t.journal.high_length;
+    recorded.crc = t.journal.high_crc;
+    return nv_high_find_kept(MODEM_HIGH_NV_FILE, recorded, path) == 1;
+}
+
 void modem_txn_log_unfinished(const modem_txn &t, const char *why)
 {
     UP_LOG(KQ_LOG_ERROR, "[%s:%d]modem update unfinished: %s (modem journal %s, phase %s, container %s)\n\n", why,

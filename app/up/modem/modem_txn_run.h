@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include "modem_journal.h"
 #include "modem_txn.h"
@@ -53,6 +54,11 @@ uint32_t modem_txn_stored_mask(const modem_check_point_t &flags);
 // journal that says one belongs to it (then a missing block fails the
 // restore, naming it).
 bool modem_txn_backup_expected(const modem_txn &t, bool backup_pending);
+
+// The high-NV file kept for the transaction's backup when its block is
+// lost or was set aside as damaged: the journal says a backup belongs to
+// the transaction and records the file's summary. True with *path set.
+bool modem_txn_high_kept(const modem_txn &t, bool backup_pending, std::string *path);
 
 // The verdict of a run that leaves the modem unfinished (logged at error
 // level, naming the journal's phase and container version).

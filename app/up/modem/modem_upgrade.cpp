@@ -248,6 +248,19 @@ void drop_unfinished_backup_journal(void)
     modem_txn_close(&g_txn);
 }
 
+// The high-NV file kept for a lost or damaged block of the transaction.
+std::string g_kept_high;
+
+// The RF calibration of a lost or damaged block goes back from its kept
+// high-NV file; the step goes on (or fails) as decided.
+void restore_kept_high(const txn_decision &d)
+{
+    if (!d.restore_high)
+        return;
+    up_sleep_ms(BEFORE_RESTORE_MS);
+    up_modem_restore_high_kept(g_kept_high.c_str());
+}
+
 // What the step knows before it decides, read from the journal, the backup,
 // the container and the modem. -1 when something cannot be read.
 int gather_facts(int container_rc, const fw_h_t &head, txn_facts *f)
@@ -260,6 +273,7 @@ int gather_facts(int container_rc, const fw_h_t &head, txn_facts *f)
     f->phase = g_txn.journal.phase;
     f->backup_pending = pending == 1;
     f->backup_expected = modem_txn_backup_expected(g_txn, false);
+    f->high_kept = modem_txn_high_kept(g_txn, f->backup_pending, &g_kept_high);
     f->container = container_rc == 0;
     const bool open = f->backup_pending || g_txn.state != MJ_NONE;
     if (f->container) {
@@ -372,10 +386,16 @@ int finish_unfinished(const txn_decision &d)
         up_sleep_ms(BEFORE_RESTORE_MS);
         if (up_modem_restore_NV() == 0) {
             // The values are back in the modem: the transaction has no
-            // backup left to restore, only images left to flash.
-            if (up_modem_nv_backup_remove() == 0 && g_txn.state == MJ_OK) {
+            // backup left to restore, only images left to flash. The journal
+            // says so before the backup goes, as at the transaction's end: a
+            // power cut between the two leaves a backup restored once more,
+            // never a journal waiting for a backup that is gone.
+            if (g_txn.state != MJ_OK) {
+                up_modem_nv_backup_remove();
+            } else {
                 g_txn.journal.flags &= ~MJ_FLAG_BACKUP;
-                modem_txn_put(&g_txn, g_txn.journal.phase);
+                if (modem_txn_put(&g_txn, g_txn.journal.phase) == 0)
+                    up_modem_nv_backup_remove();
             }
         } else {
             UP_LOG(KQ_LOG_DEBUG, "[%s:%d]after update, resoter NV failed\n\n");
@@ -426,6 +446,7 @@ int up_process_update_modem_image(int i_flash_fd, const package_record_t *p_pack
         return -1;
     const txn_decision d = modem_txn_decide(f);
     UP_LOG(KQ_LOG_DEBUG, "[%s:%d]modem step: %s\n\n", modem_txn_step_name(d.step));
+    restore_kept_high(d);
     switch (d.step) {
     case txn_step::none:
         // A refused container and nothing open: the step fails as it always has.
@@ -489,6 +510,8 @@ int up_modem_unfinished_check(void)
     f.journal = modem_txn_journal_fact(g_txn);
     f.phase = g_txn.journal.phase;
     f.backup_pending = pending == 1;
+    f.backup_expected = modem_txn_backup_expected(g_txn, false);
+    f.high_kept = modem_txn_high_kept(g_txn, f.backup_pending, &g_kept_high);
     f.modem_answers = wait_for_modem_ports() == 0;
     if (f.modem_answers) {
         modem_txn_read_imei(&g_txn);
@@ -500,6 +523,7 @@ int up_modem_unfinished_check(void)
         modem_txn_log_unfinished(g_txn, "another modem is attached");
         return -1;
     }
+    restore_kept_high(d);
     finish_unfinished(d);
     return -1;
 }

@@ -49,3 +49,9 @@ int up_modem_nv_pending_check(void);
 int up_modem_nv_backup_remove(void);
 // Restores a pending backup and removes it. 0, or -1 (the backup stays).
 int up_modem_nv_restore_pending(void);
+// The high-priority items of a transaction whose block is lost or damaged,
+// written back from the high-NV file kept for it (kept_high, checked
+// against the journal's record by the caller). The NV items and identity
+// are not restored: the line names the set-aside block that holds them.
+// Never counts as a confirmed restore. 0 when every item was confirmed.
+int up_modem_restore_high_kept(const char *kept_high);

@@ -158,6 +158,31 @@ int nv_stray_high_remove(const char *mtd_block, const char *high_file)
     return exists(high_file) ? -1 : 0;
 }
 
+int nv_high_find_kept(const char *high_file, const nv_high_summary &recorded, std::string *path)
+{
+    if (!recorded.recorded || recorded.count == 0)
+        return 0;
+    const auto matches = [&recorded](const std::string &p) {
+        nv_high_summary now;
+        return nv_high_file_summary(p.c_str(), &now) == 0 && now.count == recorded.count &&
+               now.length == recorded.length && now.crc == recorded.crc;
+    };
+    // The newest set-aside pair first: an older one may be another
+    // transaction's with the same items.
+    for (int n = SET_ASIDE_MAX; n >= 1; n--) {
+        const std::string p = std::string(high_file) + ".damaged-" + std::to_string(n);
+        if (exists(p) && matches(p)) {
+            *path = p;
+            return 1;
+        }
+    }
+    if (exists(high_file) && matches(high_file)) {
+        *path = high_file;
+        return 1;
+    }
+    return 0;
+}
+
 int nv_block_set_aside(const char *mtd_block, const char *high_file)
 {
     for (int n = 1; n <= SET_ASIDE_MAX; n++) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "efs_config.h"
 
@@ -84,6 +85,12 @@ int nv_high_file_summary(const char *high_file, nv_high_summary *out);
 // 0 when high_file is what the block recorded (a block without a trailer
 // needs a high_file of one whole record or more); -1 otherwise, logged.
 int nv_high_file_check(const char *high_file, const nv_high_summary &recorded);
+// The high-NV file kept for a backup whose block was lost or set aside as
+// damaged: "<high>.damaged-<n>" of the highest n, else high_file itself,
+// whose records are whole and match what the journal recorded (count,
+// length, CRC-32; a record of no item matches nothing). 1 with *path set,
+// 0 when none matches.
+int nv_high_find_kept(const char *high_file, const nv_high_summary &recorded, std::string *path);
 // Moves a damaged block (and the high-NV file beside it) to
 // "<block>.damaged-<n>" ("<high>.damaged-<n>"), n the first number not yet
 // used, so an operator can still read it. n, or -1.
