@@ -4,6 +4,7 @@
 #include "campaign_seq.h"
 
 #include "flash_ops.h"
+#include "fork_pool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -458,60 +459,32 @@ std::vector<point_result> run_points(const campaign_run_setup &s, const std::vec
                                      const std::string &work)
 {
     std::vector<point_result> results;
-    std::vector<pid_t> slot_pid((size_t)s.opt.jobs, -1);
-    std::vector<size_t> slot_point((size_t)s.opt.jobs, 0);
-    size_t next = 0;
     uint64_t failed = 0;
     uint64_t kept = 0;
     auto slot_dir = [&](size_t k) { return work + "/slot" + std::to_string(k); };
-    for (;;) {
-        for (size_t k = 0; k < slot_pid.size() && next < points.size() && !g_interrupted; ++k) {
-            if (slot_pid[k] > 0)
-                continue;
-            make_dirs(slot_dir(k));
-            slot_point[k] = next;
-            pid_t pid = fork();
-            if (pid == 0) {
-                signal(SIGINT, SIG_DFL);
-                signal(SIGTERM, SIG_DFL);
-                point_result r = campaign_run_point(s, points[next], slot_dir(k));
-                _exit(write_text(slot_dir(k) + "/result.csv", campaign_csv_line(r)) == 0 ? 0 : 3);
-            }
-            if (pid < 0)
-                break;
-            slot_pid[k] = pid;
-            ++next;
+    auto run = [&](size_t k, size_t i) {
+        make_dirs(slot_dir(k));
+        point_result r = campaign_run_point(s, points[i], slot_dir(k));
+        return write_text(slot_dir(k) + "/result.csv", campaign_csv_line(r)) == 0 ? 0 : 3;
+    };
+    auto done = [&](size_t k, size_t i) {
+        point_result r;
+        std::string file = slot_dir(k) + "/result.csv";
+        if (!campaign_parse_csv_line(campaign_read(file), &r)) {
+            r = point_result{};
+            r.pt = points[i];
+            r.ops = s.ops;
+            r.check = "worker";
+            r.detail = "the worker ended without a result";
         }
-        bool running = false;
-        for (pid_t p : slot_pid)
-            running = running || p > 0;
-        if (!running)
-            break;
-        int status = 0;
-        pid_t pid = wait(&status);
-        if (pid < 0 && errno == EINTR)
-            continue;
-        for (size_t k = 0; k < slot_pid.size(); ++k) {
-            if (slot_pid[k] != pid)
-                continue;
-            slot_pid[k] = -1;
-            point_result r;
-            std::string file = slot_dir(k) + "/result.csv";
-            if (!campaign_parse_csv_line(campaign_read(file), &r)) {
-                r = point_result{};
-                r.pt = points[slot_point[k]];
-                r.ops = s.ops;
-                r.check = "worker";
-                r.detail = "the worker ended without a result";
-            }
-            remove(file.c_str());
-            if (!r.passed)
-                keep_failed_router(s.opt, &r, &kept);
-            failed += r.passed ? 0 : 1;
-            results.push_back(r);
-            progress(s.opt, results.size(), points.size(), failed, false);
-        }
-    }
+        remove(file.c_str());
+        if (!r.passed)
+            keep_failed_router(s.opt, &r, &kept);
+        failed += r.passed ? 0 : 1;
+        results.push_back(r);
+        progress(s.opt, results.size(), points.size(), failed, false);
+    };
+    fork_pool_run((size_t)s.opt.jobs, points.size(), &g_interrupted, run, done);
     progress(s.opt, results.size(), points.size(), failed, true);
     std::sort(results.begin(), results.end(),
               [](const point_result &a, const point_result &b) { return a.pt.index < b.pt.index; });

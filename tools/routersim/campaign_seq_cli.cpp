@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "fork_pool.h"
+
 namespace {
 
 const char HELP[] =
@@ -205,68 +207,40 @@ std::vector<seq_result> run_pool(const seq_exec &x, const seq_options &o, const 
                                  const std::string &work)
 {
     std::vector<seq_result> results;
-    std::vector<pid_t> pid_of((size_t)o.jobs, -1);
-    std::vector<size_t> plan_of((size_t)o.jobs, 0);
-    size_t next = 0;
     uint64_t failed = 0, kept = 0;
     auto slot = [&](size_t k) { return work + "/slot" + std::to_string(k); };
     bool tty = isatty(2) != 0;
-    for (;;) {
-        for (size_t k = 0; k < pid_of.size() && next < plans.size() && !g_stop; ++k) {
-            if (pid_of[k] > 0)
-                continue;
-            make_dirs(slot(k));
-            plan_of[k] = next;
-            pid_t pid = fork();
-            if (pid == 0) {
-                signal(SIGINT, SIG_DFL);
-                signal(SIGTERM, SIG_DFL);
-                seq_result r = seq_run_sequence(x, plans[next], slot(k));
-                _exit(write_text(slot(k) + "/result.json", seq_result_json(r)) == 0 ? 0 : 3);
-            }
-            if (pid < 0)
-                break;
-            pid_of[k] = pid;
-            ++next;
+    auto run = [&](size_t k, size_t i) {
+        make_dirs(slot(k));
+        seq_result r = seq_run_sequence(x, plans[i], slot(k));
+        return write_text(slot(k) + "/result.json", seq_result_json(r)) == 0 ? 0 : 3;
+    };
+    auto done = [&](size_t k, size_t i) {
+        seq_result r;
+        std::string file = slot(k) + "/result.json";
+        if (!seq_result_from_json(campaign_read(file), &r)) {
+            r = seq_result{};
+            r.check = "worker";
+            r.detail = "the worker ended without a result";
+            r.kept = slot(k) + "/state";
         }
-        bool running = false;
-        for (pid_t p : pid_of)
-            running = running || p > 0;
-        if (!running)
-            break;
-        int status = 0;
-        pid_t pid = wait(&status);
-        if (pid < 0)
-            continue;
-        for (size_t k = 0; k < pid_of.size(); ++k) {
-            if (pid_of[k] != pid)
-                continue;
-            pid_of[k] = -1;
-            seq_result r;
-            std::string file = slot(k) + "/result.json";
-            if (!seq_result_from_json(campaign_read(file), &r)) {
-                r = seq_result{};
-                r.check = "worker";
-                r.detail = "the worker ended without a result";
-                r.kept = slot(k) + "/state";
-            }
-            r.plan = plans[plan_of[k]];
-            remove(file.c_str());
-            if (!r.passed)
-                keep_failed(o, &r, &kept);
-            failed += r.passed ? 0 : 1;
-            results.push_back(r);
-            // A line per sequence as it ends, so that a campaign stopped
-            // early still leaves what it found.
-            if (FILE *f = fopen((work + "/results.partial.jsonl").c_str(), "ae")) {
-                fprintf(f, "%s\n", seq_result_json(r).c_str());
-                fclose(f);
-            }
-            if (!o.quiet && (tty || results.size() % 10 == 0 || results.size() == plans.size()))
-                fprintf(stderr, "%scampaign: %zu/%zu sequences, %" PRIu64 " failed%s", tty ? "\r" : "",
-                        results.size(), plans.size(), failed, tty ? "" : "\n");
+        r.plan = plans[i];
+        remove(file.c_str());
+        if (!r.passed)
+            keep_failed(o, &r, &kept);
+        failed += r.passed ? 0 : 1;
+        results.push_back(r);
+        // A line per sequence as it ends, so that a campaign stopped
+        // early still leaves what it found.
+        if (FILE *f = fopen((work + "/results.partial.jsonl").c_str(), "ae")) {
+            fprintf(f, "%s\n", seq_result_json(r).c_str());
+            fclose(f);
         }
-    }
+        if (!o.quiet && (tty || results.size() % 10 == 0 || results.size() == plans.size()))
+            fprintf(stderr, "%scampaign: %zu/%zu sequences, %" PRIu64 " failed%s", tty ? "\r" : "",
+                    results.size(), plans.size(), failed, tty ? "" : "\n");
+    };
+    fork_pool_run((size_t)o.jobs, plans.size(), &g_stop, run, done);
     if (!o.quiet && tty)
         fprintf(stderr, "\n");
     std::sort(results.begin(), results.end(),
