@@ -352,3 +352,39 @@ TEST(SeqResults, AResultRoundTripsThroughItsJsonLine)
     EXPECT_FALSE(seq_result_from_json("{\"seed\":7}", &back));
     EXPECT_FALSE(seq_result_from_json("not json", &back));
 }
+
+TEST(SeqResults, ASequenceRunAgainAfterATimeFailureIsNamedInItsLineAndTheSummary)
+{
+    seq_result r;
+    r.plan.seed = 20261209;
+    r.plan.index = 407;
+    r.passed = true;
+    r.time_retry = "run 1: the run ended after 1398 simulated seconds (the bound is 900)";
+    const std::string line = seq_result_json(r);
+    EXPECT_EQ(line, "{\"seed\":20261209,\"sequence\":407,\"result\":\"pass\",\"run\":0,\"check\":\"\",\"detail\":\"\","
+                    "\"wall_s\":0.0,\"kept\":\"\",\"time_retry\":\"run 1: the run ended after 1398 simulated seconds "
+                    "(the bound is 900)\",\"runs\":[]}");
+    seq_result back;
+    ASSERT_TRUE(seq_result_from_json(line, &back));
+    EXPECT_EQ(back.time_retry, r.time_retry);
+
+    seq_result plain;
+    plain.plan.seed = 20261209;
+    plain.plan.index = 408;
+    plain.passed = true;
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(seq_summary(out, {r, plain}, 10), 0u);
+    fclose(out);
+    const std::string summary(text, size);
+    free(text);
+    EXPECT_NE(summary.find("sequences: 2, 2 passed, 0 failed\n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("run again after failing only the time check: 1\n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("sequence 407 of seed 20261209: the first attempt failed the time check (run 1: the run "
+                           "ended after 1398 simulated seconds (the bound is 900)); run again: passed\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find("sequence 408"), std::string::npos) << summary;
+}

@@ -41,6 +41,19 @@ printf '%s\n' "$line" | grep -q '"result":"pass"' || fail "sequence 1 failed in 
 grep -qxF "sequence 1 of seed $seed:" "$out/replay.log" || fail "the replay does not name its sequence"
 [ -d "$out/replay-work/failed/seed-$seed-seq-1/modem/out.1" ] || fail "the replay did not keep its router"
 
+# A run over its bound: the sequence is run once more, and fails again.
+# Sequence 75 (alone, as shard 76 of 76) begins with a run whose modem falls
+# silent during the NV restore, about 450 simulated seconds; a bound of 300
+# leaves the clean reference run (about 120) within it.
+rc=0
+"$bin/routersim" campaign --sequences 76 --shard 76/76 --seed "$seed" --limit 300 --time-scale 100 --quiet \
+    --work "$out/limit-work" > "$out/limit.log" 2>&1 || rc=$?
+cat "$out/limit.log"
+[ "$rc" -eq 1 ] || fail "a campaign whose run breaks the bound exited with $rc, not 1"
+grep -q "^sequence 75 of seed $seed: the first attempt failed the time check (run 1: the run ended after [0-9]* simulated seconds (the bound is 300)); run again: failed\$" \
+    "$out/limit.log" || fail "the sequence run again after its time failure is not named"
+grep -qxF "run again after failing only the time check: 1" "$out/limit.log" || fail "no count of sequences run again"
+
 # Usage errors: one line, status 2.
 for args in "--sequences 0" "--replay 7" "--sequences 3 --replay 1:2" "--sequences 2 --cut-mode torn" \
             "--replay 1:2 --seed 4"; do

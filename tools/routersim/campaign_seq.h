@@ -171,6 +171,12 @@ struct seq_result {
     std::vector<seq_run_record> runs;   // the runs made, the final one included
     double wall_s = 0;
     std::string kept;                   // the router of a failing sequence
+    // The time check depends on the host: the simulated clock is the wall
+    // clock times the scale, so a host that stalls both workers for seconds
+    // makes any run "take" minutes. A sequence that fails only that check
+    // is run once more; this is the first attempt's detail, and the result
+    // is the second attempt's.
+    std::string time_retry;
 };
 
 // Runs the plan in slot/state (made afresh) and checks after every run.

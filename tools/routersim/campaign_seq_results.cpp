@@ -46,6 +46,8 @@ std::string seq_result_json(const seq_result &r)
     j["detail"] = r.detail;
     j["wall_s"] = r.wall_s;
     j["kept"] = r.kept;
+    if (!r.time_retry.empty())
+        j["time_retry"] = r.time_retry;
     ordered_json runs = ordered_json::array();
     for (const seq_run_record &x : r.runs)
         runs.push_back({{"run", x.text},
@@ -74,6 +76,7 @@ bool seq_result_from_json(const std::string &line, seq_result *r)
         r->detail = j.at("detail").get<std::string>();
         r->wall_s = j.at("wall_s").get<double>();
         r->kept = j.at("kept").get<std::string>();
+        r->time_retry = j.value("time_retry", "");
         for (const auto &x : j.at("runs")) {
             seq_run_record rec;
             rec.text = x.at("run").get<std::string>();
@@ -115,11 +118,12 @@ std::string seq_csv_line(const seq_result &r)
 
 uint64_t seq_summary(FILE *to, const std::vector<seq_result> &results, double wall_s)
 {
-    uint64_t runs = 0, installed = 0, failed = 0, cuts = 0, reached = 0, released = 0;
+    uint64_t runs = 0, installed = 0, failed = 0, cuts = 0, reached = 0, released = 0, retried = 0;
     double longest = 0;
     std::map<std::string, uint64_t> packages, faults, cut_kinds, checks;
     for (const seq_result &r : results) {
         failed += r.passed ? 0 : 1;
+        retried += r.time_retry.empty() ? 0 : 1;
         if (!r.passed)
             ++checks[r.check];
         for (size_t i = 0; i < r.runs.size(); ++i) {
@@ -155,8 +159,13 @@ uint64_t seq_summary(FILE *to, const std::vector<seq_result> &results, double wa
     fprintf(to, "IMEI let go by an INI without its key (wiped, or left out of a pending backup): %" PRIu64 " runs\n", released);
     line("cuts by kind", cut_kinds);
     line("failed checks", checks);
+    fprintf(to, "run again after failing only the time check: %" PRIu64 "\n", retried);
     if (!results.empty())
         fprintf(to, "wall time: %.0f s, %.1f s per sequence\n", wall_s, wall_s / (double)results.size());
+    for (const seq_result &r : results)
+        if (!r.time_retry.empty())
+            fprintf(to, "sequence %" PRIu64 " of seed %" PRIu64 ": the first attempt failed the time check (%s); run again: %s\n",
+                    r.plan.index, r.plan.seed, r.time_retry.c_str(), r.passed ? "passed" : "failed");
     for (const seq_result &r : results) {
         if (r.passed)
             continue;
