@@ -106,6 +106,8 @@ bool campaign_modem_kind(const std::string &kind);
 // The images of the package's modem container by the file the modem keeps
 // them in. Empty string or a message.
 std::string campaign_modem_images(const std::string &package, campaign_expect *e);
+// The "NAME=VALUE" lines of a modem's identity file, as "identity NAME".
+void campaign_identity_values(const std::string &text, std::map<std::string, std::string> *out);
 // Every NV item, RF NV item and identity value of a modem. Empty string or a message.
 std::string campaign_modem_values(const std::string &modem_state, campaign_expect *e);
 // The names in a folder, hidden ones left out, sorted; empty when it cannot
@@ -139,6 +141,8 @@ int campaign_copy_state(const std::string &from, const std::string &to);
 // out folders go), and /2ndfile is copied afresh. 0 or -1.
 int campaign_restore_state(const std::string &start, const std::string &state);
 std::string campaign_read(const std::string &path);
+// The lines of a text, without their newlines (a last line without one too).
+std::vector<std::string> campaign_lines(const std::string &text);
 point_result campaign_run_point(const campaign_run_setup &s, const campaign_point &pt, const std::string &slot);
 
 // campaign_results.cpp

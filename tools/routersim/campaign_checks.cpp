@@ -223,6 +223,18 @@ std::string campaign_read(const std::string &path)
     return s;
 }
 
+std::vector<std::string> campaign_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t nl = text.find('\n', at);
+        lines.push_back(text.substr(at, nl == std::string::npos ? std::string::npos : nl - at));
+        at = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return lines;
+}
+
 std::string campaign_open_package(const std::string &path, campaign_package *p)
 {
     p->bytes = campaign_read(path);

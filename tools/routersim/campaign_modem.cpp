@@ -50,19 +50,6 @@ bool is_file(const std::string &path)
 }
 
 // "key=value" lines of MODEMSTATE/identity as "identity KEY" -> value.
-void identity_values(const std::string &text, std::map<std::string, std::string> *out)
-{
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t nl = text.find('\n', at);
-        std::string line = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-        at = nl == std::string::npos ? text.size() : nl + 1;
-        size_t eq = line.find('=');
-        if (eq != std::string::npos && eq > 0)
-            (*out)["identity " + line.substr(0, eq)] = line.substr(eq + 1);
-    }
-}
-
 std::string hex(uint64_t v)
 {
     char buf[32];
@@ -172,22 +159,26 @@ std::string campaign_modem_values(const std::string &modem_state, campaign_expec
     std::string identity = modem_state + "/identity";
     if (!is_file(identity))
         return "it has no identity file";
-    identity_values(campaign_read(identity), &e->modem_values);
+    campaign_identity_values(campaign_read(identity), &e->modem_values);
     for (const char *store : {"nv", "rfnv"})
         for (const std::string &item : campaign_dir_names(modem_state + "/" + store))
             e->modem_values[std::string(store) + "/" + item] = campaign_read(modem_state + "/" + store + "/" + item);
     return "";
 }
 
+void campaign_identity_values(const std::string &text, std::map<std::string, std::string> *out)
+{
+    for (const std::string &line : campaign_lines(text)) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos && eq > 0)
+            (*out)["identity " + line.substr(0, eq)] = line.substr(eq + 1);
+    }
+}
+
 std::map<std::string, uint64_t> campaign_modem_events(const std::string &modem_state)
 {
     std::map<std::string, uint64_t> counts;
-    std::string text = campaign_read(modem_state + "/out/events");
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t nl = text.find('\n', at);
-        std::string line = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-        at = nl == std::string::npos ? text.size() : nl + 1;
+    for (const std::string &line : campaign_lines(campaign_read(modem_state + "/out/events"))) {
         char kind[32] = "";
         unsigned long long n = 0;
         if (sscanf(line.c_str(), "%31s %llu", kind, &n) == 2)

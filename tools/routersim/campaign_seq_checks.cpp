@@ -132,17 +132,9 @@ seq_backup seq_read_backup(const std::string &second_fs)
 seq_modem_values seq_modem_now(const std::string &modem_state)
 {
     seq_modem_values v;
-    std::string text = campaign_read(modem_state + "/identity");
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t nl = text.find('\n', at);
-        std::string line = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-        at = nl == std::string::npos ? text.size() : nl + 1;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos || eq == 0 || line.compare(0, eq, "inds") == 0)
-            continue;
-        v.values["identity " + line.substr(0, eq)] = line.substr(eq + 1);
-    }
+    // The indicators are the modem's running state, not a value it keeps.
+    campaign_identity_values(campaign_read(modem_state + "/identity"), &v.values);
+    v.values.erase("identity inds");
     for (const char *store : {"nv", "rfnv"})
         for (const std::string &item : campaign_dir_names(modem_state + "/" + store))
             if (item.find('.') == std::string::npos)
